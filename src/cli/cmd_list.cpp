@@ -1,0 +1,107 @@
+// quarrow list: the recordings of a disk, newest first.
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "cli/cli_common.h"
+
+namespace quarrow::cli {
+namespace {
+
+struct ListOptions {
+    std::string source;
+    bool json = false;
+};
+
+std::string duration_text(const RecordingEntry& e) {
+    char text[32];
+    snprintf(text, sizeof text, "%02i:%02i:%02i", e.hours, e.minutes, e.seconds);
+    return text;
+}
+
+// Display width of UTF-8 text: one column per character.
+size_t columns(const std::string& s) {
+    size_t n = 0;
+    for (unsigned char c : s)
+        if ((c & 0xC0) != 0x80) ++n;
+    return n;
+}
+
+std::string pad(const std::string& s, size_t width) {
+    size_t w = columns(s);
+    return w >= width ? s : s + std::string(width - w, ' ');
+}
+
+int run_list(const ListOptions& o) {
+    OpenSource src;
+    if (!open_source(o.source, false, &src)) return EXIT_FAILED;
+    if (o.json) {
+        nlohmann::ordered_json list = nlohmann::ordered_json::array();
+        for (int i = 0; i < src.count; ++i) {
+            const RecordingEntry& e = src.entries[i];
+            list.push_back({{"number", i + 1},
+                            {"title", utf8(e.display_title)},
+                            {"default_title", utf8(e.default_title)},
+                            {"user_title", utf8(e.user_title)},
+                            {"channel", utf8(e.channel)},
+                            {"flags", e.flags},
+                            {"attributes", e.attribute_text},
+                            {"date", e.date_text},
+                            {"duration", duration_text(e)},
+                            {"hours", e.hours},
+                            {"minutes", e.minutes},
+                            {"seconds", e.seconds},
+                            {"first_cluster", e.first_cluster},
+                            {"length_sectors", e.length},
+                            {"start_offset", e.start_offset},
+                            {"size_mb", recording_size_mb(e.length)}});
+        }
+        std::cout << list.dump(2) << "\n";
+        return EXIT_OK;
+    }
+    std::cout << src.message << "\n";
+    if (src.count == 0) return EXIT_OK;
+    std::vector<std::vector<std::string>> rows;
+    rows.push_back({"No.", "Date", "Duration", "Size", "Attributes", "Channel", "Title"});
+    for (int i = 0; i < src.count; ++i) {
+        const RecordingEntry& e = src.entries[i];
+        rows.push_back({std::to_string(i + 1), e.date_text, duration_text(e),
+                        std::to_string(recording_size_mb(e.length)) + " MB", e.attribute_text,
+                        utf8(e.channel), utf8(e.display_title)});
+    }
+    std::vector<size_t> widths(rows[0].size(), 0);
+    for (auto& row : rows)
+        for (size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], columns(row[c]));
+    for (auto& row : rows) {
+        std::string line;
+        for (size_t c = 0; c < row.size(); ++c) {
+            bool right = c == 0 || c == 3;
+            std::string cell = row[c];
+            if (right)
+                line += std::string(widths[c] - columns(cell), ' ') + cell;
+            else
+                line += c + 1 == row.size() ? cell : pad(cell, widths[c]);
+            if (c + 1 < row.size()) line += "  ";
+        }
+        std::cout << line << "\n";
+    }
+    return EXIT_OK;
+}
+
+}  // namespace
+
+void add_list_command(CLI::App& app, int* exit_code) {
+    auto options = std::make_shared<ListOptions>();
+    CLI::App* cmd = app.add_subcommand(
+        "list", "List the recordings of a disk, newest first, with date, duration, size, "
+                "attributes, channel and title.");
+    cmd->add_option("SOURCE", options->source, "Disk image, whole-disk device, or 'scan'")
+        ->required();
+    cmd->add_flag("--json", options->json, "Print a JSON array of the recordings instead");
+    cmd->callback([options, exit_code] { *exit_code = run_list(*options); });
+}
+
+}  // namespace quarrow::cli

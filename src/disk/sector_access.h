@@ -1,0 +1,79 @@
+// Sector access: the one kind of object through which every byte of a drive, a disk image, a
+// backup file or an output file passes.
+//
+// A DiskHandle points to a small record that carries its own transfer functions, so the layers
+// above never know whether they talk to a Win32 HANDLE, a POSIX file descriptor or a test image
+// held in memory. Implementations: sector_access_posix.cpp, sector_access_win32.cpp, and
+// tests/support/memory_disk.cpp (in-memory images with scripted faults).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace quarrow {
+
+constexpr int SECTOR_SIZE = 512;
+
+constexpr int OS_FAMILY_WIN9X = 1;  // Windows 95/98/Me
+constexpr int OS_FAMILY_NT = 2;     // Windows NT/2000/XP and later
+
+// Every operation that must tell the user why it failed copies one fixed text into a caller
+// buffer of this size.
+constexpr size_t MESSAGE_SIZE = 128;
+
+struct Disk;
+using DiskHandle = Disk*;  // null: no disk
+
+struct Disk {
+    // Move up to len bytes at a byte offset. Gives the bytes moved (short at the end of a file),
+    // or -1 when the operating system refused the transfer.
+    int64_t (*read_at)(Disk* disk, int64_t offset, void* buffer, uint32_t len);
+    int64_t (*write_at)(Disk* disk, int64_t offset, const void* buffer, uint32_t len);
+    // Size of the file or device in bytes; false when it cannot be asked.
+    bool (*size_bytes)(Disk* disk, uint64_t* bytes);
+    // Geometry of a drive: bytes per sector and the geometry's size in bytes; false on failure.
+    bool (*geometry)(Disk* disk, uint32_t* sector_size, uint64_t* bytes);
+    // Releases the implementation and the record itself.
+    void (*close)(Disk* disk);
+    void* impl;
+    // Where the next sequential file_read / file_write goes (output and backup files).
+    int64_t position;
+    // False when a write was asked for but only a read-only open succeeded.
+    bool writable;
+};
+
+DiskHandle open_physical_drive(int drive, bool want_write);
+DiskHandle open_image_file(const char* path, bool want_write);
+DiskHandle open_input_file(const char* path);
+DiskHandle create_output_file(const char* path);
+DiskHandle close_disk(DiskHandle disk);  // always gives null
+
+int read_sectors(DiskHandle disk, void* buffer, int first_sector, int count, int sector_size);
+int write_sectors(DiskHandle disk, const void* buffer, int first_sector, int count,
+                  int sector_size);
+
+// Sequential transfers on files from open_input_file / create_output_file.
+// file_read gives the bytes read (0 at the end, -1 on failure); file_write is all or nothing.
+int64_t file_read(DiskHandle disk, void* buffer, uint32_t len);
+bool file_write(DiskHandle disk, const void* buffer, uint32_t len);
+
+uint32_t drive_sector_size(DiskHandle disk);
+uint64_t drive_size_mb(DiskHandle disk);
+uint32_t image_size_mb(DiskHandle disk);
+
+int get_os_family();
+// Whether this platform may open raw drives at all: the NT family on Windows, always on POSIX.
+bool can_reach_raw_drives();
+
+// The path that stands for physical drive n: "\\.\PhysicalDriveN" on Windows, the n-th entry of
+// the drive table on POSIX; QUARROW_DRIVES replaces the table on both. False past the table.
+bool physical_drive_path(int drive, char* out, size_t out_size);
+
+// Copies a formatted message into a MESSAGE_SIZE buffer, cut to fit.
+void put_message(char* message, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+
+}  // namespace quarrow

@@ -1,0 +1,249 @@
+// POSIX half of sector access: file descriptors, pread/pwrite, block-device ioctls, and the
+// drive table (whole-disk block devices, the system disk first, or QUARROW_DRIVES).
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#if defined(__linux__)
+#include <dirent.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/sysmacros.h>
+#endif
+
+#include "disk/sector_access.h"
+
+namespace quarrow {
+namespace {
+
+struct PosixFile {
+    int fd;
+    bool block_device;
+};
+
+int fd_of(Disk* disk) { return static_cast<PosixFile*>(disk->impl)->fd; }
+
+// pread and pwrite may move fewer bytes than asked (signals, large requests); loop until the
+// whole range is done, the file ends, or the call fails.
+int64_t posix_read_at(Disk* disk, int64_t offset, void* buffer, uint32_t len) {
+    auto* p = static_cast<unsigned char*>(buffer);
+    uint64_t done = 0;
+    while (done < len) {
+        ssize_t n = pread(fd_of(disk), p + done, len - done, static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return done > 0 ? static_cast<int64_t>(done) : -1;
+        }
+        if (n == 0) break;
+        done += static_cast<uint64_t>(n);
+    }
+    return static_cast<int64_t>(done);
+}
+
+int64_t posix_write_at(Disk* disk, int64_t offset, const void* buffer, uint32_t len) {
+    auto* p = static_cast<const unsigned char*>(buffer);
+    uint64_t done = 0;
+    while (done < len) {
+        ssize_t n = pwrite(fd_of(disk), p + done, len - done, static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return done > 0 ? static_cast<int64_t>(done) : -1;
+        }
+        if (n == 0) break;
+        done += static_cast<uint64_t>(n);
+    }
+    return static_cast<int64_t>(done);
+}
+
+bool posix_size_bytes(Disk* disk, uint64_t* bytes) {
+    auto* file = static_cast<PosixFile*>(disk->impl);
+#if defined(__linux__)
+    if (file->block_device) {
+        uint64_t size = 0;
+        if (ioctl(file->fd, BLKGETSIZE64, &size) != 0) return false;
+        *bytes = size;
+        return true;
+    }
+#endif
+    struct stat st;
+    if (fstat(file->fd, &st) != 0) return false;
+    *bytes = static_cast<uint64_t>(st.st_size);
+    return true;
+}
+
+// A block device reports its logical sector size; a regular file standing in for a drive
+// (QUARROW_DRIVES in tests) has 512-byte sectors and its own length.
+bool posix_geometry(Disk* disk, uint32_t* sector_size, uint64_t* bytes) {
+    auto* file = static_cast<PosixFile*>(disk->impl);
+    *sector_size = SECTOR_SIZE;
+#if defined(__linux__)
+    if (file->block_device) {
+        int ssz = 0;
+        if (ioctl(file->fd, BLKSSZGET, &ssz) != 0 || ssz < 0) return false;
+        *sector_size = static_cast<uint32_t>(ssz);
+    }
+#endif
+    return posix_size_bytes(disk, bytes);
+}
+
+void posix_close(Disk* disk) {
+    auto* file = static_cast<PosixFile*>(disk->impl);
+    ::close(file->fd);
+    delete file;
+    delete disk;
+}
+
+DiskHandle wrap_fd(int fd, bool writable) {
+    struct stat st;
+    bool block = fstat(fd, &st) == 0 && S_ISBLK(st.st_mode);
+    auto* file = new (std::nothrow) PosixFile{fd, block};
+    auto* disk = new (std::nothrow) Disk{};
+    if (!file || !disk) {
+        delete file;
+        delete disk;
+        ::close(fd);
+        return nullptr;
+    }
+    disk->read_at = posix_read_at;
+    disk->write_at = posix_write_at;
+    disk->size_bytes = posix_size_bytes;
+    disk->geometry = posix_geometry;
+    disk->close = posix_close;
+    disk->impl = file;
+    disk->writable = writable;
+    return disk;
+}
+
+// Read-write when asked and possible, else read-only: a caller that asked for writing may get a
+// read-only handle, and its later writes then fail with the operation's own message.
+DiskHandle open_existing(const char* path, bool want_write) {
+    if (!path || !*path) return nullptr;
+    if (want_write) {
+        int fd = ::open(path, O_RDWR | O_CLOEXEC);
+        if (fd >= 0) return wrap_fd(fd, true);
+    }
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    return wrap_fd(fd, false);
+}
+
+#if defined(__linux__)
+std::string read_line_file(const std::string& path) {
+    FILE* f = fopen(path.c_str(), "r");
+    if (!f) return {};
+    char line[256] = {0};
+    if (!fgets(line, sizeof line, f)) line[0] = 0;
+    fclose(f);
+    std::string s(line);
+    while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+    return s;
+}
+
+// The whole-disk device that holds the root file system, as a /sys/block name ("sda").
+std::string root_disk_name() {
+    struct stat st;
+    if (stat("/", &st) != 0) return {};
+    char dev[64];
+    snprintf(dev, sizeof dev, "/sys/dev/block/%u:%u", major(st.st_dev), minor(st.st_dev));
+    char target[512];
+    ssize_t n = readlink(dev, target, sizeof target - 1);
+    if (n <= 0) return {};
+    target[n] = 0;
+    // .../block/sda/sda1 for a partition, .../block/sda for a whole disk.
+    std::string t(target);
+    std::string last = t.substr(t.rfind('/') + 1);
+    if (access((std::string("/sys/block/") + last).c_str(), F_OK) == 0) return last;
+    std::string parent = t.substr(0, t.rfind('/'));
+    return parent.substr(parent.rfind('/') + 1);
+}
+
+// Whole-disk block devices of the machine; the disk of the root file system first so that
+// drive 0 is the system disk, then the others by name. RAM disks, zram and loop devices with
+// nothing attached are left out.
+std::vector<std::string> system_drive_table() {
+    std::vector<std::string> names;
+    DIR* dir = opendir("/sys/block");
+    if (!dir) return names;
+    while (dirent* e = readdir(dir)) {
+        std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        if (name.rfind("ram", 0) == 0 || name.rfind("zram", 0) == 0) continue;
+        if (name.rfind("loop", 0) == 0) {
+            std::string backing = read_line_file("/sys/block/" + name + "/loop/backing_file");
+            if (backing.empty()) continue;
+        }
+        names.push_back(name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    std::string root = root_disk_name();
+    auto it = std::find(names.begin(), names.end(), root);
+    if (it != names.end()) std::rotate(names.begin(), it, it + 1);
+    for (auto& n : names) n = "/dev/" + n;
+    return names;
+}
+#endif
+
+std::vector<std::string> drive_table() {
+    std::vector<std::string> table;
+    if (const char* env = getenv("QUARROW_DRIVES")) {
+        std::string list(env);
+        size_t start = 0;
+        while (start <= list.size()) {
+            size_t end = list.find(':', start);
+            if (end == std::string::npos) end = list.size();
+            if (end > start) table.push_back(list.substr(start, end - start));
+            start = end + 1;
+        }
+        return table;
+    }
+#if defined(__linux__)
+    table = system_drive_table();
+#endif
+    return table;
+}
+
+}  // namespace
+
+bool physical_drive_path(int drive, char* out, size_t out_size) {
+    if (drive < 0 || !out || out_size == 0) return false;
+    std::vector<std::string> table = drive_table();
+    if (static_cast<size_t>(drive) >= table.size()) return false;
+    if (table[drive].size() + 1 > out_size) return false;
+    memcpy(out, table[drive].c_str(), table[drive].size() + 1);
+    return true;
+}
+
+DiskHandle open_physical_drive(int drive, bool want_write) {
+    char path[4096];
+    if (!physical_drive_path(drive, path, sizeof path)) return nullptr;
+    return open_existing(path, want_write);
+}
+
+DiskHandle open_image_file(const char* path, bool want_write) {
+    return open_existing(path, want_write);
+}
+
+DiskHandle open_input_file(const char* path) { return open_existing(path, false); }
+
+DiskHandle create_output_file(const char* path) {
+    if (!path || !*path) return nullptr;
+    int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return nullptr;
+    return wrap_fd(fd, true);
+}
+
+int get_os_family() { return 0; }
+
+bool can_reach_raw_drives() { return true; }
+
+}  // namespace quarrow

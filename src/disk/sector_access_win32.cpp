@@ -1,0 +1,189 @@
+// Win32 half of sector access: CreateFileA handles on "\\.\PhysicalDriveN" and on files,
+// SetFilePointer with 64-bit positions, ReadFile/WriteFile, the drive geometry ioctl.
+#include <windows.h>
+#include <winioctl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "disk/sector_access.h"
+
+namespace quarrow {
+namespace {
+
+struct Win32File {
+    HANDLE handle;
+    // A file named in QUARROW_DRIVES stands for a drive in tests: its length and 512-byte
+    // sectors play the geometry.
+    bool file_as_drive;
+};
+
+HANDLE handle_of(Disk* disk) { return static_cast<Win32File*>(disk->impl)->handle; }
+
+// One seek and one synchronous transfer. A low part of 0xFFFFFFFF from the seek is a failure
+// (sector-aligned offsets never have it).
+bool seek_to(HANDLE h, int64_t offset) {
+    LONG high = static_cast<LONG>(offset >> 32);
+    DWORD low = SetFilePointer(h, static_cast<LONG>(offset & 0xFFFFFFFF), &high, FILE_BEGIN);
+    return low != 0xFFFFFFFF;
+}
+
+int64_t win32_read_at(Disk* disk, int64_t offset, void* buffer, uint32_t len) {
+    HANDLE h = handle_of(disk);
+    if (!seek_to(h, offset)) return -1;
+    DWORD moved = 0;
+    if (!ReadFile(h, buffer, len, &moved, nullptr)) return -1;
+    return moved;
+}
+
+int64_t win32_write_at(Disk* disk, int64_t offset, const void* buffer, uint32_t len) {
+    HANDLE h = handle_of(disk);
+    if (!seek_to(h, offset)) return -1;
+    DWORD moved = 0;
+    if (!WriteFile(h, buffer, len, &moved, nullptr)) return -1;
+    return moved;
+}
+
+bool win32_size_bytes(Disk* disk, uint64_t* bytes) {
+    DWORD high = 0;
+    DWORD low = GetFileSize(handle_of(disk), &high);
+    if (low == 0xFFFFFFFF && GetLastError() != NO_ERROR) return false;
+    *bytes = (static_cast<uint64_t>(high) << 32) | low;
+    return true;
+}
+
+bool win32_geometry(Disk* disk, uint32_t* sector_size, uint64_t* bytes) {
+    DISK_GEOMETRY g;
+    DWORD got = 0;
+    if (!DeviceIoControl(handle_of(disk), IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &g,
+                         sizeof g, &got, nullptr)) {
+        if (!static_cast<Win32File*>(disk->impl)->file_as_drive) return false;
+        if (!win32_size_bytes(disk, bytes)) return false;
+        *sector_size = SECTOR_SIZE;
+        return true;
+    }
+    *sector_size = g.BytesPerSector;
+    uint64_t size = static_cast<uint64_t>(g.BytesPerSector) * g.SectorsPerTrack;
+    size *= g.TracksPerCylinder;
+    size *= static_cast<uint64_t>(g.Cylinders.QuadPart);
+    *bytes = size;
+    return true;
+}
+
+void win32_close(Disk* disk) {
+    CloseHandle(handle_of(disk));
+    delete static_cast<Win32File*>(disk->impl);
+    delete disk;
+}
+
+DiskHandle wrap_handle(HANDLE h, bool writable, bool file_as_drive = false) {
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    auto* file = new (std::nothrow) Win32File{h, file_as_drive};
+    auto* disk = new (std::nothrow) Disk{};
+    if (!file || !disk) {
+        delete file;
+        delete disk;
+        CloseHandle(h);
+        return nullptr;
+    }
+    disk->read_at = win32_read_at;
+    disk->write_at = win32_write_at;
+    disk->size_bytes = win32_size_bytes;
+    disk->geometry = win32_geometry;
+    disk->close = win32_close;
+    disk->impl = file;
+    disk->writable = writable;
+    return disk;
+}
+
+bool drive_from_environment(int drive, char* out, size_t out_size, bool* listed) {
+    const char* env = getenv("QUARROW_DRIVES");
+    *listed = env != nullptr;
+    if (!env) return false;
+    int index = 0;
+    const char* p = env;
+    while (*p) {
+        const char* end = strchr(p, ';');
+        size_t len = end ? static_cast<size_t>(end - p) : strlen(p);
+        if (len > 0) {
+            if (index == drive) {
+                if (len + 1 > out_size) return false;
+                memcpy(out, p, len);
+                out[len] = 0;
+                return true;
+            }
+            ++index;
+        }
+        if (!end) break;
+        p = end + 1;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool physical_drive_path(int drive, char* out, size_t out_size) {
+    if (drive < 0 || !out || out_size == 0) return false;
+    bool listed = false;
+    if (drive_from_environment(drive, out, out_size, &listed)) return true;
+    if (listed) return false;
+    return snprintf(out, out_size, "\\\\.\\PhysicalDrive%d", drive) < static_cast<int>(out_size);
+}
+
+DiskHandle open_physical_drive(int drive, bool want_write) {
+    char path[MAX_PATH];
+    if (!physical_drive_path(drive, path, sizeof path)) return nullptr;
+    bool file_as_drive = getenv("QUARROW_DRIVES") != nullptr;
+    if (want_write) {
+        HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (h != INVALID_HANDLE_VALUE) return wrap_handle(h, true, file_as_drive);
+    }
+    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    return wrap_handle(h, false, file_as_drive);
+}
+
+DiskHandle open_image_file(const char* path, bool want_write) {
+    if (!path || !*path) return nullptr;
+    if (want_write) {
+        HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (h != INVALID_HANDLE_VALUE) return wrap_handle(h, true);
+    }
+    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return wrap_handle(h, false);
+}
+
+DiskHandle open_input_file(const char* path) {
+    if (!path || !*path) return nullptr;
+    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    return wrap_handle(h, false);
+}
+
+DiskHandle create_output_file(const char* path) {
+    if (!path || !*path) return nullptr;
+    HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    return wrap_handle(h, true);
+}
+
+int get_os_family() {
+    OSVERSIONINFOA info;
+    memset(&info, 0, sizeof info);
+    info.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);  // 148
+    if (!GetVersionExA(&info)) return 0;
+    if (info.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS) return OS_FAMILY_WIN9X;
+    if (info.dwPlatformId == VER_PLATFORM_WIN32_NT) return OS_FAMILY_NT;
+    return 0;
+}
+
+bool can_reach_raw_drives() { return get_os_family() == OS_FAMILY_NT; }
+
+}  // namespace quarrow

@@ -1,0 +1,63 @@
+// The recording table: the Table of Contents and its records turned into display-ready entries,
+// newest first (list index i is Table of Contents slot n - 1 - i).
+#pragma once
+
+#include <cstdint>
+
+#include "disk/sector_access.h"
+#include "fs/layout.h"
+
+namespace quarrow {
+
+constexpr int TITLE_BYTES = 48;
+constexpr int CHANNEL_BYTES = 32;
+constexpr int ATTRIBUTE_TEXT_BYTES = 25;
+constexpr int DATE_TEXT_BYTES = 25;
+
+struct RecordingEntry {
+    char display_title[TITLE_BYTES];
+    char default_title[TITLE_BYTES];
+    char user_title[TITLE_BYTES];
+    char channel[CHANNEL_BYTES];
+    uint8_t flags;
+    char attribute_text[ATTRIBUTE_TEXT_BYTES];
+    char date_text[DATE_TEXT_BYTES];
+    uint16_t first_cluster;
+    uint32_t length;        // sectors
+    uint32_t start_offset;  // sectors from the start of the first cluster's data area
+    int32_t hours;
+    int32_t minutes;
+    int32_t seconds;
+};
+
+// The Table of Contents slot that list index i stands for, with n recordings.
+inline int slot_of_index(int count, int index) { return count - 1 - index; }
+
+// Recording count (0 ... 65535), or 0 when the table is unreadable, empty, or one of its records
+// cannot be read. A count above MAX_RECORDINGS is given at once, the array untouched.
+int load_recording_table(DiskHandle disk, RecordingEntry* entries);
+
+void build_recording_entry(const RecordingInfoRecord& record, RecordingEntry* entry);
+
+// "Pause", "Permanent" or "Erasable", with ", Locked" appended for the lock bit.
+char* attribute_text(uint8_t flags, char* out);
+
+// The start time as "%d-%m-%Y %H:%M:%S GMT" into a DATE_TEXT_BYTES buffer.
+void format_start_time(uint32_t seconds_since_1970, char* out);
+
+// Reads the Table of Contents; 1 on success.
+int read_toc(DiskHandle disk, uint8_t* toc);
+
+// The record offset named by Table of Contents slot j.
+inline uint32_t toc_slot_record_offset(const uint8_t* toc, int slot) {
+    return read_be16(toc + TOC_SLOTS_OFFSET + TOC_SLOT_BYTES * slot + 2);
+}
+
+}  // namespace quarrow
+
+namespace quarrow {
+
+// Size in MiB shown for a recording of length sectors, by truncating integer steps.
+inline uint32_t recording_size_mb(uint32_t length) { return (length / 1024) * 512 / 1024; }
+
+}  // namespace quarrow
