@@ -54,7 +54,8 @@ TEST(FatChecksum, ParityFoldOfTwoEntriesAndZeroResidueWhenConsistent) {
 TEST(FatChecksum, ResidueIsKeptAcrossAChangeWhateverTheCountsParity) {
     for (uint16_t last : {uint16_t(4), uint16_t(5), uint16_t(16381)}) {
         std::vector<uint8_t> table(FAT_BYTES, 0);
-        for (uint32_t c = 0; c <= last; ++c) write_be16(&table[2 * c], c + 1);
+        for (uint32_t c = 0; c <= last; ++c)
+            write_be16(&table[2 * c], c + 1);
         write_be32(&table[2 * (last + 1)], 0xDEADBEEF);  // an inconsistent stored checksum
         uint8_t before[4];
         fat_checksum_residue(table.data(), before, last);
@@ -77,12 +78,16 @@ TEST(FoldToAscii, AccentsBecomePlainLettersAndControlCodesSpaces) {
     char text[] = "Caf\xe9 No\xebl";
     fold_to_ascii(text);
     EXPECT_STREQ(text, "Cafe Noel");
-    char times[] = "1\xd7" "2";
+    char times[] =
+        "1\xd7"
+        "2";
     fold_to_ascii(times);
     EXPECT_STREQ(times, "1X2");
     char tab[] = "a\tb\xc6\xe6\xf7\xdf\xde\xff\xa9";
     fold_to_ascii(tab);
-    EXPECT_STREQ(tab, "a b\xc6\xe6\xf7" "bay ");
+    EXPECT_STREQ(tab,
+                 "a b\xc6\xe6\xf7"
+                 "bay ");
 }
 
 TEST(StreamBlocks, MatchOnlyTheirOwnMagic) {

@@ -1,15 +1,44 @@
 #include "cli/cli_common.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <vector>
 
 #include "disk/disk_detection.h"
 #include "fs/layout.h"
 
 namespace quarrow::cli {
+
+namespace {
+
+struct Registered {
+    int order;
+    AddCommand add;
+};
+
+// Filled by the commands' static registrations before main runs.
+std::vector<Registered>& registry() {
+    static std::vector<Registered> commands;
+    return commands;
+}
+
+}  // namespace
+
+CommandRegistration::CommandRegistration(int order, AddCommand add) {
+    registry().push_back({order, add});
+}
+
+void add_registered_commands(CLI::App& app, int* exit_code) {
+    std::vector<Registered> commands = registry();
+    std::stable_sort(commands.begin(), commands.end(),
+                     [](const Registered& a, const Registered& b) { return a.order < b.order; });
+    for (const Registered& c : commands)
+        c.add(app, exit_code);
+}
 
 bool open_source(const std::string& source, bool want_write, OpenSource* out) {
     if (source == "scan") {
@@ -36,8 +65,7 @@ int recording_index(const std::string& number, const OpenSource& src) {
         if (src.count == 0)
             std::cerr << "There are no recordings on this disk.\n";
         else
-            std::cerr << "No recording number " << number << ": choose 1 to " << src.count
-                      << ".\n";
+            std::cerr << "No recording number " << number << ": choose 1 to " << src.count << ".\n";
         return -1;
     }
     return static_cast<int>(n - 1);
@@ -69,7 +97,8 @@ void draw(TerminalProgress* p, int64_t done, int64_t total) {
     const int width = 30;
     int filled = total > 0 ? static_cast<int>(done * width / total) : 0;
     char bar[width + 1];
-    for (int i = 0; i < width; ++i) bar[i] = i < filled ? '#' : '-';
+    for (int i = 0; i < width; ++i)
+        bar[i] = i < filled ? '#' : '-';
     bar[width] = 0;
     double mb = static_cast<double>(done) * p->bytes_per_unit / 1048576.0;
     double rate = elapsed > 0 ? mb / elapsed : 0;
@@ -104,7 +133,9 @@ void on_notice(void* context, const char* text) {
     fprintf(stderr, "%s\n", text);
 }
 
-bool on_confirm(void*, const char* text) { return ask_yes_no(text); }
+bool on_confirm(void*, const char* text) {
+    return ask_yes_no(text);
+}
 
 }  // namespace
 

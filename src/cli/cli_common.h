@@ -17,9 +17,9 @@ namespace quarrow::cli {
 
 // Exit status of every command.
 enum ExitCode {
-    EXIT_OK = 0,       // the command did its work
-    EXIT_FAILED = 1,   // the disk could not be opened or was refused, or the operation failed
-    EXIT_USAGE = 2,    // the command line was wrong
+    EXIT_OK = 0,      // the command did its work
+    EXIT_FAILED = 1,  // the disk could not be opened or was refused, or the operation failed
+    EXIT_USAGE = 2,   // the command line was wrong
 };
 
 // The open disk and its recording table, closed when it goes out of scope.
@@ -67,7 +67,13 @@ struct TerminalProgress {
 OperationHooks terminal_hooks(TerminalProgress* progress);
 void finish_progress(TerminalProgress* progress);
 
-// Each command file adds its subcommand; the callback sets *exit_code.
-void add_list_command(CLI::App& app, int* exit_code);
+// Each command file registers itself with a file-scope CommandRegistration; main adds every
+// registered command to the program in the order given by `order`. The callback the command
+// installs sets *exit_code.
+using AddCommand = void (*)(CLI::App& app, int* exit_code);
+struct CommandRegistration {
+    CommandRegistration(int order, AddCommand add);
+};
+void add_registered_commands(CLI::App& app, int* exit_code);
 
 }  // namespace quarrow::cli

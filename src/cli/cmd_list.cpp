@@ -74,7 +74,8 @@ int run_list(const ListOptions& o) {
     }
     std::vector<size_t> widths(rows[0].size(), 0);
     for (auto& row : rows)
-        for (size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], columns(row[c]));
+        for (size_t c = 0; c < row.size(); ++c)
+            widths[c] = std::max(widths[c], columns(row[c]));
     for (auto& row : rows) {
         std::string line;
         for (size_t c = 0; c < row.size(); ++c) {
@@ -91,17 +92,20 @@ int run_list(const ListOptions& o) {
     return EXIT_OK;
 }
 
-}  // namespace
-
 void add_list_command(CLI::App& app, int* exit_code) {
     auto options = std::make_shared<ListOptions>();
     CLI::App* cmd = app.add_subcommand(
-        "list", "List the recordings of a disk, newest first, with date, duration, size, "
-                "attributes, channel and title.");
+        "list",
+        "List the recordings of a disk, newest first, with date, duration, size, "
+        "attributes, channel and title.");
     cmd->add_option("SOURCE", options->source, "Disk image, whole-disk device, or 'scan'")
         ->required();
     cmd->add_flag("--json", options->json, "Print a JSON array of the recordings instead");
     cmd->callback([options, exit_code] { *exit_code = run_list(*options); });
 }
+
+const CommandRegistration registration(10, add_list_command);
+
+}  // namespace
 
 }  // namespace quarrow::cli

@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     app.set_help_all_flag("--help-all", "Show the help of every command");
     int exit_code = EXIT_OK;
-    add_list_command(app, &exit_code);
+    add_registered_commands(app, &exit_code);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

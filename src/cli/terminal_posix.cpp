@@ -4,7 +4,11 @@
 
 namespace quarrow::cli {
 
-bool stdin_is_terminal() { return isatty(0) == 1; }
-bool stderr_is_terminal() { return isatty(2) == 1; }
+bool stdin_is_terminal() {
+    return isatty(0) == 1;
+}
+bool stderr_is_terminal() {
+    return isatty(2) == 1;
+}
 
 }  // namespace quarrow::cli

@@ -30,7 +30,9 @@ struct PosixFile {
     bool block_device;
 };
 
-int fd_of(Disk* disk) { return static_cast<PosixFile*>(disk->impl)->fd; }
+int fd_of(Disk* disk) {
+    return static_cast<PosixFile*>(disk->impl)->fd;
+}
 
 // pread and pwrite may move fewer bytes than asked (signals, large requests); loop until the
 // whole range is done, the file ends, or the call fails.
@@ -144,7 +146,8 @@ std::string read_line_file(const std::string& path) {
     if (!fgets(line, sizeof line, f)) line[0] = 0;
     fclose(f);
     std::string s(line);
-    while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+    while (!s.empty() && (s.back() == '\n' || s.back() == ' '))
+        s.pop_back();
     return s;
 }
 
@@ -188,7 +191,8 @@ std::vector<std::string> system_drive_table() {
     std::string root = root_disk_name();
     auto it = std::find(names.begin(), names.end(), root);
     if (it != names.end()) std::rotate(names.begin(), it, it + 1);
-    for (auto& n : names) n = "/dev/" + n;
+    for (auto& n : names)
+        n = "/dev/" + n;
     return names;
 }
 #endif
@@ -233,7 +237,9 @@ DiskHandle open_image_file(const char* path, bool want_write) {
     return open_existing(path, want_write);
 }
 
-DiskHandle open_input_file(const char* path) { return open_existing(path, false); }
+DiskHandle open_input_file(const char* path) {
+    return open_existing(path, false);
+}
 
 DiskHandle create_output_file(const char* path) {
     if (!path || !*path) return nullptr;
@@ -242,8 +248,12 @@ DiskHandle create_output_file(const char* path) {
     return wrap_fd(fd, true);
 }
 
-int get_os_family() { return 0; }
+int get_os_family() {
+    return 0;
+}
 
-bool can_reach_raw_drives() { return true; }
+bool can_reach_raw_drives() {
+    return true;
+}
 
 }  // namespace quarrow

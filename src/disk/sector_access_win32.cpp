@@ -20,7 +20,9 @@ struct Win32File {
     bool file_as_drive;
 };
 
-HANDLE handle_of(Disk* disk) { return static_cast<Win32File*>(disk->impl)->handle; }
+HANDLE handle_of(Disk* disk) {
+    return static_cast<Win32File*>(disk->impl)->handle;
+}
 
 // One seek and one synchronous transfer. A low part of 0xFFFFFFFF from the seek is a failure
 // (sector-aligned offsets never have it).
@@ -57,8 +59,8 @@ bool win32_size_bytes(Disk* disk, uint64_t* bytes) {
 bool win32_geometry(Disk* disk, uint32_t* sector_size, uint64_t* bytes) {
     DISK_GEOMETRY g;
     DWORD got = 0;
-    if (!DeviceIoControl(handle_of(disk), IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &g,
-                         sizeof g, &got, nullptr)) {
+    if (!DeviceIoControl(handle_of(disk), IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &g, sizeof g,
+                         &got, nullptr)) {
         if (!static_cast<Win32File*>(disk->impl)->file_as_drive) return false;
         if (!win32_size_bytes(disk, bytes)) return false;
         *sector_size = SECTOR_SIZE;
@@ -137,9 +139,9 @@ DiskHandle open_physical_drive(int drive, bool want_write) {
     if (!physical_drive_path(drive, path, sizeof path)) return nullptr;
     bool file_as_drive = getenv("QUARROW_DRIVES") != nullptr;
     if (want_write) {
-        HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        HANDLE h =
+            CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         if (h != INVALID_HANDLE_VALUE) return wrap_handle(h, true, file_as_drive);
     }
     HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -150,9 +152,9 @@ DiskHandle open_physical_drive(int drive, bool want_write) {
 DiskHandle open_image_file(const char* path, bool want_write) {
     if (!path || !*path) return nullptr;
     if (want_write) {
-        HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        HANDLE h =
+            CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         if (h != INVALID_HANDLE_VALUE) return wrap_handle(h, true);
     }
     HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -184,6 +186,8 @@ int get_os_family() {
     return 0;
 }
 
-bool can_reach_raw_drives() { return get_os_family() == OS_FAMILY_NT; }
+bool can_reach_raw_drives() {
+    return get_os_family() == OS_FAMILY_NT;
+}
 
 }  // namespace quarrow

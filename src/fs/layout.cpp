@@ -32,8 +32,8 @@ uint16_t next_cluster(const uint8_t* table, uint16_t index) {
 int read_cluster(DiskHandle disk, uint16_t cluster, uint8_t* buffer) {
     int64_t first = cluster_data_sector(cluster);
     if (first > INT32_MAX) return 0;
-    return read_sectors(disk, buffer, static_cast<int>(first), CLUSTER_DATA_SECTORS,
-                        SECTOR_SIZE) == CLUSTER_DATA_SECTORS
+    return read_sectors(disk, buffer, static_cast<int>(first), CLUSTER_DATA_SECTORS, SECTOR_SIZE) ==
+                   CLUSTER_DATA_SECTORS
                ? 1
                : 0;
 }
@@ -110,32 +110,45 @@ namespace {
 struct FoldTable {
     char map[256];
     constexpr FoldTable() : map() {
-        for (int c = 0; c < 256; ++c) map[c] = static_cast<char>(c);
-        for (int c = 1; c < 32; ++c) map[c] = ' ';
-        for (int c = 128; c < 192; ++c) map[c] = ' ';
-        for (int c = 192; c <= 197; ++c) map[c] = 'A';
+        for (int c = 0; c < 256; ++c)
+            map[c] = static_cast<char>(c);
+        for (int c = 1; c < 32; ++c)
+            map[c] = ' ';
+        for (int c = 128; c < 192; ++c)
+            map[c] = ' ';
+        for (int c = 192; c <= 197; ++c)
+            map[c] = 'A';
         map[199] = 'C';
-        for (int c = 200; c <= 203; ++c) map[c] = 'E';
-        for (int c = 204; c <= 207; ++c) map[c] = 'I';
+        for (int c = 200; c <= 203; ++c)
+            map[c] = 'E';
+        for (int c = 204; c <= 207; ++c)
+            map[c] = 'I';
         map[208] = 'D';
         map[209] = 'N';
-        for (int c = 210; c <= 214; ++c) map[c] = 'O';
+        for (int c = 210; c <= 214; ++c)
+            map[c] = 'O';
         map[216] = 'O';
         map[215] = 'X';
-        for (int c = 217; c <= 220; ++c) map[c] = 'U';
+        for (int c = 217; c <= 220; ++c)
+            map[c] = 'U';
         map[221] = 'Y';
         map[222] = 'a';
         map[254] = 'a';
         map[223] = 'b';
-        for (int c = 224; c <= 229; ++c) map[c] = 'a';
+        for (int c = 224; c <= 229; ++c)
+            map[c] = 'a';
         map[231] = 'c';
-        for (int c = 232; c <= 235; ++c) map[c] = 'e';
-        for (int c = 236; c <= 239; ++c) map[c] = 'i';
+        for (int c = 232; c <= 235; ++c)
+            map[c] = 'e';
+        for (int c = 236; c <= 239; ++c)
+            map[c] = 'i';
         map[240] = 'o';
-        for (int c = 242; c <= 246; ++c) map[c] = 'o';
+        for (int c = 242; c <= 246; ++c)
+            map[c] = 'o';
         map[248] = 'o';
         map[241] = 'n';
-        for (int c = 249; c <= 252; ++c) map[c] = 'u';
+        for (int c = 249; c <= 252; ++c)
+            map[c] = 'u';
         map[253] = 'y';
         map[255] = 'y';
         // 198 (AE), 230 (ae) and 247 (division sign) stay as they are.

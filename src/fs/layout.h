@@ -86,7 +86,9 @@ struct RecordingInfoRecord {
     uint8_t bytes[RECORD_BYTES];
 };
 
-inline uint32_t read_be16(const uint8_t* p) { return (uint32_t(p[0]) << 8) | p[1]; }
+inline uint32_t read_be16(const uint8_t* p) {
+    return (uint32_t(p[0]) << 8) | p[1];
+}
 inline uint32_t read_be32(const uint8_t* p) {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
 }

@@ -11,12 +11,15 @@ namespace {
 // width bytes, cut to fit with its terminating NUL.
 void copy_text(const uint8_t* p, size_t limit, char* field, size_t width) {
     size_t n = 0;
-    while (n < limit && n + 1 < width && p[n]) ++n;
+    while (n < limit && n + 1 < width && p[n])
+        ++n;
     memcpy(field, p, n);
     field[n] = 0;
 }
 
-bool is_leap(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool is_leap(int64_t y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 }  // namespace
 
@@ -50,8 +53,9 @@ void format_start_time(uint32_t seconds_since_1970, char* out) {
 }
 
 char* attribute_text(uint8_t flags, char* out) {
-    const char* kind = (flags & FLAG_PAUSE) ? "Pause" : (flags & FLAG_PERMANENT) ? "Permanent"
-                                                                                : "Erasable";
+    const char* kind = (flags & FLAG_PAUSE)       ? "Pause"
+                       : (flags & FLAG_PERMANENT) ? "Permanent"
+                                                  : "Erasable";
     snprintf(out, ATTRIBUTE_TEXT_BYTES, "%s%s", kind, (flags & FLAG_LOCKED) ? ", Locked" : "");
     return out;
 }
@@ -104,8 +108,8 @@ int load_recording_table(DiskHandle disk, RecordingEntry* entries) {
     RecordingInfoRecord record;
     for (int i = 0; i < n; ++i) {
         uint32_t offset = toc_slot_record_offset(toc, slot_of_index(n, i));
-        if (read_sectors(disk, record.bytes, TOC_SECTOR + static_cast<int>(offset),
-                         RECORD_SECTORS, SECTOR_SIZE) != RECORD_SECTORS)
+        if (read_sectors(disk, record.bytes, TOC_SECTOR + static_cast<int>(offset), RECORD_SECTORS,
+                         SECTOR_SIZE) != RECORD_SECTORS)
             return 0;
         build_recording_entry(record, &entries[i]);
     }

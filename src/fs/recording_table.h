@@ -31,7 +31,9 @@ struct RecordingEntry {
 };
 
 // The Table of Contents slot that list index i stands for, with n recordings.
-inline int slot_of_index(int count, int index) { return count - 1 - index; }
+inline int slot_of_index(int count, int index) {
+    return count - 1 - index;
+}
 
 // Recording count (0 ... 65535), or 0 when the table is unreadable, empty, or one of its records
 // cannot be read. A count above MAX_RECORDINGS is given at once, the array untouched.
@@ -58,6 +60,8 @@ inline uint32_t toc_slot_record_offset(const uint8_t* toc, int slot) {
 namespace quarrow {
 
 // Size in MiB shown for a recording of length sectors, by truncating integer steps.
-inline uint32_t recording_size_mb(uint32_t length) { return (length / 1024) * 512 / 1024; }
+inline uint32_t recording_size_mb(uint32_t length) {
+    return (length / 1024) * 512 / 1024;
+}
 
 }  // namespace quarrow

@@ -77,13 +77,13 @@ bool write_test_disk(TestDisk& disk, DiskHandle out) {
                 }
             if (r.clusters.size() < need) return false;
         }
-        if (r.length == 0)
-            r.length = uint32_t((r.data.size() + SECTOR_SIZE - 1) / SECTOR_SIZE);
+        if (r.length == 0) r.length = uint32_t((r.data.size() + SECTOR_SIZE - 1) / SECTOR_SIZE);
     }
 
     // Allocation table: free entries hold c + 1, the last free one 0x3FFF; chains link with
     // bit 15 set and end in 0xBFFF.
-    for (uint32_t c = 0; c <= last; ++c) write_be16(fat.data() + 2 * c, c + 1);
+    for (uint32_t c = 0; c <= last; ++c)
+        write_be16(fat.data() + 2 * c, c + 1);
     write_be16(fat.data() + 2 * last, FAT_CHAIN_END);
     for (auto& r : disk.recordings)
         for (size_t i = 0; i < r.clusters.size(); ++i) {

@@ -17,7 +17,7 @@ struct TestRecording {
     std::string user_title;
     std::string channel = "Channel";
     uint8_t flags = 0;
-    uint16_t attribute_high = 0;     // high byte of the attribute word (record 82, slot 0)
+    uint16_t attribute_high = 0;       // high byte of the attribute word (record 82, slot 0)
     uint32_t start_time = 1039205700;  // 06-12-2002 20:15:00 GMT
     uint32_t duration = 0;             // hundredths of a second
     uint32_t key = 0x4D4D0001;
@@ -36,7 +36,7 @@ struct TestRecording {
 
 struct TestDisk {
     uint16_t cluster_count = 16;
-    std::string notification;  // Table of Contents text at offset 12
+    std::string notification;               // Table of Contents text at offset 12
     std::vector<TestRecording> recordings;  // oldest first: slot order
     bool signature = true;
     // The stored checksum xor'ed with this (0: consistent).

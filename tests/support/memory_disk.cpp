@@ -5,7 +5,9 @@
 namespace quarrow::test {
 namespace {
 
-MemoryDisk* image_of(Disk* disk) { return static_cast<MemoryDisk*>(disk->impl); }
+MemoryDisk* image_of(Disk* disk) {
+    return static_cast<MemoryDisk*>(disk->impl);
+}
 
 int64_t mem_read_at(Disk* disk, int64_t offset, void* buffer, uint32_t len) {
     MemoryDisk* m = image_of(disk);
@@ -50,7 +52,9 @@ bool mem_geometry(Disk* disk, uint32_t* sector_size, uint64_t* bytes) {
     return true;
 }
 
-void mem_close(Disk* disk) { delete disk; }
+void mem_close(Disk* disk) {
+    delete disk;
+}
 
 }  // namespace
 
