@@ -1,0 +1,37 @@
+// Reclaiming recordings whose clusters the allocation table shows as free ("Reclaim all data on
+// disk"): every free cluster's header is read, the clusters are grouped by the recording key the
+// header carries, the user is asked whether to go on, and each group becomes a new recording
+// (an ascending chain, a new record named "Recovered %d", a slot appended to the Table of
+// Contents). Recordings the disk already lists are not touched.
+//
+// Called by the Recording Management window (src/ui, the "Recovery" menu) and by
+// `quarrow recover` (src/cli).
+//
+// What a failure leaves on the disk:
+//   reads, no recordings found, an answer other than yes: unchanged;
+//   record read or write of group h: records of groups 0 ... h - 1 written, in use, listed
+//   nowhere; Table of Contents and tables unchanged;
+//   Table of Contents write: every new record written and in use, listed nowhere;
+//   table write: the Table of Contents lists the new recordings, their clusters still free;
+//   copy write: the first table has the new chains, the copy is old.
+#pragma once
+
+#include <cstdint>
+
+#include "disk/hooks.h"
+#include "disk/sector_access.h"
+
+namespace quarrow {
+
+// listed_count is the number of recordings the disk lists (the caller's loaded count); at most
+// MAX_RECORDINGS - listed_count groups are made. hooks (may be null): busy(true/false) around the
+// scan (the hourglass), progress(clusters scanned, clusters) during it, and confirm with the text
+// "%d Recordings discovered. Do you want to proceed with recovery?" before anything is written;
+// an answer other than yes gives "Recovery cancelled.". Gives 1 with
+// "All Recordings were successfully restored." in message when the recordings were added and
+// everything was written; else 0 with the failure's message (also "No Recordings to recover on
+// this disk."). The caller reloads its recording list after a success.
+int recover_recordings(DiskHandle disk, int listed_count, const OperationHooks* hooks,
+                       char* message);
+
+}  // namespace quarrow
