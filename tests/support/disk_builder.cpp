@@ -1,6 +1,7 @@
 #include "support/disk_builder.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "fs/layout.h"
@@ -45,15 +46,142 @@ void append_stream_block(std::vector<uint8_t>& out, uint8_t type, const uint8_t*
     if (bytes) memcpy(h + SECTOR_SIZE, payload, bytes);
 }
 
-std::vector<uint8_t> audio_pes_packet(const uint8_t* audio, size_t bytes) {
-    static const uint8_t header[9] = {0x00, 0x00, 0x01, 0xC0, 0, 0, 0x80, 0x00, 0x00};
-    std::vector<uint8_t> pes(sizeof header + bytes);
-    memcpy(pes.data(), header, sizeof header);
-    size_t length = bytes + 3;  // the three header bytes after the length field
+std::vector<uint8_t> audio_pes_packet(const uint8_t* audio, size_t bytes, int64_t pts) {
+    const size_t extension = pts >= 0 ? 5 : 0;
+    const size_t header = 9 + extension;
+    std::vector<uint8_t> pes(header + bytes, 0);
+    pes[2] = 0x01;
+    pes[3] = 0xC0;
+    size_t length = bytes + 3 + extension;  // everything after the length field
     pes[4] = uint8_t(length >> 8);
     pes[5] = uint8_t(length);
-    if (bytes) memcpy(pes.data() + sizeof header, audio, bytes);
+    pes[6] = pts >= 0 ? 0x84 : 0x80;  // '10' marker; data aligned when a frame starts it
+    pes[7] = pts >= 0 ? 0x80 : 0x00;  // PTS only
+    pes[8] = uint8_t(extension);
+    if (pts >= 0) {
+        uint64_t t = uint64_t(pts) & 0x1FFFFFFFFull;
+        pes[9] = uint8_t(0x21 | ((t >> 29) & 0x0E));
+        pes[10] = uint8_t(t >> 22);
+        pes[11] = uint8_t(((t >> 14) & 0xFE) | 1);
+        pes[12] = uint8_t(t >> 7);
+        pes[13] = uint8_t(((t << 1) & 0xFE) | 1);
+    }
+    if (bytes) memcpy(pes.data() + header, audio, bytes);
     return pes;
+}
+
+namespace {
+
+// Length in bytes of the MPEG-1 audio frame whose header is at p, and its samples; 0 when p
+// does not hold a valid MPEG-1 header.
+size_t mpeg1_frame_length(const uint8_t* p, unsigned* samples) {
+    static const int kbps[3][15] = {
+        {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},  // Layer I
+        {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},     // Layer II
+        {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},      // Layer III
+    };
+    static const int rates[3] = {44100, 48000, 32000};
+    if (p[0] != 0xFF || (p[1] & 0xF8) != 0xF8) return 0;  // sync and MPEG-1
+    int layer = 4 - ((p[1] >> 1) & 3);                    // 1, 2, 3 (4: reserved)
+    int bitrate_index = p[2] >> 4;
+    int rate_index = (p[2] >> 2) & 3;
+    if (layer > 3 || bitrate_index == 0 || bitrate_index == 15 || rate_index == 3) return 0;
+    int padding = (p[2] >> 1) & 1;
+    long bitrate = kbps[layer - 1][bitrate_index] * 1000L;
+    if (layer == 1) {
+        *samples = 384;
+        return size_t((12 * bitrate / rates[rate_index] + padding) * 4);
+    }
+    *samples = 1152;
+    return size_t(144 * bitrate / rates[rate_index] + padding);
+}
+
+}  // namespace
+
+std::vector<size_t> mpeg_audio_frames(const std::vector<uint8_t>& audio) {
+    std::vector<size_t> frames;
+    size_t at = 0;
+    unsigned samples = 0;
+    while (at + 4 <= audio.size()) {
+        size_t length = mpeg1_frame_length(audio.data() + at, &samples);
+        if (length < 4 || at + length > audio.size()) break;
+        frames.push_back(at);
+        at += length;
+    }
+    return frames;
+}
+
+std::vector<uint8_t> audio_pes_stream(const std::vector<uint8_t>& audio, unsigned frames_per_packet,
+                                      int64_t first_pts) {
+    std::vector<uint8_t> out;
+    std::vector<size_t> frames = mpeg_audio_frames(audio);
+    if (frames.empty() || frames_per_packet == 0) return out;
+    static const int rates[3] = {44100, 48000, 32000};
+    int64_t pts = first_pts;
+    for (size_t i = 0; i < frames.size(); i += frames_per_packet) {
+        size_t last = std::min(frames.size(), size_t(i + frames_per_packet));
+        size_t begin = frames[i];
+        unsigned samples = 0;
+        size_t end =
+            frames[last - 1] + mpeg1_frame_length(audio.data() + frames[last - 1], &samples);
+        std::vector<uint8_t> pes = audio_pes_packet(audio.data() + begin, end - begin, pts);
+        out.insert(out.end(), pes.begin(), pes.end());
+        int rate = rates[(audio[begin + 2] >> 2) & 3];
+        pts += int64_t(last - i) * samples * 90000 / rate;
+    }
+    return out;
+}
+
+std::vector<uint8_t> broadcast_blocks(const std::vector<uint8_t>& video,
+                                      const std::vector<uint8_t>& audio_pes,
+                                      uint32_t video_sectors_per_block,
+                                      uint32_t audio_bytes_per_block) {
+    std::vector<uint8_t> out;
+    if (video_sectors_per_block == 0) video_sectors_per_block = 1;
+    if (audio_bytes_per_block == 0) audio_bytes_per_block = SECTOR_SIZE;
+    const uint64_t video_block_bytes = uint64_t(video_sectors_per_block) * SECTOR_SIZE;
+    size_t v = 0, a = 0;
+    auto audio_block = [&] {
+        size_t n = std::min<size_t>(audio_bytes_per_block, audio_pes.size() - a);
+        append_stream_block(out, STREAM_BLOCK_AUDIO, audio_pes.data() + a, uint32_t(n));
+        a += n;
+    };
+    while (v < video.size()) {
+        size_t n = size_t(std::min<uint64_t>(video_block_bytes, video.size() - v));
+        append_stream_block(out, STREAM_BLOCK_VIDEO, video.data() + v, uint32_t(n));
+        v += n;
+        // Keep a / audio size level with v / video size.
+        while (a < audio_pes.size() && uint64_t(a) * video.size() < uint64_t(v) * audio_pes.size())
+            audio_block();
+    }
+    while (a < audio_pes.size())
+        audio_block();
+    return out;
+}
+
+std::vector<uint8_t> read_file_bytes(const std::string& path) {
+    std::vector<uint8_t> bytes;
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f) return bytes;
+    uint8_t chunk[65536];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0)
+        bytes.insert(bytes.end(), chunk, chunk + n);
+    fclose(f);
+    return bytes;
+}
+
+std::string fixture_path(const std::string& name) {
+#if defined(QUARROW_SOURCE_DIR)
+    std::string dir = QUARROW_SOURCE_DIR;
+#if defined(_WIN32)
+    // Under Wine the source tree is reached through drive Z:, which maps the host's root.
+    if (!dir.empty() && dir[0] == '/') dir = "Z:" + dir;
+#endif
+    return dir + "/tests/fixtures/" + name;
+#else
+    return "tests/fixtures/" + name;
+#endif
 }
 
 bool write_test_disk(TestDisk& disk, DiskHandle out) {
@@ -143,6 +271,8 @@ bool write_test_disk(TestDisk& disk, DiskHandle out) {
         write_be32(header.data() + 60, r.start_time);
         header[82] = uint8_t(r.attribute_high);
         header[83] = r.flags;
+        // Only the sectors that hold data are written, then the data area's last sector, so
+        // that the area exists whole (a fresh image file stays sparse over the rest).
         std::vector<uint8_t> area(CLUSTER_DATA_BYTES);
         size_t taken = 0;
         for (size_t i = 0; i < r.clusters.size(); ++i) {
@@ -150,12 +280,20 @@ bool write_test_disk(TestDisk& disk, DiskHandle out) {
             if (!write_at(out, cluster_first_sector(c), header.data(), 2)) return false;
             std::fill(area.begin(), area.end(), 0);
             size_t skip = i == 0 ? size_t(r.start_offset) * SECTOR_SIZE : 0;
+            size_t used = 0;
             if (skip < area.size() && taken < r.data.size()) {
                 size_t n = std::min(area.size() - skip, r.data.size() - taken);
                 memcpy(area.data() + skip, r.data.data() + taken, n);
                 taken += n;
+                used = skip + n;
             }
-            if (!write_at(out, cluster_data_sector(c), area.data(), CLUSTER_DATA_SECTORS))
+            int data_sectors = int((used + SECTOR_SIZE - 1) / SECTOR_SIZE);
+            if (data_sectors < CLUSTER_DATA_SECTORS) ++data_sectors;  // room for the last one
+            if (data_sectors > 1 &&
+                !write_at(out, cluster_data_sector(c), area.data(), data_sectors - 1))
+                return false;
+            if (!write_at(out, cluster_data_sector(c) + CLUSTER_DATA_SECTORS - 1,
+                          area.data() + CLUSTER_DATA_BYTES - SECTOR_SIZE, 1))
                 return false;
         }
     }

@@ -54,8 +54,39 @@ bool write_test_disk(TestDisk& disk, DiskHandle out);
 void append_stream_block(std::vector<uint8_t>& out, uint8_t type, const uint8_t* payload,
                          uint32_t bytes);
 
-// Wraps MPEG audio bytes as one audio PES packet (stream 0xC0, PES header without timestamps).
-std::vector<uint8_t> audio_pes_packet(const uint8_t* audio, size_t bytes);
+// Wraps MPEG audio bytes as one audio PES packet of stream 0xC0. Without a pts (negative) the
+// header carries no timestamp and is 9 bytes long; with one it carries that PTS (90 kHz ticks)
+// and is 14 bytes long, as broadcasts send it, and the extraction's PES header remover
+// recognises it when the audio starts with a frame.
+std::vector<uint8_t> audio_pes_packet(const uint8_t* audio, size_t bytes, int64_t pts = -1);
+
+// Byte offsets of the MPEG-1 Layer I/II/III frames of an elementary audio stream, found by
+// walking the frame headers from offset 0; the walk stops at the first byte that does not start
+// a whole frame.
+std::vector<size_t> mpeg_audio_frames(const std::vector<uint8_t>& audio);
+
+// The audio stream as broadcasts carry it: frames_per_packet frames in each PES packet (14-byte
+// header with PTS, starting at first_pts and advancing by each packet's play time).
+std::vector<uint8_t> audio_pes_stream(const std::vector<uint8_t>& audio,
+                                      unsigned frames_per_packet = 1, int64_t first_pts = 90000);
+
+// Lays a video elementary stream and an audio PES stream out as a recording's data, the way the
+// receiver writes a broadcast: video blocks of video_sectors_per_block payload sectors (the last
+// one shorter), each followed by the audio blocks that keep the audio level with the video by
+// share of the whole stream; audio blocks hold audio_bytes_per_block bytes of the PES stream (the
+// last one less), cut without regard to packet boundaries, so a payload's last sector is partly
+// used and PES headers straddle payloads. Audio that is left when the video ends follows in
+// audio blocks.
+std::vector<uint8_t> broadcast_blocks(const std::vector<uint8_t>& video,
+                                      const std::vector<uint8_t>& audio_pes,
+                                      uint32_t video_sectors_per_block = 200,
+                                      uint32_t audio_bytes_per_block = 1800);
+
+// Reads a whole file (fixture media); empty when it cannot be read.
+std::vector<uint8_t> read_file_bytes(const std::string& path);
+
+// Where the committed fixture media live in the source tree.
+std::string fixture_path(const std::string& name);
 
 // The parity fold P of the table for last_cluster, as 4 bytes (E high, E low, O high, O low).
 uint32_t table_parity(const uint8_t* table, uint16_t last_cluster);
