@@ -1,0 +1,69 @@
+// The extraction engine: turns one recording's clusters into an MPEG video elementary stream
+// (".m2v") and an audio file (".mpg" with the audio PES packets as they stand, or ".mp2" with
+// their headers removed).
+//
+// The engine walks the recording's cluster chain through a working buffer of two cluster data
+// areas, classifies each block header, and hands video payloads to the video filter and audio
+// payloads, once the audio gate has opened, to the audio filter (stream_filters.h). It never shows
+// anything itself: progress (sectors walked of the length) and the notices the user must see
+// before the result message (skipped sectors, a walk that ran out of data) go through the
+// OperationHooks the caller passes. Implemented by the command line (src/cli/cmd_extract.cpp,
+// terminal progress bar and stderr) and by the Windows extraction panel (progress bar and the
+// "Quarrow Error" box).
+#pragma once
+
+#include <cstdint>
+
+#include "disk/hooks.h"
+#include "disk/sector_access.h"
+
+namespace quarrow {
+
+// Audio type: what the audio file holds.
+constexpr int AUDIO_TYPE_MPG = 1;  // the audio PES packets unchanged, "<prefix>.mpg"
+constexpr int AUDIO_TYPE_MP2 = 2;  // PES headers removed: an MPEG audio stream, "<prefix>.mp2"
+
+// Sync tuning values the front ends offer: how many video blocks audio is held back by.
+constexpr int SYNC_TUNING_MIN = 1;
+constexpr int SYNC_TUNING_MAX = 5;
+
+// The longest output name, in bytes: path + separator + prefix + 4-byte extension.
+constexpr int MAX_OUTPUT_NAME = 260;
+
+// Extracts one recording. first_cluster is the recording's first cluster; start (sectors from
+// the first data sector of the first cluster) and length (sectors to walk) give the range.
+// audio_type is AUDIO_TYPE_MPG or AUDIO_TYPE_MP2 (any other value is taken as MP2).
+// auto_video_sync and sync_tuning decide how long audio is held back after video has started;
+// no_video leaves the video out and creates no ".m2v".
+//
+// path (destination folder) and prefix (file name without extension) are Latin-1 text, as the
+// disk's titles and the Windows ANSI calls have them; on POSIX the engine turns the joined names
+// into UTF-8 before it creates the files. Existing files of the same names are replaced.
+//
+// Returns 1 on success, 0 on failure; message (MESSAGE_SIZE bytes) receives the result text in
+// both cases. hooks may be null.
+int extract_recording(DiskHandle disk, uint16_t first_cluster, int32_t start, int32_t length,
+                      int audio_type, bool auto_video_sync, int sync_tuning, bool no_video,
+                      const char* path, const char* prefix, char* message,
+                      const OperationHooks* hooks);
+
+// The walk itself, into files the caller created (video_file null when no_video is set).
+// Returns 1 when the walk reached its end (message left for the caller), 0 with the message
+// filled on failure.
+int walk_recording(DiskHandle disk, uint16_t first_cluster, int32_t start, int32_t length,
+                   int audio_type, bool auto_video_sync, int sync_tuning, bool no_video,
+                   DiskHandle video_file, DiskHandle audio_file, char* message,
+                   const OperationHooks* hooks);
+
+// The character rules of the names, for front ends that build or check a prefix themselves.
+// A prefix may not hold \ / : * ? < > | " or the byte 0xA6 (broken bar in Latin-1 and the
+// Windows ANSI code page). A path may not hold / * ? < > | " or 0xA6 on Windows; on POSIX, where
+// '/' is the separator, it is allowed.
+bool prefix_char_allowed(unsigned char c);
+bool path_char_allowed(unsigned char c);
+
+// The checks extract_recording makes before it creates anything, in its order: combined length,
+// path characters, prefix characters. 1 when the names may be used, else 0 with the message.
+int check_output_names(const char* path, const char* prefix, char* message);
+
+}  // namespace quarrow

@@ -1,0 +1,29 @@
+// Windows output names: a backslash joins folder and prefix, and the ANSI calls take the Latin-1
+// text as it is.
+#include <cstring>
+
+#include "extract/extraction_engine.h"
+#include "extract/output_name.h"
+
+namespace quarrow {
+
+void build_output_name(const char* path, const char* prefix, const char* extension, char* out) {
+    size_t n = 0;
+    auto append = [&](const char* s) {
+        for (; s && *s && n + 1 < OUTPUT_NAME_BUFFER; ++s)
+            out[n++] = *s;
+    };
+    append(path);
+    append("\\");
+    append(prefix);
+    append(extension);
+    out[n] = 0;
+}
+
+// Backslash and colon belong to Windows paths; '/' is refused as the ANSI file calls would
+// misread it.
+bool path_char_allowed(unsigned char c) {
+    return c != 0xA6 && !strchr("/*?<>|\"", c);
+}
+
+}  // namespace quarrow
