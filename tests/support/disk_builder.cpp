@@ -195,7 +195,7 @@ bool write_test_disk(TestDisk& disk, DiskHandle out) {
     // Lay out the chains and lengths.
     for (auto& r : disk.recordings) {
         uint64_t sectors_needed = r.start_offset + (r.data.size() + SECTOR_SIZE - 1) / SECTOR_SIZE;
-        if (r.clusters.empty()) {
+        if (r.clusters.empty() && !r.no_clusters) {
             uint64_t need = std::max<uint64_t>(
                 1, (sectors_needed + CLUSTER_DATA_SECTORS - 1) / CLUSTER_DATA_SECTORS);
             for (uint16_t c = 0; c < used.size() && r.clusters.size() < need; ++c)
@@ -253,7 +253,9 @@ bool write_test_disk(TestDisk& disk, DiskHandle out) {
         rec[0] = 0x01;
         write_be32(rec.data() + REC_KEY, r.key);
         write_be32(rec.data() + REC_LENGTH, r.length);
-        write_be16(rec.data() + REC_FIRST_CLUSTER, r.clusters.empty() ? 0 : r.clusters[0]);
+        write_be16(rec.data() + REC_FIRST_CLUSTER, r.no_clusters        ? FAT_CHAIN_END
+                                                   : r.clusters.empty() ? 0
+                                                                        : r.clusters[0]);
         write_be32(rec.data() + REC_START_OFFSET, r.start_offset);
         write_be32(rec.data() + REC_START_TIME, r.start_time);
         write_be32(rec.data() + REC_DURATION, r.duration);
@@ -271,6 +273,7 @@ bool write_test_disk(TestDisk& disk, DiskHandle out) {
         write_be32(header.data() + 60, r.start_time);
         header[82] = uint8_t(r.attribute_high);
         header[83] = r.flags;
+        if (!disk.write_clusters) continue;
         // Only the sectors that hold data are written, then the data area's last sector, so
         // that the area exists whole (a fresh image file stays sparse over the rest).
         std::vector<uint8_t> area(CLUSTER_DATA_BYTES);

@@ -32,6 +32,8 @@ struct TestRecording {
     uint32_t length = 0;
     // Record offset (4, 8, ...); 0 picks the next free one.
     uint16_t record_offset = 0;
+    // A recording without clusters: first cluster 0x3FFF, no chain, no data.
+    bool no_clusters = false;
 };
 
 struct TestDisk {
@@ -43,6 +45,9 @@ struct TestDisk {
     uint32_t checksum_error = 0;
     // Recording count written into the Table of Contents; -1 means recordings.size().
     int count_override = -1;
+    // False: only the system area is written (no cluster headers or data areas), for tests that
+    // look at the tables and records alone.
+    bool write_clusters = true;
 };
 
 // Fills in the clusters (when left empty) and lengths, then writes the disk. False when a write

@@ -1,0 +1,61 @@
+// Small helpers shared by the operations that change the disk (editing, backup and restore,
+// recovery): whole-structure transfers and the sanity checks on links read from the disk.
+#pragma once
+
+#include <cstdint>
+
+#include "disk/sector_access.h"
+#include "fs/layout.h"
+
+namespace quarrow {
+
+// A read counts only when every sector arrived: a structure that is changed and written back
+// must never carry bytes that were not read.
+inline bool read_whole(DiskHandle disk, void* buffer, int first_sector, int count) {
+    return read_sectors(disk, buffer, first_sector, count, SECTOR_SIZE) == count;
+}
+inline bool write_whole(DiskHandle disk, const void* buffer, int first_sector, int count) {
+    return write_sectors(disk, buffer, first_sector, count, SECTOR_SIZE) == count;
+}
+
+// Record sectors lie behind the Table of Contents and inside the system area: offset 0 would be
+// the Table of Contents itself and a large offset would reach into cluster 0.
+inline bool record_offset_usable(uint32_t offset) {
+    return offset >= RECORD_SECTORS &&
+           TOC_SECTOR + offset + RECORD_SECTORS <= static_cast<uint32_t>(CLUSTER_SECTORS);
+}
+
+inline uint32_t fat_entry(const uint8_t* table, uint32_t cluster) {
+    return read_be16(table + 2 * cluster);
+}
+inline void set_fat_entry(uint8_t* table, uint32_t cluster, uint32_t value) {
+    write_be16(table + 2 * cluster, value);
+}
+
+// Stores S = P(table) xor residue at the checksum's place behind entry last_cluster.
+inline void store_fat_checksum(uint8_t* table, const uint8_t residue[4], uint16_t last_cluster) {
+    uint8_t s[4];
+    fat_checksum_fold(table, residue, s, last_cluster);
+    uint8_t* at = table + 2 * (uint32_t(last_cluster) + 1);
+    for (int b = 0; b < 4; ++b)
+        at[b] = s[b];
+}
+
+inline uint8_t* toc_slot(uint8_t* toc, int slot) {
+    return toc + TOC_SLOTS_OFFSET + TOC_SLOT_BYTES * slot;
+}
+
+}  // namespace quarrow
+
+namespace quarrow {
+
+// Closes a file handle on every return path.
+struct HandleCloser {
+    DiskHandle disk;
+    explicit HandleCloser(DiskHandle d) : disk(d) {}
+    HandleCloser(const HandleCloser&) = delete;
+    HandleCloser& operator=(const HandleCloser&) = delete;
+    ~HandleCloser() { close_disk(disk); }
+};
+
+}  // namespace quarrow

@@ -1,0 +1,214 @@
+#include "fs/recording_editing.h"
+
+#include <cstring>
+
+#include "fs/maintenance_io.h"
+
+namespace quarrow {
+
+const char* const NO_SUCH_RECORDING_MESSAGE =
+    "No such recording in the Table of Contents of the MediaMaster disk.";
+
+namespace {
+
+const char* const DAMAGED_SLOT_MESSAGE =
+    "The Table of Contents names a record outside the record area.";
+
+// The slot of list index, or -1 when the index does not name one of the n recordings of the
+// table just read. The window keeps its indices in range; this guard keeps a stale or damaged
+// count from moving bytes outside the 2048-byte table.
+int slot_for(int count, int index) {
+    if (count <= 0 || count > MAX_RECORDINGS || index < 0 || index >= count) return -1;
+    return slot_of_index(count, index);
+}
+
+void refresh_display_title(RecordingEntry* entry) {
+    const char* shown = entry->user_title[0]      ? entry->user_title
+                        : entry->default_title[0] ? entry->default_title
+                                                  : entry->channel;
+    if (shown != entry->display_title) {
+        memmove(entry->display_title, shown, strnlen(shown, TITLE_BYTES - 1));
+        entry->display_title[strnlen(shown, TITLE_BYTES - 1)] = 0;
+    }
+}
+
+void copy_field(char* out, size_t width, const char* field, size_t field_width) {
+    size_t n = strnlen(field, field_width);
+    if (n > width - 1) n = width - 1;
+    memcpy(out, field, n);
+    out[n] = 0;
+}
+
+// Swaps two slots on the disk: the only write is the Table of Contents, so a failure anywhere
+// leaves the disk and the list as they were.
+int swap_slots(DiskHandle disk, int index, int other_index, RecordingEntry* list, char* message) {
+    uint8_t toc[TOC_BYTES];
+    if (!read_whole(disk, toc, TOC_SECTOR, TOC_SECTORS)) {
+        put_message(message, "Could not read recording table from MediaMaster disk.");
+        return 0;
+    }
+    int n = static_cast<int>(read_be16(toc + TOC_COUNT_OFFSET));
+    int j = slot_for(n, index);
+    int k = slot_for(n, other_index);
+    if (j < 0 || k < 0) {
+        put_message(message, "%s", NO_SUCH_RECORDING_MESSAGE);
+        return 0;
+    }
+    uint8_t held[TOC_SLOT_BYTES];
+    memcpy(held, toc_slot(toc, j), TOC_SLOT_BYTES);
+    memcpy(toc_slot(toc, j), toc_slot(toc, k), TOC_SLOT_BYTES);
+    memcpy(toc_slot(toc, k), held, TOC_SLOT_BYTES);
+    if (!write_whole(disk, toc, TOC_SECTOR, TOC_SECTORS)) {
+        put_message(message, "Could not write recording table from MediaMaster disk (Read-only?).");
+        return 0;
+    }
+    RecordingEntry entry = list[index];
+    list[index] = list[other_index];
+    list[other_index] = entry;
+    return 1;
+}
+
+}  // namespace
+
+int apply_recording_changes(DiskHandle disk, int index, RecordingEntry* entry,
+                            const char user_title[REC_USER_TITLE_BYTES],
+                            const char channel[REC_CHANNEL_BYTES], uint8_t flags, uint8_t mask,
+                            char* message) {
+    uint8_t toc[TOC_BYTES];
+    if (!read_whole(disk, toc, TOC_SECTOR, TOC_SECTORS)) {
+        put_message(message, "Could not read recording table from MediaMaster disk.");
+        return 0;
+    }
+    int n = static_cast<int>(read_be16(toc + TOC_COUNT_OFFSET));
+    int j = slot_for(n, index);
+    if (j < 0) {
+        put_message(message, "%s", NO_SUCH_RECORDING_MESSAGE);
+        return 0;
+    }
+    uint32_t offset = toc_slot_record_offset(toc, j);
+    if (!record_offset_usable(offset)) {
+        put_message(message, "%s", DAMAGED_SLOT_MESSAGE);
+        return 0;
+    }
+    uint8_t record[RECORD_BYTES];
+    if (!read_whole(disk, record, TOC_SECTOR + static_cast<int>(offset), RECORD_SECTORS)) {
+        put_message(message, "Could not read recording entry from MediaMaster disk.");
+        return 0;
+    }
+    // The bits outside the mask come from the record's own flags byte, not from the slot's copy.
+    uint8_t new_flags = static_cast<uint8_t>((record[REC_FLAGS] & ~mask) | flags);
+    toc_slot(toc, j)[1] = new_flags;
+    if (!write_whole(disk, toc, TOC_SECTOR, TOC_SECTORS)) {
+        put_message(message, "Could not write recording table to MediaMaster disk (Read-only?).");
+        return 0;
+    }
+    memcpy(record + REC_USER_TITLE, user_title, REC_USER_TITLE_BYTES);
+    memcpy(record + REC_CHANNEL, channel, REC_CHANNEL_BYTES);
+    record[REC_FLAGS] = new_flags;
+    if (!write_whole(disk, record, TOC_SECTOR + static_cast<int>(offset), RECORD_SECTORS)) {
+        put_message(message, "Could not write recording entry to MediaMaster disk.");
+        return 0;
+    }
+    copy_field(entry->user_title, TITLE_BYTES, user_title, REC_USER_TITLE_BYTES);
+    copy_field(entry->channel, CHANNEL_BYTES, channel, REC_CHANNEL_BYTES);
+    refresh_display_title(entry);
+    entry->flags = new_flags;
+    attribute_text(new_flags, entry->attribute_text);
+    return 1;
+}
+
+int move_recording_up(DiskHandle disk, int index, RecordingEntry* list, char* message) {
+    // Up in the list (towards number 1) is towards the end of the Table of Contents.
+    return swap_slots(disk, index, index - 1, list, message);
+}
+
+int move_recording_down(DiskHandle disk, int index, RecordingEntry* list, char* message) {
+    return swap_slots(disk, index, index + 1, list, message);
+}
+
+int delete_recording(DiskHandle disk, int index, RecordingEntry* list, char* message) {
+    uint8_t table[FAT_BYTES];
+    if (!read_whole(disk, table, FAT_SECTOR, FAT_SECTORS)) {
+        put_message(message, "Could not read File Allocation Table from MediaMaster disk.");
+        return 0;
+    }
+    uint8_t toc[TOC_BYTES];
+    if (!read_whole(disk, toc, TOC_SECTOR, TOC_SECTORS)) {
+        put_message(message, "Could not read Table of Contents from MediaMaster disk.");
+        return 0;
+    }
+    uint16_t last = read_last_cluster_index(disk);
+    if (last == 0) {
+        put_message(message, "Failed to retrieve information from Boot Sector.");
+        return 0;
+    }
+    uint8_t residue[4];
+    fat_checksum_residue(table, residue, last);
+
+    int n = static_cast<int>(read_be16(toc + TOC_COUNT_OFFSET));
+    int j = slot_for(n, index);
+    if (j < 0) {
+        put_message(message, "%s", NO_SUCH_RECORDING_MESSAGE);
+        return 0;
+    }
+    uint32_t offset = toc_slot_record_offset(toc, j);
+    if (!record_offset_usable(offset)) {
+        put_message(message, "%s", DAMAGED_SLOT_MESSAGE);
+        return 0;
+    }
+    uint8_t record[RECORD_BYTES];
+    if (!read_whole(disk, record, TOC_SECTOR + static_cast<int>(offset), RECORD_SECTORS)) {
+        put_message(message, "Could not read recording entry from MediaMaster disk.");
+        return 0;
+    }
+
+    // The slots after j move down one place; the last slot receives the 4 bytes that followed it.
+    write_be16(toc + TOC_COUNT_OFFSET, static_cast<uint32_t>(n - 1));
+    memmove(toc_slot(toc, j), toc_slot(toc, j + 1),
+            TOC_SLOT_BYTES * static_cast<size_t>(index + 1));
+
+    // Marks the record sector free; titles, first cluster and key stay for whoever looks later.
+    record[0] = 0x00;
+    record[1] = 0x00;
+    record[2] = 0x3F;
+    record[3] = 0xFF;
+
+    // Free entries hold the index of the next cluster, the last cluster of the disk 0x3FFF. The
+    // walk stops at a link beyond the disk, at an entry that is not allocated (a chain broken, or
+    // looping back onto a cluster it has just freed) and after cluster_count links, so a damaged
+    // chain can neither hang the program nor free clusters of another recording. Cluster
+    // contents are left alone so that recovery can find them again.
+    uint32_t k = read_be16(record + REC_FIRST_CLUSTER);
+    for (uint32_t links = 0; k != FAT_CHAIN_END && k <= last && links <= last; ++links) {
+        uint32_t entry = fat_entry(table, k);
+        if (!(entry & FAT_ALLOCATED)) break;
+        uint32_t next = entry & 0x7FFF;
+        set_fat_entry(table, k, k == last ? FAT_CHAIN_END : k + 1);
+        k = next;
+    }
+    store_fat_checksum(table, residue, last);
+
+    if (!write_whole(disk, table, FAT_SECTOR, FAT_SECTORS)) {
+        put_message(message, "Could not write File Allocation Table to MediaMaster disk.");
+        return 0;
+    }
+    if (!write_whole(disk, table, FAT_COPY_SECTOR, FAT_SECTORS)) {
+        put_message(message, "Could not write second File Allocation Table to MediaMaster disk.");
+        return 0;
+    }
+    if (!write_whole(disk, toc, TOC_SECTOR, TOC_SECTORS)) {
+        put_message(message,
+                    "Could not write Table of Contents to MediaMaster disk, but FAT cleared!");
+        return 0;
+    }
+    if (!write_whole(disk, record, TOC_SECTOR + static_cast<int>(offset), RECORD_SECTORS)) {
+        put_message(message, "Could not write recording entry to MediaMaster disk.");
+        return 0;
+    }
+    if (n - 1 > 0 && index < n - 1)
+        memmove(&list[index], &list[index + 1],
+                sizeof(RecordingEntry) * static_cast<size_t>(n - 1 - index));
+    return 1;
+}
+
+}  // namespace quarrow
