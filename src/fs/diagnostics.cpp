@@ -12,7 +12,7 @@ namespace {
 // Slots that fit in the 2048-byte Table of Contents; a count beyond them is walked only this far.
 constexpr int TOC_SLOT_CAPACITY = (TOC_BYTES - TOC_SLOTS_OFFSET) / TOC_SLOT_BYTES;
 
-// One clusters' worth in GB: 8 MiB, 128 clusters to the GB.
+// One cluster's worth in GB: 8 MiB, 128 clusters to the GB.
 constexpr double GB_PER_CLUSTER = 0.0078125;
 
 }  // namespace
