@@ -1,13 +1,51 @@
 #include "extract/extraction_engine.h"
 
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "extract/output_name.h"
+#include "extract/stream_filters.h"
+#include "fs/layout.h"
 
 namespace quarrow {
+namespace {
+
+constexpr int64_t AREA_BYTES = CLUSTER_DATA_BYTES;
+constexpr int64_t WORKING_BYTES = 2 * AREA_BYTES;  // area A, then area B
+
+std::unique_ptr<uint8_t[]> allocate(size_t bytes) {
+    return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[bytes]);
+}
+
+// Clusters met so far along the chain. A chain that comes back to one of them is broken (a
+// link the receiver would never write); following it would extract the same data again.
+struct VisitedClusters {
+    uint8_t bits[FAT_ENTRIES / 8];
+    bool test_and_set(uint16_t c) {
+        if (c >= FAT_ENTRIES) return true;
+        bool seen = bits[c / 8] & (1u << (c % 8));
+        bits[c / 8] = static_cast<uint8_t>(bits[c / 8] | (1u << (c % 8)));
+        return seen;
+    }
+};
+
+// The successor of a cluster along the chain, NO_CLUSTER at its end or where it loops back.
+uint16_t chain_successor(const uint8_t* fat, uint16_t cluster, VisitedClusters* visited,
+                         bool* looped) {
+    uint16_t next = next_cluster(fat, cluster);
+    if (next == NO_CLUSTER) return NO_CLUSTER;
+    if (visited->test_and_set(next)) {
+        *looped = true;
+        return NO_CLUSTER;
+    }
+    return next;
+}
+
+}  // namespace
 
 bool prefix_char_allowed(unsigned char c) {
-    return c != 0xA6 && !strchr("\\/:*?<>|\"", c);
+    return c != 0 && c != 0xA6 && !strchr("\\/:*?<>|\"", c);
 }
 
 int check_output_names(const char* path, const char* prefix, char* message) {
@@ -31,10 +69,150 @@ int check_output_names(const char* path, const char* prefix, char* message) {
     return 1;
 }
 
-int walk_recording(DiskHandle, uint16_t, int32_t, int32_t, int, bool, int, bool, DiskHandle,
-                   DiskHandle, char* message, const OperationHooks*) {
-    put_message(message, "Extraction is not built yet.");
-    return 0;
+int walk_recording(DiskHandle disk, uint16_t first_cluster, int32_t start, int32_t length,
+                   int audio_type, bool auto_video_sync, int sync_tuning, bool no_video,
+                   DiskHandle video_file, DiskHandle audio_file, char* message,
+                   const OperationHooks* hooks) {
+    // Released on every path when the walk returns.
+    std::unique_ptr<uint8_t[]> fat = allocate(FAT_BYTES);
+    std::unique_ptr<uint8_t[]> data = allocate(WORKING_BYTES);
+    std::unique_ptr<VisitedClusters> visited(new (std::nothrow) VisitedClusters());
+    std::unique_ptr<StreamFilterState> filters(new (std::nothrow) StreamFilterState());
+    if (!fat || !data || !visited || !filters) {
+        put_message(message, "Not enough memory for the extraction (16 MB needed).");
+        return 0;
+    }
+
+    if (!read_fat(disk, fat.get())) {
+        put_message(message, "Error while attempting to read the FAT");
+        return 0;
+    }
+    uint8_t* const buffer = data.get();
+    if (!read_cluster(disk, first_cluster, buffer)) {
+        put_message(message, "Error while accessing 1st cluster (FAT Entry %d).",
+                    int(first_cluster));
+        return 0;
+    }
+    visited->test_and_set(first_cluster);
+    bool looped = false;
+    uint16_t cluster_b = chain_successor(fat.get(), first_cluster, visited.get(), &looped);
+    if (cluster_b != NO_CLUSTER && !read_cluster(disk, cluster_b, buffer + AREA_BYTES)) {
+        put_message(message, "Error while accessing 2nd cluster (FAT Entry %d)", int(cluster_b));
+        return 0;
+    }
+    // Only loaded data is ever examined: once the chain has ended, area B holds nothing (or the
+    // cluster already walked).
+    int64_t loaded_end = cluster_b != NO_CLUSTER ? WORKING_BYTES : AREA_BYTES;
+
+    int64_t position = int64_t(start) * SECTOR_SIZE;
+    int64_t remaining = length;
+    int64_t skipped = 0;
+    int64_t countdown = sync_tuning;
+    bool first_audio_block = true;
+    bool ran_out = false;
+    reset_stream_filters(filters.get());
+    StreamFilterState* state = filters.get();
+
+    if (remaining > 0 && (position < 0 || position >= loaded_end)) {
+        put_message(message, "The start sector lies outside the recording's data.");
+        return 0;
+    }
+
+    while (remaining > 0) {
+        hook_progress(hooks, int64_t(length) - remaining, length);
+        if (position >= loaded_end) {
+            ran_out = true;
+            break;
+        }
+        const uint8_t* sector = buffer + position;
+        uint32_t payload_bytes = 0, field_28 = 0;
+        uint16_t payload_sectors = 0;
+        uint8_t type = 0;
+        if (match_video_block(sector, &payload_bytes, &payload_sectors, &field_28))
+            type = STREAM_BLOCK_VIDEO;
+        else if (match_audio_block(sector, &payload_bytes, &payload_sectors, &field_28))
+            type = STREAM_BLOCK_AUDIO;
+        // A header whose payload would reach past the loaded data, or that claims more bytes
+        // than its sectors hold, does not describe a block that can be read: it is stepped over
+        // like any other unexpected sector, and the walk finds the next real header.
+        int64_t payload_end = position + SECTOR_SIZE + int64_t(payload_sectors) * SECTOR_SIZE;
+        if (type && (payload_end > loaded_end ||
+                     int64_t(payload_bytes) > int64_t(payload_sectors) * SECTOR_SIZE))
+            type = 0;
+
+        if (type == 0) {
+            ++skipped;
+            position += SECTOR_SIZE;
+            remaining -= 1;
+        } else {
+            position += SECTOR_SIZE;
+            const uint8_t* payload = buffer + position;
+            if (type == STREAM_BLOCK_VIDEO) {
+                if (!no_video) {
+                    if (!write_video_block(state, video_file, payload, payload_bytes,
+                                           loaded_end - position)) {
+                        put_message(message, "Error while writing to disk.");
+                        return 0;
+                    }
+                    // Audio waits until the countdown has passed zero; with auto sync a video
+                    // block counts only when the next one does not open a new sequence.
+                    if (countdown >= 0 && !state->video_waiting &&
+                        (!auto_video_sync || !sequence_header_ahead(payload, buffer + loaded_end)))
+                        --countdown;
+                }
+            } else {
+                bool passes = no_video || (!state->video_waiting && countdown < 0);
+                if (passes) {
+                    if (first_audio_block) {
+                        first_audio_block = false;
+                    } else if (!write_audio_block(state, audio_file, payload, payload_bytes,
+                                                  audio_type)) {
+                        put_message(message, "Error while writing to disk.");
+                        return 0;
+                    }
+                }
+            }
+            position += int64_t(payload_sectors) * SECTOR_SIZE;
+            remaining -= int64_t(payload_sectors) + 1;
+        }
+
+        // Past the start of area B: the next cluster's data moves to area A and the one after it
+        // is read into area B, so that a block may always run on from one into the other.
+        if (remaining != 0 && position > AREA_BYTES) {
+            memcpy(buffer, buffer + AREA_BYTES, AREA_BYTES);
+            position -= AREA_BYTES;
+            cluster_b = chain_successor(fat.get(), cluster_b, visited.get(), &looped);
+            if (cluster_b != NO_CLUSTER) {
+                if (!read_cluster(disk, cluster_b, buffer + AREA_BYTES)) {
+                    put_message(message, "Error while accessing data cluster (FAT Entry %d)",
+                                int(cluster_b));
+                    return 0;
+                }
+                loaded_end = WORKING_BYTES;
+            } else {
+                loaded_end = AREA_BYTES;
+            }
+        }
+    }
+
+    fat.reset();
+    data.reset();
+    char notice[MESSAGE_SIZE];
+    if (skipped > 0) {
+        put_message(notice, "Skipped %d sectors during extraction (unexpected data sectors).",
+                    int(skipped));
+        hook_notice(hooks, notice);
+    }
+    if (ran_out) {
+        put_message(notice,
+                    looped ? "The recording's cluster chain loops back after %lld of %d sectors; "
+                             "the extraction stopped there."
+                           : "The recording's clusters end after %lld of %d sectors; the "
+                             "extraction stopped there.",
+                    static_cast<long long>(int64_t(length) - remaining), int(length));
+        hook_notice(hooks, notice);
+    }
+    return 1;
 }
 
 int extract_recording(DiskHandle disk, uint16_t first_cluster, int32_t start, int32_t length,
@@ -42,8 +220,33 @@ int extract_recording(DiskHandle disk, uint16_t first_cluster, int32_t start, in
                       const char* path, const char* prefix, char* message,
                       const OperationHooks* hooks) {
     if (!check_output_names(path, prefix, message)) return 0;
-    return walk_recording(disk, first_cluster, start, length, audio_type, auto_video_sync,
-                          sync_tuning, no_video, nullptr, nullptr, message, hooks);
+    if (audio_type != AUDIO_TYPE_MPG) audio_type = AUDIO_TYPE_MP2;
+    char video_name[OUTPUT_NAME_BUFFER], audio_name[OUTPUT_NAME_BUFFER];
+    build_output_name(path ? path : "", prefix ? prefix : "", ".m2v", video_name);
+    build_output_name(path ? path : "", prefix ? prefix : "",
+                      audio_type == AUDIO_TYPE_MPG ? ".mpg" : ".mp2", audio_name);
+
+    DiskHandle video_file = nullptr;
+    if (!no_video) {
+        video_file = create_output_file(video_name);
+        if (!video_file) {
+            put_message(message, "Could not create output file.");
+            return 0;
+        }
+    }
+    DiskHandle audio_file = create_output_file(audio_name);
+    if (!audio_file) {
+        video_file = close_disk(video_file);
+        put_message(message, "Could not create output file.");
+        return 0;
+    }
+    int ok = walk_recording(disk, first_cluster, start, length, audio_type, auto_video_sync,
+                            sync_tuning, no_video, video_file, audio_file, message, hooks);
+    video_file = close_disk(video_file);
+    audio_file = close_disk(audio_file);
+    if (!ok) return 0;
+    put_message(message, "The extraction has completed successfully.");
+    return 1;
 }
 
 }  // namespace quarrow
