@@ -178,6 +178,32 @@ TEST(Walk, AutoSyncCountsOnlyVideoBlocksWhoseNextBlockOpensNoSequence) {
     EXPECT_EQ(off.audio.bytes, join(l.audio, 3));
 }
 
+TEST(Walk, AudioHeldBackToTheEndIsNoticed) {
+    // Every video block opens a new sequence: with auto sync the countdown never moves.
+    Layout l;
+    for (int i = 0; i < 6; ++i) {
+        l.add_video(with_sequence_header(900, uint8_t(i)));
+        l.add_audio(audio_packet(500, uint8_t(i)));
+    }
+    l.add_video(with_sequence_header(900, 9));
+    Walk w;
+    w.build(l, {1});
+    Options o;
+    o.auto_sync = true;
+    ASSERT_EQ(w.run(o, l.sectors()), 1);
+    EXPECT_TRUE(w.audio.bytes.empty());
+    ASSERT_EQ(w.notices.size(), 1u);
+    EXPECT_EQ(w.notices[0],
+              "No audio passed the video sync before the end of the range (try without auto "
+              "video sync).");
+    Walk off;
+    off.build(l, {1});
+    o.auto_sync = false;
+    ASSERT_EQ(off.run(o, l.sectors()), 1);
+    EXPECT_EQ(off.audio.bytes, join(l.audio, 2));  // V0, V1 count; A1 dropped
+    EXPECT_TRUE(off.notices.empty());
+}
+
 TEST(Walk, NoVideoLetsAudioThroughFromTheSecondAudioBlock) {
     Layout l = interleaved(5);
     Walk w;

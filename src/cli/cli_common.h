@@ -46,6 +46,11 @@ int recording_index(const std::string& number, const OpenSource& src);
 // Latin-1 disk text for the terminal, files and JSON.
 std::string utf8(const char* latin1);
 
+// Text typed on the command line (a title, a folder, a file prefix) as the disk's and the core's
+// Latin-1: on POSIX the typed UTF-8 is converted, and false is given when a character has no
+// Latin-1 code; on Windows the ANSI text is taken as it is.
+bool typed_to_latin1(const std::string& typed, std::string* latin1);
+
 // Whether stdin / stderr is a terminal.
 bool stdin_is_terminal();
 bool stderr_is_terminal();

@@ -110,6 +110,11 @@ int walk_recording(DiskHandle disk, uint16_t first_cluster, int32_t start, int32
     int64_t countdown = sync_tuning;
     bool first_audio_block = true;
     bool ran_out = false;
+    // Audio blocks met after the video had started but held back by the countdown, and whether
+    // any passed: with auto sync, video whose every block opens a new sequence never counts the
+    // countdown down, and the audio file would stay empty without a word.
+    int64_t held_back = 0;
+    bool audio_passed = false;
     reset_stream_filters(filters.get());
     StreamFilterState* state = filters.get();
 
@@ -162,7 +167,9 @@ int walk_recording(DiskHandle disk, uint16_t first_cluster, int32_t start, int32
                 }
             } else {
                 bool passes = no_video || (!state->video_waiting && countdown < 0);
+                if (!passes && !state->video_waiting) ++held_back;
                 if (passes) {
+                    audio_passed = true;
                     if (first_audio_block) {
                         first_audio_block = false;
                     } else if (!write_audio_block(state, audio_file, payload, payload_bytes,
@@ -201,6 +208,12 @@ int walk_recording(DiskHandle disk, uint16_t first_cluster, int32_t start, int32
     if (skipped > 0) {
         put_message(notice, "Skipped %d sectors during extraction (unexpected data sectors).",
                     int(skipped));
+        hook_notice(hooks, notice);
+    }
+    if (held_back > 0 && !audio_passed) {
+        put_message(notice,
+                    "No audio passed the video sync before the end of the range (try without "
+                    "auto video sync).");
         hook_notice(hooks, notice);
     }
     if (ran_out) {
