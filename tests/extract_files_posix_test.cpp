@@ -1,0 +1,404 @@
+// Extraction into real files: names, creation, what a failure leaves, the command line, and the
+// sample disk's recordings as ffprobe sees them.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "extract/extraction_engine.h"
+#include "fs/layout.h"
+#include "support/disk_builder.h"
+#include "support/sample_disk.h"
+
+namespace quarrow {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct TempDir {
+    std::string path;
+    TempDir() {
+        char name[] = "/tmp/quarrow-extract-XXXXXX";
+        path = mkdtemp(name);
+    }
+    ~TempDir() { (void)!system(("rm -rf '" + path + "'").c_str()); }
+    std::string file(const std::string& name) const { return path + "/" + name; }
+};
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+Bytes read_all(const std::string& path) {
+    return test::read_file_bytes(path);
+}
+
+void write_all(const std::string& path, const Bytes& b) {
+    FILE* f = fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    fwrite(b.data(), 1, b.size(), f);
+    fclose(f);
+}
+
+Bytes filler(size_t n, uint8_t seed) {
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i)
+        b[i] = uint8_t(0x80 | ((i * 7 + seed) & 0x7F));
+    return b;
+}
+
+// Video blocks, the first opening with a sequence header, and audio blocks of one PES packet.
+test::TestRecording small_recording(const std::string& title, int pairs) {
+    test::TestRecording r;
+    r.default_title = title;
+    for (int i = 0; i < pairs; ++i) {
+        Bytes v = filler(1500, uint8_t(i));
+        if (i == 0) v[0] = 0, v[1] = 0, v[2] = 1, v[3] = 0xB3;
+        test::append_stream_block(r.data, STREAM_BLOCK_VIDEO, v.data(), uint32_t(v.size()));
+        Bytes frame = filler(600, uint8_t(i));
+        frame[0] = 0xFF, frame[1] = 0xFC;
+        Bytes a = test::audio_pes_packet(frame.data(), frame.size(), 90000);
+        test::append_stream_block(r.data, STREAM_BLOCK_AUDIO, a.data(), uint32_t(a.size()));
+    }
+    return r;
+}
+
+// A disk image file with the given recordings (oldest first).
+std::string write_image(const TempDir& dir, std::vector<test::TestRecording> recordings,
+                        uint16_t cluster_count = 4) {
+    test::TestDisk disk;
+    disk.cluster_count = cluster_count;
+    disk.recordings = std::move(recordings);
+    std::string path = dir.file("disk.hex");
+    DiskHandle out = create_output_file(path.c_str());
+    EXPECT_TRUE(out && test::write_test_disk(disk, out));
+    close_disk(out);
+    return path;
+}
+
+struct Extraction {
+    char message[MESSAGE_SIZE] = "";
+    int result = -1;
+};
+
+Extraction extract(const std::string& image, uint16_t cluster, int32_t length, int audio_type,
+                   bool no_video, const std::string& path, const std::string& prefix) {
+    Extraction e;
+    DiskHandle disk = open_image_file(image.c_str(), false);
+    e.result = extract_recording(disk, cluster, 0, length, audio_type, false, 1, no_video,
+                                 path.c_str(), prefix.c_str(), e.message, nullptr);
+    close_disk(disk);
+    return e;
+}
+
+TEST(ExtractFiles, WritesBothFilesAndReplacesOldOnes) {
+    TempDir dir;
+    std::string image = write_image(dir, {small_recording("A", 6)});
+    write_all(dir.file("out.m2v"), Bytes(100000, 0x42));
+    Extraction e = extract(image, 0, 1000, AUDIO_TYPE_MP2, false, dir.path, "out");
+    EXPECT_EQ(e.result, 1);
+    EXPECT_STREQ(e.message, "The extraction has completed successfully.");
+    Bytes video = read_all(dir.file("out.m2v"));
+    ASSERT_EQ(video.size(), 6u * 1500);  // replaced, not overwritten in place
+    EXPECT_EQ(video[3], 0xB3);
+    EXPECT_TRUE(exists(dir.file("out.mp2")));
+    EXPECT_FALSE(exists(dir.file("out.mpg")));
+    // A folder path that ends with its separator gives a doubled one, which is accepted.
+    e = extract(image, 0, 1000, AUDIO_TYPE_MPG, false, dir.path + "/", "again");
+    EXPECT_EQ(e.result, 1);
+    EXPECT_TRUE(exists(dir.file("again.mpg")));
+}
+
+TEST(ExtractFiles, NoVideoCreatesNoVideoFileAndLeavesAnOldOne) {
+    TempDir dir;
+    std::string image = write_image(dir, {small_recording("A", 4)});
+    write_all(dir.file("out.m2v"), Bytes(10, 0x42));
+    Extraction e = extract(image, 0, 1000, AUDIO_TYPE_MPG, true, dir.path, "out");
+    EXPECT_EQ(e.result, 1);
+    EXPECT_EQ(read_all(dir.file("out.m2v")), Bytes(10, 0x42));
+    EXPECT_FALSE(read_all(dir.file("out.mpg")).empty());
+}
+
+TEST(ExtractFiles, Latin1PrefixBecomesAUtf8FileName) {
+    TempDir dir;
+    std::string image = write_image(dir, {small_recording("A", 2)});
+    Extraction e = extract(image, 0, 1000, AUDIO_TYPE_MP2, false, dir.path, "Caf\xE9");
+    EXPECT_EQ(e.result, 1);
+    EXPECT_TRUE(exists(dir.file("Caf\xC3\xA9.m2v")));
+}
+
+TEST(ExtractFiles, RefusedNamesCreateNothing) {
+    TempDir dir;
+    std::string image = write_image(dir, {small_recording("A", 2)});
+    Extraction e = extract(image, 0, 1000, AUDIO_TYPE_MP2, false, dir.path, "a:b");
+    EXPECT_EQ(e.result, 0);
+    EXPECT_STREQ(e.message, "File Prefix contains invalid characters.");
+    e = extract(image, 0, 1000, AUDIO_TYPE_MP2, false, dir.path + "/x?", "ab");
+    EXPECT_STREQ(e.message, "Path contains invalid characters.");
+    e = extract(image, 0, 1000, AUDIO_TYPE_MP2, false, dir.path, std::string(300, 'p'));
+    EXPECT_STREQ(e.message, "Invalid Path or Prefix (too long).");
+    EXPECT_FALSE(exists(dir.file("a:b.m2v")));
+    EXPECT_EQ(read_all(dir.file("disk.hex")).empty(), false);
+}
+
+TEST(ExtractFiles, FilesThatCannotBeCreated) {
+    TempDir dir;
+    std::string image = write_image(dir, {small_recording("A", 2)});
+    Extraction e = extract(image, 0, 1000, AUDIO_TYPE_MP2, false, dir.file("missing"), "p");
+    EXPECT_EQ(e.result, 0);
+    EXPECT_STREQ(e.message, "Could not create output file.");
+    // The audio file's name is taken by a folder: the video file was made and stays, empty.
+    mkdir(dir.file("p.mp2").c_str(), 0755);
+    e = extract(image, 0, 1000, AUDIO_TYPE_MP2, false, dir.path, "p");
+    EXPECT_EQ(e.result, 0);
+    EXPECT_STREQ(e.message, "Could not create output file.");
+    EXPECT_TRUE(exists(dir.file("p.m2v")));
+    EXPECT_TRUE(read_all(dir.file("p.m2v")).empty());
+}
+
+TEST(ExtractFiles, AFailedWalkLeavesWhatWasWritten) {
+    TempDir dir;
+    test::TestRecording r = small_recording("A", 1);
+    while (r.data.size() < size_t(CLUSTER_DATA_BYTES + 4096)) {
+        Bytes v = filler(100 * SECTOR_SIZE, 3);
+        test::append_stream_block(r.data, STREAM_BLOCK_VIDEO, v.data(), uint32_t(v.size()));
+    }
+    r.clusters = {1, 2};
+    std::string image = write_image(dir, {r});
+    // Cut the image inside the second cluster: its read comes up short.
+    ASSERT_EQ(truncate(image.c_str(), cluster_data_sector(2) * SECTOR_SIZE + 4096), 0);
+    Extraction e = extract(image, 1, 100000, AUDIO_TYPE_MP2, false, dir.path, "cut");
+    EXPECT_EQ(e.result, 0);
+    EXPECT_STREQ(e.message, "Error while accessing 2nd cluster (FAT Entry 2)");
+    EXPECT_TRUE(exists(dir.file("cut.m2v")));
+    EXPECT_TRUE(exists(dir.file("cut.mp2")));
+}
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUARROW_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define QUARROW_ASAN 1
+#endif
+// AddressSanitizer reserves its shadow memory up front, so the address-space limit below would
+// stop it rather than the allocation.
+#if !defined(QUARROW_ASAN)
+TEST(ExtractFilesDeathTest, BufferThatCannotBeAllocatedFailsWithAMessage) {
+    TempDir dir;
+    std::string image = write_image(dir, {small_recording("A", 2)});
+    EXPECT_EXIT(
+        {
+            // Leave the process no room for the 16 MB working buffer.
+            struct rlimit limit;
+            getrlimit(RLIMIT_AS, &limit);
+            FILE* maps = fopen("/proc/self/statm", "r");
+            unsigned long pages = 0;
+            if (!maps || fscanf(maps, "%lu", &pages) != 1) _exit(3);
+            fclose(maps);
+            limit.rlim_cur = pages * uint64_t(sysconf(_SC_PAGESIZE)) + (4 << 20);
+            setrlimit(RLIMIT_AS, &limit);
+            Extraction e = extract(image, 0, 1000, AUDIO_TYPE_MP2, false, dir.path, "p");
+            fprintf(stderr, "%s", e.message);
+            _exit(e.result == 0 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "Not enough memory for the extraction");
+}
+#endif
+
+// ---- The command line ----
+
+struct CliRun {
+    int status = -1;
+    std::string out, err;
+};
+
+CliRun run_cli(const std::string& args) {
+    TempDir tmp;
+    CliRun r;
+    std::string cmd = std::string(QUARROW_CLI_PATH) + " " + args + " >" + tmp.file("out") + " 2>" +
+                      tmp.file("err") + " </dev/null";
+    int status = system(cmd.c_str());
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    Bytes o = read_all(tmp.file("out")), e = read_all(tmp.file("err"));
+    r.out.assign(o.begin(), o.end());
+    r.err.assign(e.begin(), e.end());
+    return r;
+}
+
+TEST(ExtractCommand, MessagesOnTheirStreamsAndExitCodes) {
+    TempDir dir;
+    std::string image = write_image(dir, {small_recording("Caf\xE9: Noel", 3)});
+    CliRun ok = run_cli("extract " + image + " 1 -o " + dir.path);
+    EXPECT_EQ(ok.status, 0) << ok.err;
+    // The title folded to ASCII, the colon a prefix may not hold made "_".
+    EXPECT_EQ(ok.out, "The extraction has completed successfully.\n  " + dir.path +
+                          "/Cafe_ Noel.m2v\n  " + dir.path + "/Cafe_ Noel.mp2\n");
+    EXPECT_EQ(ok.err, "");  // stderr is no terminal: no progress bar
+    CliRun bad = run_cli("extract " + image + " 1 -o " + dir.path + " --prefix 'a|b'");
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_EQ(bad.err, "File Prefix contains invalid characters.\n");
+    EXPECT_EQ(bad.out, "");
+    CliRun mpg = run_cli("extract " + image + " 1 -o " + dir.path + " --prefix x --audio mpg " +
+                         "--no-video --sync 5 --no-auto-sync --start 0 --length 3 --quiet");
+    EXPECT_EQ(mpg.status, 0) << mpg.err;
+    EXPECT_TRUE(exists(dir.file("x.mpg")));
+    EXPECT_FALSE(exists(dir.file("x.m2v")));
+    EXPECT_EQ(run_cli("extract " + image + " 1 --sync 6").status, 2);
+    EXPECT_EQ(run_cli("extract " + image + " 1 --audio wav").status, 2);
+    EXPECT_EQ(run_cli("extract " + image + " 2").status, 1);
+    EXPECT_EQ(run_cli("extract " + image + " all --prefix p").status, 2);
+    // A prefix that does not fit Latin-1.
+    CliRun wide = run_cli("extract " + image + " 1 -o " + dir.path + " --prefix '\xE2\x82\xAC'");
+    EXPECT_EQ(wide.status, 1);
+}
+
+TEST(ExtractCommand, SkippedSectorsNoticeGoesToStderrBeforeSuccess) {
+    TempDir dir;
+    test::TestRecording r = small_recording("N", 3);
+    r.start_offset = 0;
+    std::string image = write_image(dir, {r});
+    CliRun run = run_cli("extract " + image + " 1 -o " + dir.path + " --start 1 --length 8");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "Skipped 3 sectors during extraction (unexpected data sectors).\n");
+}
+
+TEST(ExtractCommand, AllGivesEachRecordingItsOwnFiles) {
+    TempDir dir;
+    std::string image = write_image(dir, {small_recording("News", 2), small_recording("news", 2),
+                                          small_recording("News", 2), small_recording("", 2)});
+    CliRun run = run_cli("extract " + image + " all -q -o " + dir.path);
+    EXPECT_EQ(run.status, 0) << run.err;
+    // Newest first: the recording without a title (its channel "Channel"), then the Newses.
+    for (const char* name : {"Channel", "News", "news (2)", "News (3)"})
+        EXPECT_TRUE(exists(dir.file(std::string(name) + ".m2v"))) << name << "\n" << run.out;
+}
+
+// ---- The sample disk through ffprobe ----
+
+bool have_ffprobe() {
+    return system("ffprobe -version >/dev/null 2>&1") == 0;
+}
+
+std::string ffprobe(const std::string& file, const std::string& entries) {
+    TempDir tmp;
+    std::string cmd = "ffprobe -v error -count_frames -show_entries " + entries +
+                      " -of default=noprint_wrappers=1 '" + file + "' >" + tmp.file("out");
+    if (system(cmd.c_str()) != 0) return "";
+    Bytes b = read_all(tmp.file("out"));
+    return std::string(b.begin(), b.end());
+}
+
+std::string field(const std::string& text, const std::string& key) {
+    size_t at = text.find(key + "=");
+    if (at == std::string::npos) return "";
+    size_t end = text.find('\n', at);
+    return text.substr(at + key.size() + 1, end - at - key.size() - 1);
+}
+
+// The recording's blocks read back independently of the engine.
+struct Blocks {
+    std::vector<std::pair<uint8_t, Bytes>> list;
+};
+Blocks parse_blocks(const Bytes& data) {
+    Blocks b;
+    for (size_t at = 0; at + SECTOR_SIZE <= data.size();) {
+        const uint8_t* h = data.data() + at;
+        uint32_t sectors = read_be16(h + BLOCK_PAYLOAD_SECTORS), bytes = read_be32(h + 12);
+        b.list.emplace_back(h[7], Bytes(h + SECTOR_SIZE, h + SECTOR_SIZE + bytes));
+        at += SECTOR_SIZE * (1 + size_t(sectors));
+    }
+    return b;
+}
+
+size_t find(const Bytes& b, const Bytes& code, size_t from = 0) {
+    for (size_t i = from; i + code.size() <= b.size(); ++i)
+        if (std::equal(code.begin(), code.end(), b.begin() + i)) return i;
+    return std::string::npos;
+}
+
+// Frames a decoder shows from the first sequence header on: every picture, less the B pictures
+// that lead an open first group (they refer to pictures before the cut).
+int expected_frames(const Bytes& video) {
+    int pictures = 0, leading_b = 0;
+    bool open_gop = false, past_first_ip = false;
+    int seen_i = 0;
+    for (size_t i = 0; i + 6 <= video.size(); ++i) {
+        if (video[i] || video[i + 1] || video[i + 2] != 1) continue;
+        if (video[i + 3] == 0xB8 && pictures == 0) open_gop = !(video[i + 7] & 0x40);
+        if (video[i + 3] != 0x00) continue;
+        ++pictures;
+        int type = (video[i + 5] >> 3) & 7;
+        if (type == 1 && ++seen_i > 1) past_first_ip = true;
+        if (type == 2) past_first_ip = true;
+        if (type == 3 && !past_first_ip) ++leading_b;
+    }
+    return pictures - (open_gop ? leading_b : 0);
+}
+
+TEST(ExtractSample, FfprobeReadsTheVideoAndTheAudioOfEveryRecording) {
+    if (!have_ffprobe()) GTEST_SKIP() << "ffprobe is not installed";
+    test::SampleMedia media;
+    ASSERT_TRUE(test::load_sample_media("", &media));
+    test::TestDisk disk = test::sample_disk(media);
+    TempDir dir;
+    std::string image = dir.file("sample.hex");
+    DiskHandle out = create_output_file(image.c_str());
+    ASSERT_TRUE(out && test::write_sample_disk(disk, out));
+    close_disk(out);
+    int n = int(disk.recordings.size());
+    for (int number = 1; number <= n; ++number) {
+        const test::TestRecording& r = disk.recordings[size_t(n - number)];
+        std::string prefix = "r" + std::to_string(number);
+        CliRun run = run_cli("extract " + image + " " + std::to_string(number) + " -o " + dir.path +
+                             " --prefix " + prefix + " --no-auto-sync");
+        ASSERT_EQ(run.status, 0) << run.err;
+
+        // Video: the recording's video stream from its first sequence header, byte for byte.
+        Blocks blocks = parse_blocks(r.data);
+        Bytes video;
+        for (auto& b : blocks.list)
+            if (b.first == STREAM_BLOCK_VIDEO)
+                video.insert(video.end(), b.second.begin(), b.second.end());
+        video.erase(video.begin(), video.begin() + long(find(video, {0, 0, 1, 0xB3})));
+        std::string m2v = dir.file(prefix + ".m2v");
+        EXPECT_EQ(read_all(m2v), video) << number;
+        std::string v = ffprobe(m2v, "stream=codec_name,nb_read_frames");
+        EXPECT_EQ(field(v, "codec_name"), "mpeg2video") << number;
+        EXPECT_EQ(field(v, "nb_read_frames"), std::to_string(expected_frames(video))) << number;
+
+        // Audio: sync 1 without auto sync lets audio through after the second written video
+        // block; the first audio block after that is dropped; the .mp2 then plays for its
+        // length at 192 kbit/s, whole frames but the last (16 bytes short).
+        Bytes mp2 = read_all(dir.file(prefix + ".mp2"));
+        ASSERT_GT(mp2.size(), 10000u) << number;
+        EXPECT_EQ(mp2[0], 0xFF);
+        EXPECT_EQ(mp2[1], 0xFC);
+        std::string a = ffprobe(dir.file(prefix + ".mp2"), "stream=codec_name,duration");
+        EXPECT_EQ(field(a, "codec_name"), "mp2") << number;
+        double expected = double(mp2.size()) * 8 / 192000;
+        EXPECT_NEAR(atof(field(a, "duration").c_str()), expected, 0.03) << number;
+        double recording = r.duration / 100.0;
+        EXPECT_GT(expected, recording * 0.25) << number;
+        EXPECT_LT(expected, recording + 0.05) << number;
+        EXPECT_EQ(mp2.size() % 576, 576u - 16) << number;
+    }
+    // The .mpg: audio PES packets that ffprobe reads as MPEG audio.
+    CliRun run =
+        run_cli("extract " + image + " 1 -o " + dir.path + " --prefix pes --audio mpg --no-video");
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::string p = ffprobe(dir.file("pes.mpg"), "stream=codec_name:format=format_name");
+    EXPECT_EQ(field(p, "codec_name"), "mp2");
+    EXPECT_EQ(field(p, "format_name"), "mpeg");
+}
+
+}  // namespace
+}  // namespace quarrow
