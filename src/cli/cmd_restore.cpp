@@ -1,0 +1,60 @@
+// quarrow restore: backup files back onto a disk as new recordings; a file that fails does not
+// stop the others.
+#include <CLI/CLI.hpp>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/cli_common.h"
+#include "fs/backup_restore.h"
+
+namespace quarrow::cli {
+namespace {
+
+struct RestoreOptions {
+    std::string source;
+    std::vector<std::string> files;
+};
+
+int run_restore(const RestoreOptions& o) {
+    OpenSource src;
+    if (!open_source(o.source, true, &src)) return EXIT_FAILED;
+    int restored = 0;
+    for (const std::string& file : o.files) {
+        TerminalProgress progress;
+        progress.enabled = stderr_is_terminal();
+        progress.unit = "clusters";
+        progress.bytes_per_unit = CLUSTER_BYTES;
+        OperationHooks hooks = terminal_hooks(&progress);
+        src.message[0] = 0;
+        int ok = restore_recording(src.disk, file.c_str(), &hooks, src.message);
+        finish_progress(&progress);
+        if (ok) {
+            ++restored;
+            if (o.files.size() > 1) std::cerr << file << ": restored.\n";
+        } else {
+            std::cerr << file << ": " << src.message << "\n";
+        }
+    }
+    if (restored > 0) std::cout << "Restore Operation Successful.\n";
+    return restored == static_cast<int>(o.files.size()) ? EXIT_OK : EXIT_FAILED;
+}
+
+void add_restore_command(CLI::App& app, int* exit_code) {
+    auto options = std::make_shared<RestoreOptions>();
+    CLI::App* cmd = app.add_subcommand(
+        "restore",
+        "Restore recordings from backup files (.mmr) onto the disk, each as a new recording "
+        "(the newest, number 1) on the lowest free clusters. The files are restored in the order "
+        "given; one that fails does not stop the others. Exits 0 when every file was restored.");
+    cmd->add_option("SOURCE", options->source, "Disk image, whole-disk device, or 'scan'")
+        ->required();
+    cmd->add_option("FILE", options->files, "Backup files, e.g. recording.mmr")->required();
+    cmd->callback([options, exit_code] { *exit_code = run_restore(*options); });
+}
+
+const CommandRegistration registration(41, add_restore_command);
+
+}  // namespace
+}  // namespace quarrow::cli
