@@ -3,8 +3,10 @@
 // through the SystemDialogs record, so that the tests can answer them instead of a person.
 #pragma once
 
-#include <commdlg.h>
+// windows.h first: the common dialog header builds on its types.
 #include <windows.h>
+
+#include <commdlg.h>
 
 namespace quarrow::ui {
 
