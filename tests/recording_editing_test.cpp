@@ -316,3 +316,23 @@ TEST(DeleteRecording, ARecordOffsetOutsideTheRecordAreaIsRefused) {
 
 }  // namespace
 }  // namespace quarrow
+
+namespace quarrow {
+namespace {
+
+TEST(EditingOnAReadOnlyDisk, TheFirstWriteFailsWithItsMessageAndNothingChanges) {
+    Loaded l(three_recordings());
+    l.image.read_only = true;
+    MemoryDisk before = l.image;
+    char t[48], c[32];
+    fields("T", "C", t, c);
+    EXPECT_EQ(apply_recording_changes(l.disk, 0, &l.list[0], t, c, 0, APPLY_MASK, l.message), 0);
+    EXPECT_STREQ(l.message, "Could not write recording table to MediaMaster disk (Read-only?).");
+    EXPECT_EQ(move_recording_down(l.disk, 0, l.list.data(), l.message), 0);
+    EXPECT_STREQ(l.message, "Could not write recording table from MediaMaster disk (Read-only?).");
+    EXPECT_EQ(l.image.bytes, before.bytes);
+    EXPECT_EQ(l.title(0), "C");
+}
+
+}  // namespace
+}  // namespace quarrow

@@ -314,3 +314,19 @@ TEST(RecoverRecordings, EachWriteFailureLeavesWhatTheWriteOrderSays) {
 
 }  // namespace
 }  // namespace quarrow
+
+namespace quarrow {
+namespace {
+
+TEST(RecoverRecordings, OnAReadOnlyDiskTheFirstWriteFailsAndNothingChanges) {
+    Open o(interleaved());
+    write_interleaved_headers(o);
+    o.image.read_only = true;
+    MemoryDisk before = o.image;
+    EXPECT_EQ(recover_recordings(o.disk, 1, nullptr, o.message), 0);
+    EXPECT_STREQ(o.message, "Could not write Recording Information record to MediaMaster disk.");
+    EXPECT_EQ(o.image.bytes, before.bytes);
+}
+
+}  // namespace
+}  // namespace quarrow
