@@ -202,6 +202,7 @@ TEST(MaintenanceCommands, EditKeepsWhatIsNotGivenAndRefusesTextsThatDoNotFit) {
     EXPECT_EQ(channel32.status, 2);
     EXPECT_EQ(run_cli("edit " + image + " 9 --locked").status, 1);
     EXPECT_EQ(run_cli("edit " + image + " 1 --locked --no-locked").status, 2);
+    EXPECT_EQ(run_cli("edit " + image + " 1").status, 2);
     EXPECT_EQ(image_digest(image), before);
     ASSERT_EQ(run_cli("edit " + image + " 1 --title '" + title47 + "'").status, 0);
     EXPECT_EQ(listing(image)[0]["user_title"], title47);

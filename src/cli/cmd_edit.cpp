@@ -51,6 +51,12 @@ int run_edit(const EditOptions& o, const CLI::App& cmd) {
     char channel[REC_CHANNEL_BYTES] = {0};
     const bool new_title = cmd.count("--title") > 0;
     const bool new_channel = cmd.count("--channel") > 0;
+    if (!new_title && !new_channel && !o.permanent && !o.no_permanent && !o.locked &&
+        !o.no_locked && !o.no_pause) {
+        std::cerr << "Nothing to change: give --title, --channel or an attribute option (see "
+                     "'quarrow edit --help').\n";
+        return EXIT_USAGE;
+    }
     if (new_title && !to_field(o.title, "title", sizeof title, title)) return EXIT_USAGE;
     if (new_channel) {
         if (o.channel.empty()) {
