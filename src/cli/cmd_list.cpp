@@ -65,14 +65,15 @@ int run_list(const ListOptions& o) {
     std::cout << src.message << "\n";
     if (src.count == 0) return EXIT_OK;
     std::vector<std::vector<std::string>> rows;
-    rows.push_back({"No.", "Date", "Duration", "Size", "Attributes", "Channel", "Title"});
     for (int i = 0; i < src.count; ++i) {
         const RecordingEntry& e = src.entries[i];
         rows.push_back({std::to_string(i + 1), e.date_text, duration_text(e),
                         std::to_string(recording_size_mb(e.length)) + " MB", e.attribute_text,
-                        utf8(e.channel), utf8(e.display_title)});
+                        utf8(e.channel),
+                        // As the extraction panel shows a recording without any title.
+                        e.display_title[0] ? utf8(e.display_title) : "[no title]"});
     }
-    std::vector<size_t> widths(rows[0].size(), 0);
+    std::vector<size_t> widths(7, 0);
     for (auto& row : rows)
         for (size_t c = 0; c < row.size(); ++c)
             widths[c] = std::max(widths[c], columns(row[c]));

@@ -14,8 +14,12 @@ DiskHandle scan_physical_drives(bool want_write) {
     }
 }
 
+// MiB to decimal gigabytes in three truncating steps. The products are taken in 64 bits: in 32
+// bits a drive of 4 TiB or more would wrap and show a small, wrong size.
 uint32_t drive_gigabytes(uint32_t size_mb) {
-    return ((size_mb * 1024u / 1000u) * 1024u / 1000u) / 1000u;
+    uint64_t s1 = uint64_t(size_mb) * 1024 / 1000;
+    uint64_t s2 = s1 * 1024 / 1000;
+    return static_cast<uint32_t>(s2 / 1000);
 }
 
 DiskHandle detect_disk(int* count, RecordingEntry* entries, bool want_write, char* message) {

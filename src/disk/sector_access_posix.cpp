@@ -200,12 +200,15 @@ std::vector<std::string> system_drive_table() {
 std::vector<std::string> drive_table() {
     std::vector<std::string> table;
     if (const char* env = getenv("QUARROW_DRIVES")) {
+        // Every entry keeps its position: an empty one is a drive number that does not open,
+        // so "a::b" leaves drive 1 missing and the scan stops there, as with a real gap.
         std::string list(env);
+        if (list.empty()) return table;
         size_t start = 0;
         while (start <= list.size()) {
             size_t end = list.find(':', start);
             if (end == std::string::npos) end = list.size();
-            if (end > start) table.push_back(list.substr(start, end - start));
+            table.push_back(list.substr(start, end - start));
             start = end + 1;
         }
         return table;
@@ -221,7 +224,7 @@ std::vector<std::string> drive_table() {
 bool physical_drive_path(int drive, char* out, size_t out_size) {
     if (drive < 0 || !out || out_size == 0) return false;
     std::vector<std::string> table = drive_table();
-    if (static_cast<size_t>(drive) >= table.size()) return false;
+    if (static_cast<size_t>(drive) >= table.size() || table[drive].empty()) return false;
     if (table[drive].size() + 1 > out_size) return false;
     memcpy(out, table[drive].c_str(), table[drive].size() + 1);
     return true;

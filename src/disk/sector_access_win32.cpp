@@ -50,6 +50,9 @@ int64_t win32_write_at(Disk* disk, int64_t offset, const void* buffer, uint32_t 
 
 bool win32_size_bytes(Disk* disk, uint64_t* bytes) {
     DWORD high = 0;
+    // A size whose low part is 0xFFFFFFFF is told from a failure by the last error only, so it
+    // must not be left over from an earlier call.
+    SetLastError(NO_ERROR);
     DWORD low = GetFileSize(handle_of(disk), &high);
     if (low == 0xFFFFFFFF && GetLastError() != NO_ERROR) return false;
     *bytes = (static_cast<uint64_t>(high) << 32) | low;
@@ -104,20 +107,19 @@ bool drive_from_environment(int drive, char* out, size_t out_size, bool* listed)
     const char* env = getenv("QUARROW_DRIVES");
     *listed = env != nullptr;
     if (!env) return false;
+    // Every entry keeps its position: an empty one is a drive number that does not open.
     int index = 0;
     const char* p = env;
     while (*p) {
         const char* end = strchr(p, ';');
         size_t len = end ? static_cast<size_t>(end - p) : strlen(p);
-        if (len > 0) {
-            if (index == drive) {
-                if (len + 1 > out_size) return false;
-                memcpy(out, p, len);
-                out[len] = 0;
-                return true;
-            }
-            ++index;
+        if (index == drive) {
+            if (len == 0 || len + 1 > out_size) return false;
+            memcpy(out, p, len);
+            out[len] = 0;
+            return true;
         }
+        ++index;
         if (!end) break;
         p = end + 1;
     }

@@ -16,6 +16,9 @@ uint16_t read_last_cluster_index(DiskHandle disk) {
 }
 
 int read_fat(DiskHandle disk, uint8_t* table) {
+    // A short read still counts as success; the entries it did not reach read as free (0)
+    // rather than as whatever the buffer held before.
+    memset(table, 0, FAT_BYTES);
     return read_sectors(disk, table, FAT_SECTOR, FAT_SECTORS, SECTOR_SIZE) > 0 ? 1 : 0;
 }
 
