@@ -129,7 +129,7 @@ TEST(DetectDisk, NoDrivesOrNoSignatureIsCouldNotFind) {
     TempDir dir;
     std::string other = make_plain_file(dir, "system.img", 200 * SECTOR_SIZE);
     std::string unsigned_disk = make_image(dir, "nosig.hex", 2, 0, false);
-    for (const std::string& list : {std::string(), drive_list({other, unsigned_disk})}) {
+    for (const std::string& list : {no_drives(), drive_list({other, unsigned_disk})}) {
         ScopedEnv drives("QUARROW_DRIVES", list.c_str());
         Detection d;
         d.disk = detect_disk(&d.count, d.entries.data(), false, d.message);

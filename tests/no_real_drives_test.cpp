@@ -10,7 +10,10 @@ namespace {
 
 class NoRealDrives : public ::testing::Environment {
   public:
-    void SetUp() override { drives_ = new quarrow::test::ScopedEnv("QUARROW_DRIVES", ""); }
+    void SetUp() override {
+        drives_ =
+            new quarrow::test::ScopedEnv("QUARROW_DRIVES", quarrow::test::no_drives().c_str());
+    }
     void TearDown() override { delete drives_; }
 
   private:

@@ -203,10 +203,12 @@ TEST(DriveTable, QuarrowDrivesNamesTheDrivesInOrderAndAnEmptyEntryIsAGap) {
 }
 
 TEST(DriveTable, AnEmptyListMeansNoDrives) {
-    ScopedEnv drives("QUARROW_DRIVES", "");
-    char path[256];
-    EXPECT_FALSE(physical_drive_path(0, path, sizeof path));
-    EXPECT_EQ(open_physical_drive(0, false), nullptr);
+    for (const std::string& list : {no_drives(), std::string()}) {
+        ScopedEnv drives("QUARROW_DRIVES", list.c_str());
+        char path[256];
+        EXPECT_FALSE(physical_drive_path(0, path, sizeof path));
+        EXPECT_EQ(open_physical_drive(0, false), nullptr);
+    }
 }
 
 #if defined(_WIN32)

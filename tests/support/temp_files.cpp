@@ -57,6 +57,12 @@ ScopedEnv::ScopedEnv(const char* n, const char* value) : name(n) {
         had = true;
         old = v;
     }
+#if defined(_WIN32)
+    // Setting "" removes the variable on Windows; for the drive table that would mean the
+    // machine's real drives.
+    std::string none = no_drives();
+    if (name == "QUARROW_DRIVES" && value && !*value) value = none.c_str();
+#endif
     set_env(name, value);
 }
 
@@ -72,7 +78,12 @@ char drive_list_separator() {
 #endif
 }
 
+std::string no_drives() {
+    return std::string(1, drive_list_separator());
+}
+
 std::string drive_list(const std::vector<std::string>& paths) {
+    if (paths.empty()) return no_drives();
     std::string list;
     for (size_t i = 0; i < paths.size(); ++i) {
         if (i) list += drive_list_separator();

@@ -34,8 +34,12 @@ struct ScopedEnv {
 
 // The separator of QUARROW_DRIVES: ':' on POSIX, ';' on Windows (where paths hold colons).
 char drive_list_separator();
-// QUARROW_DRIVES text for these paths, in drive order.
+// QUARROW_DRIVES text for these paths, in drive order; for no paths, no_drives().
 std::string drive_list(const std::vector<std::string>& paths);
+// QUARROW_DRIVES text that names no drive: one empty entry (a drive 0 that does not open).
+// An empty value cannot be used: Windows removes a variable set to "", and the program would then
+// reach the machine's real drives.
+std::string no_drives();
 
 // Writes bytes to a new file (replacing it); false on failure.
 bool write_file(const std::string& path, const std::vector<uint8_t>& bytes);
