@@ -36,6 +36,7 @@ std::vector<uint8_t> run_pieces(const uint8_t* data, size_t size, unsigned seed,
             strip_pes_headers(&state, file, data + at, int64_t(n));
         at += n;
     }
+    flush_audio_output(&state, file);
     close_disk(file);
     return out.bytes;
 }

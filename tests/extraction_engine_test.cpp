@@ -299,6 +299,31 @@ TEST(Walk, BlocksCrossClusterBoundariesAlongANonAscendingChain) {
     EXPECT_TRUE(w.notices.empty());
 }
 
+// The auto-sync look-ahead from the last video block of one cluster finds the next video block
+// far into the next cluster, past a large audio block.
+TEST(Walk, LookAheadReachesIntoTheNextCluster) {
+    Layout l;
+    int i = 0;
+    while (l.data.size() < size_t(CLUSTER_DATA_BYTES - 300 * SECTOR_SIZE)) {
+        l.add_video(with_sequence_header(250 * SECTOR_SIZE, uint8_t(i++)));
+    }
+    l.add_audio(audio_packet(700 * SECTOR_SIZE, 1));  // runs on into the next cluster
+    l.add_video(with_sequence_header(100 * SECTOR_SIZE, 2));
+    l.add_video(with_sequence_header(100 * SECTOR_SIZE, 3));
+    for (int k = 0; k < 3; ++k)
+        l.add_audio(audio_packet(500, uint8_t(10 + k)));
+    Walk w;
+    w.build(l, {2, 1});
+    Options o;
+    o.auto_sync = true;
+    o.sync = 0;
+    ASSERT_EQ(w.run(o, l.sectors()), 1) << w.message;
+    // Every video block but the last is followed by one that opens a sequence: only the last
+    // counts the countdown down, the first audio block after it is dropped.
+    EXPECT_EQ(w.audio.bytes, join(l.audio, 2));
+    EXPECT_TRUE(w.notices.empty());
+}
+
 TEST(Walk, StartInTheSecondDataArea) {
     Layout l;
     l.data.resize(SECTOR_SIZE, 0x33);  // one sector that is no header

@@ -12,10 +12,64 @@ namespace quarrow {
 namespace {
 
 constexpr int64_t AREA_BYTES = CLUSTER_DATA_BYTES;
-constexpr int64_t WORKING_BYTES = 2 * AREA_BYTES;  // area A, then area B
+// The next cluster's data is copied behind the current one in pieces of at least this size, as
+// far as a block or the look-ahead reaches into it.
+constexpr int64_t COPY_STEP = 256 * 1024;
 
 std::unique_ptr<uint8_t[]> allocate(size_t bytes) {
     return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[bytes]);
+}
+
+// The working buffer: the data of the cluster being walked (area A) with the data of the next
+// cluster of the chain (area B) behind it, so that a block may run on from one into the other.
+//
+// Each of the two memory areas has room for two cluster data areas. One holds the cluster being
+// walked; the other is read with the next cluster, whose bytes are copied behind the first only
+// as far as the walk reaches into them (a block or two). When the walk moves into area B the two
+// memory areas swap roles and the cluster after that is read into the one left behind: moving on
+// costs one cluster read and a copy of some hundred kilobytes, not of a whole cluster.
+struct WorkingBuffer {
+    std::unique_ptr<uint8_t[]> memory[2];
+    int current = 0;
+    bool next_loaded = false;  // the other memory area holds area B's cluster
+    int64_t copied = 0;        // bytes of area B present behind area A
+
+    bool allocate_areas() {
+        memory[0] = allocate(size_t(2 * AREA_BYTES));
+        memory[1] = allocate(size_t(2 * AREA_BYTES));
+        return memory[0] && memory[1];
+    }
+    uint8_t* base() { return memory[current].get(); }
+    uint8_t* next_area() { return memory[1 - current].get(); }
+    // End of the data loaded into areas A and B, and of the part that can be read now.
+    int64_t loaded_end() const { return AREA_BYTES + (next_loaded ? AREA_BYTES : 0); }
+    int64_t readable_end() const { return AREA_BYTES + (next_loaded ? copied : 0); }
+    // Makes the bytes up to offset end (at most the loaded end) readable.
+    void reach(int64_t end) {
+        if (!next_loaded || end <= AREA_BYTES + copied) return;
+        int64_t want = end - AREA_BYTES;
+        if (want < copied + COPY_STEP) want = copied + COPY_STEP;
+        if (want > AREA_BYTES) want = AREA_BYTES;
+        memcpy(base() + AREA_BYTES + copied, next_area() + copied, size_t(want - copied));
+        copied = want;
+    }
+    // Area B becomes area A; the memory area left behind is free for the cluster after it.
+    void move_on() {
+        current = 1 - current;
+        copied = 0;
+        next_loaded = false;
+    }
+};
+
+// sequence_header_ahead over the working buffer, making area B readable as far as it looks.
+bool next_video_opens_sequence(WorkingBuffer* buffer, int64_t payload) {
+    for (;;) {
+        int answer = look_ahead_sequence_header(buffer->base() + payload,
+                                                buffer->base() + buffer->readable_end(),
+                                                buffer->base() + buffer->loaded_end());
+        if (answer >= 0) return answer == 1;
+        buffer->reach(buffer->readable_end() + COPY_STEP);
+    }
 }
 
 // Clusters met so far along the chain. A chain that comes back to one of them is broken (a
@@ -75,11 +129,11 @@ int walk_recording(DiskHandle disk, uint16_t first_cluster, int32_t start, int32
                    const OperationHooks* hooks) {
     // Released on every path when the walk returns.
     std::unique_ptr<uint8_t[]> fat = allocate(FAT_BYTES);
-    std::unique_ptr<uint8_t[]> data = allocate(WORKING_BYTES);
+    std::unique_ptr<WorkingBuffer> buffer(new (std::nothrow) WorkingBuffer());
     std::unique_ptr<VisitedClusters> visited(new (std::nothrow) VisitedClusters());
     std::unique_ptr<StreamFilterState> filters(new (std::nothrow) StreamFilterState());
-    if (!fat || !data || !visited || !filters) {
-        put_message(message, "Not enough memory for the extraction (16 MB needed).");
+    if (!fat || !buffer || !buffer->allocate_areas() || !visited || !filters) {
+        put_message(message, "Not enough memory for the extraction (32 MB needed).");
         return 0;
     }
 
@@ -87,8 +141,7 @@ int walk_recording(DiskHandle disk, uint16_t first_cluster, int32_t start, int32
         put_message(message, "Error while attempting to read the FAT");
         return 0;
     }
-    uint8_t* const buffer = data.get();
-    if (!read_cluster(disk, first_cluster, buffer)) {
+    if (!read_cluster(disk, first_cluster, buffer->base())) {
         put_message(message, "Error while accessing 1st cluster (FAT Entry %d).",
                     int(first_cluster));
         return 0;
@@ -96,13 +149,14 @@ int walk_recording(DiskHandle disk, uint16_t first_cluster, int32_t start, int32
     visited->test_and_set(first_cluster);
     bool looped = false;
     uint16_t cluster_b = chain_successor(fat.get(), first_cluster, visited.get(), &looped);
-    if (cluster_b != NO_CLUSTER && !read_cluster(disk, cluster_b, buffer + AREA_BYTES)) {
-        put_message(message, "Error while accessing 2nd cluster (FAT Entry %d)", int(cluster_b));
-        return 0;
+    if (cluster_b != NO_CLUSTER) {
+        if (!read_cluster(disk, cluster_b, buffer->next_area())) {
+            put_message(message, "Error while accessing 2nd cluster (FAT Entry %d)",
+                        int(cluster_b));
+            return 0;
+        }
+        buffer->next_loaded = true;
     }
-    // Only loaded data is ever examined: once the chain has ended, area B holds nothing (or the
-    // cluster already walked).
-    int64_t loaded_end = cluster_b != NO_CLUSTER ? WORKING_BYTES : AREA_BYTES;
 
     int64_t position = int64_t(start) * SECTOR_SIZE;
     int64_t remaining = length;
@@ -118,18 +172,27 @@ int walk_recording(DiskHandle disk, uint16_t first_cluster, int32_t start, int32
     reset_stream_filters(filters.get());
     StreamFilterState* state = filters.get();
 
-    if (remaining > 0 && (position < 0 || position >= loaded_end)) {
+    // Only loaded data is ever examined: once the chain has ended, area B holds nothing.
+    if (remaining > 0 && (position < 0 || position >= buffer->loaded_end())) {
         put_message(message, "The start sector lies outside the recording's data.");
         return 0;
     }
 
+    auto write_failed = [&] {
+        flush_audio_output(state, audio_file);  // keep what passed the filter before
+        put_message(message, "Error while writing to disk.");
+        return 0;
+    };
+
     while (remaining > 0) {
         hook_progress(hooks, int64_t(length) - remaining, length);
+        int64_t loaded_end = buffer->loaded_end();
         if (position >= loaded_end) {
             ran_out = true;
             break;
         }
-        const uint8_t* sector = buffer + position;
+        buffer->reach(position + SECTOR_SIZE);
+        const uint8_t* sector = buffer->base() + position;
         uint32_t payload_bytes = 0, field_28 = 0;
         uint16_t payload_sectors = 0;
         uint8_t type = 0;
@@ -151,18 +214,18 @@ int walk_recording(DiskHandle disk, uint16_t first_cluster, int32_t start, int32
             remaining -= 1;
         } else {
             position += SECTOR_SIZE;
-            const uint8_t* payload = buffer + position;
+            // The video start-code search may look three bytes past the payload's byte count.
+            buffer->reach(payload_end + 3 < loaded_end ? payload_end + 3 : loaded_end);
+            const uint8_t* payload = buffer->base() + position;
             if (type == STREAM_BLOCK_VIDEO) {
                 if (!no_video) {
                     if (!write_video_block(state, video_file, payload, payload_bytes,
-                                           loaded_end - position)) {
-                        put_message(message, "Error while writing to disk.");
-                        return 0;
-                    }
+                                           buffer->readable_end() - position))
+                        return write_failed();
                     // Audio waits until the countdown has passed zero; with auto sync a video
                     // block counts only when the next one does not open a new sequence.
                     if (countdown >= 0 && !state->video_waiting &&
-                        (!auto_video_sync || !sequence_header_ahead(payload, buffer + loaded_end)))
+                        (!auto_video_sync || !next_video_opens_sequence(buffer.get(), position)))
                         --countdown;
                 }
             } else {
@@ -174,8 +237,7 @@ int walk_recording(DiskHandle disk, uint16_t first_cluster, int32_t start, int32
                         first_audio_block = false;
                     } else if (!write_audio_block(state, audio_file, payload, payload_bytes,
                                                   audio_type)) {
-                        put_message(message, "Error while writing to disk.");
-                        return 0;
+                        return write_failed();
                     }
                 }
             }
@@ -183,27 +245,30 @@ int walk_recording(DiskHandle disk, uint16_t first_cluster, int32_t start, int32
             remaining -= int64_t(payload_sectors) + 1;
         }
 
-        // Past the start of area B: the next cluster's data moves to area A and the one after it
-        // is read into area B, so that a block may always run on from one into the other.
+        // Past the start of area B: its cluster becomes area A, and the cluster after it is read
+        // as the new area B.
         if (remaining != 0 && position > AREA_BYTES) {
-            memcpy(buffer, buffer + AREA_BYTES, AREA_BYTES);
+            buffer->move_on();
             position -= AREA_BYTES;
             cluster_b = chain_successor(fat.get(), cluster_b, visited.get(), &looped);
             if (cluster_b != NO_CLUSTER) {
-                if (!read_cluster(disk, cluster_b, buffer + AREA_BYTES)) {
+                if (!read_cluster(disk, cluster_b, buffer->next_area())) {
+                    flush_audio_output(state, audio_file);
                     put_message(message, "Error while accessing data cluster (FAT Entry %d)",
                                 int(cluster_b));
                     return 0;
                 }
-                loaded_end = WORKING_BYTES;
-            } else {
-                loaded_end = AREA_BYTES;
+                buffer->next_loaded = true;
             }
         }
     }
+    if (!flush_audio_output(state, audio_file)) {
+        put_message(message, "Error while writing to disk.");
+        return 0;
+    }
 
     fat.reset();
-    data.reset();
+    buffer.reset();
     char notice[MESSAGE_SIZE];
     if (skipped > 0) {
         put_message(notice, "Skipped %d sectors during extraction (unexpected data sectors).",

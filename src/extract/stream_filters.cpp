@@ -53,6 +53,19 @@ bool write_bytes(DiskHandle file, const uint8_t* bytes, int64_t count) {
     return count <= 0 || file_write(file, bytes, static_cast<uint32_t>(count));
 }
 
+// Audio output: gathered in the state, written when the buffer is full; a stretch larger than
+// the buffer goes to the file directly.
+bool write_audio(StreamFilterState* state, DiskHandle file, const uint8_t* bytes, int64_t count) {
+    if (count <= 0) return true;
+    if (state->audio_output_count + count > AUDIO_OUTPUT_BUFFER) {
+        if (!flush_audio_output(state, file)) return false;
+        if (count >= AUDIO_OUTPUT_BUFFER) return write_bytes(file, bytes, count);
+    }
+    memcpy(state->audio_output + state->audio_output_count, bytes, static_cast<size_t>(count));
+    state->audio_output_count += static_cast<int>(count);
+    return true;
+}
+
 // The header remover for data shorter than the look-ahead: such data cannot fill the carry's
 // second half, so carry and data are examined together as one small window. As in the main path,
 // offsets are examined in stream order while more than 16 bytes follow from them, so the bytes
@@ -67,14 +80,14 @@ int strip_short(StreamFilterState* state, DiskHandle file, const uint8_t* bytes,
     int written_to = 0, k = 0;
     while (k + PES_LOOKAHEAD < n) {
         if (pes_header_at(window + k)) {
-            if (!write_bytes(file, window + written_to, k - written_to)) return 0;
+            if (!write_audio(state, file, window + written_to, k - written_to)) return 0;
             k += PES_HEADER_LENGTH;
             written_to = k;
         } else {
             ++k;
         }
     }
-    if (!write_bytes(file, window + written_to, k - written_to)) return 0;
+    if (!write_audio(state, file, window + written_to, k - written_to)) return 0;
     carry.count = n - k;
     memmove(carry.bytes, window + k, static_cast<size_t>(carry.count));
     return 1;
@@ -88,6 +101,13 @@ void reset_stream_filters(StreamFilterState* state) {
     reset_pes_carry(state);
     // A tail left by a walk that ended while still waiting belongs to another recording.
     tail_drop(state);
+    state->audio_output_count = 0;
+}
+
+int flush_audio_output(StreamFilterState* state, DiskHandle audio_file) {
+    int count = state->audio_output_count;
+    state->audio_output_count = 0;
+    return write_bytes(audio_file, state->audio_output, count) ? 1 : 0;
 }
 
 int64_t find_sequence_header(const uint8_t* bytes, int64_t count, int64_t readable) {
@@ -110,20 +130,27 @@ bool contains_sequence_header(const uint8_t* bytes, int64_t count, int64_t reada
     return find_sequence_header(bytes, count, readable) >= 0;
 }
 
-bool sequence_header_ahead(const uint8_t* payload, const uint8_t* loaded_end) {
-    for (const uint8_t* p = payload + SECTOR_SIZE; loaded_end - p >= SECTOR_SIZE;
-         p += SECTOR_SIZE) {
+int look_ahead_sequence_header(const uint8_t* payload, const uint8_t* window_end,
+                               const uint8_t* loaded_end) {
+    const int NEED_MORE = -1;
+    for (const uint8_t* p = payload + SECTOR_SIZE;; p += SECTOR_SIZE) {
+        if (window_end - p < SECTOR_SIZE) return window_end < loaded_end ? NEED_MORE : 0;
         uint32_t bytes, field_28;
         uint16_t sectors;
         if (!match_video_block(p, &bytes, &sectors, &field_28)) continue;
+        if (bytes == 0) return 1;
         const uint8_t* next = p + SECTOR_SIZE;
-        int64_t readable = loaded_end - next;
-        if (bytes == 0) return true;
+        // The code may reach three bytes past the byte count.
+        if (window_end < loaded_end && window_end - next < int64_t(bytes) + 3) return NEED_MORE;
         // Only the part of the next payload that was loaded can be searched.
+        int64_t readable = window_end - next;
         int64_t count = int64_t(bytes) < readable ? int64_t(bytes) : readable;
-        return count > 0 && find_sequence_header(next, count, readable) >= 0;
+        return count > 0 && find_sequence_header(next, count, readable) >= 0 ? 1 : 0;
     }
-    return false;
+}
+
+bool sequence_header_ahead(const uint8_t* payload, const uint8_t* loaded_end) {
+    return look_ahead_sequence_header(payload, loaded_end, loaded_end) == 1;
 }
 
 int write_video_block(StreamFilterState* state, DiskHandle video_file, const uint8_t* payload,
@@ -189,7 +216,7 @@ int write_audio_block(StreamFilterState* state, DiskHandle audio_file, const uin
     for (int i = 0; i < 2; ++i) {
         if (from[i] >= to[i]) continue;
         int ok = audio_type == AUDIO_TYPE_MPG
-                     ? write_bytes(audio_file, pieces[i] + from[i], to[i] - from[i])
+                     ? write_audio(state, audio_file, pieces[i] + from[i], to[i] - from[i])
                      : strip_pes_headers(state, audio_file, pieces[i] + from[i], to[i] - from[i]);
         if (!ok) return 0;
     }
@@ -207,10 +234,10 @@ int strip_pes_headers(StreamFilterState* state, DiskHandle audio_file, const uin
         // The carry's offsets need the data's first bytes to be judged as header starts.
         memcpy(carry.bytes + c, bytes, PES_LOOKAHEAD);
         int j = static_cast<int>(find_pes_header(carry.bytes, 0, c));
-        if (!write_bytes(audio_file, carry.bytes, j)) return 0;
+        if (!write_audio(state, audio_file, carry.bytes, j)) return 0;
         if (j < c - PES_HEADER_LENGTH) {
             // The header lies wholly in the carry.
-            if (!write_bytes(audio_file, carry.bytes + j + PES_HEADER_LENGTH,
+            if (!write_audio(state, audio_file, carry.bytes + j + PES_HEADER_LENGTH,
                              c - j - PES_HEADER_LENGTH))
                 return 0;
         } else if (j < c) {
@@ -224,7 +251,7 @@ int strip_pes_headers(StreamFilterState* state, DiskHandle audio_file, const uin
     int64_t scan = skip;
     while (scan < limit) {
         int64_t k = find_pes_header(bytes, scan, limit);
-        if (!write_bytes(audio_file, bytes + scan, k - scan)) return 0;
+        if (!write_audio(state, audio_file, bytes + scan, k - scan)) return 0;
         if (k >= limit) {
             scan = limit;
             break;

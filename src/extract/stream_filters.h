@@ -22,6 +22,9 @@ constexpr int PES_HEADER_LENGTH = 14;    // the removed header: start code, leng
 constexpr int PENDING_TAIL_LENGTH = 28;  // audio carried across payloads while waiting
 constexpr int PES_LOOKAHEAD = 16;        // a header match needs these bytes from its start
 constexpr int PES_CARRY_SIZE = 2 * PES_LOOKAHEAD;
+// Audio leaves the header remover in stretches of a few hundred bytes (one frame between two
+// headers); they are gathered here so that the audio file is written in large pieces.
+constexpr int AUDIO_OUTPUT_BUFFER = 64 * 1024;
 
 // The header remover's carry: the last bytes of the previous audio data not yet examined as a
 // possible header start (at most 16 between calls), with the next data's first 16 appended
@@ -44,10 +47,16 @@ struct StreamFilterState {
     bool audio_waiting;  // no audio start code found yet
     PesCarry pes_carry;
     PendingTail pending_tail;
+    uint8_t audio_output[AUDIO_OUTPUT_BUFFER];  // audio not yet handed to the file
+    int audio_output_count;
 };
 
-// A walk's start: both waiting flags set, the carry emptied, no tail.
+// A walk's start: both waiting flags set, the carry emptied, no tail, no audio output waiting.
 void reset_stream_filters(StreamFilterState* state);
+
+// Writes the gathered audio output to the file; the walk calls it at its end (and before it
+// gives up, so that the file holds what passed the filter). 1 on success, 0 when the write failed.
+int flush_audio_output(StreamFilterState* state, DiskHandle audio_file);
 
 // Offset of the first 00 00 01 B3 that starts at an offset below count and whose four bytes lie
 // within the first `readable` bytes, or -1.
@@ -63,6 +72,12 @@ bool contains_sequence_header(const uint8_t* bytes, int64_t count, int64_t reada
 // there, or the found block's data is not loaded, the answer is false.
 bool sequence_header_ahead(const uint8_t* payload, const uint8_t* loaded_end);
 
+// The same look-ahead over a window that may end before the loaded data does (the engine makes
+// the next cluster's bytes readable behind the current one only as far as they are needed):
+// 1 or 0 as above, or -1 when the answer lies beyond window_end, which is below loaded_end.
+int look_ahead_sequence_header(const uint8_t* payload, const uint8_t* window_end,
+                               const uint8_t* loaded_end);
+
 // Video filter. While waiting, drops payloads until one holds a sequence header and writes it
 // from there; afterwards writes each payload whole. `readable` (>= count) bounds the start-code
 // search. 1 on success, 0 when the write failed.
@@ -74,7 +89,8 @@ bool is_audio_start_code(const uint8_t* bytes);
 
 // Audio filter. While waiting, looks for the first audio start code (across the previous
 // payload's tail) and drops what precedes it; then writes the data unchanged (AUDIO_TYPE_MPG) or
-// through strip_pes_headers (any other type). 1 on success, 0 when a write failed.
+// through strip_pes_headers (any other type); audio output is gathered in the state and reaches
+// the file in large writes (flush_audio_output). 1 on success, 0 when a write failed.
 int write_audio_block(StreamFilterState* state, DiskHandle audio_file, const uint8_t* payload,
                       int64_t count, int audio_type);
 
