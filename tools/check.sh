@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# The one test command. Runs, in order, and reports each with its summary:
+#   1. native build (g++) and every test (ctest)
+#   2. the same tests built with clang under AddressSanitizer and UndefinedBehaviorSanitizer
+#   3. the Windows cross-build (MinGW-w64) and its tests under Wine, in a fresh Wine prefix on a
+#      virtual X display
+# Exits non-zero when any step fails. QUARROW_JOBS sets the parallel build and test jobs (2).
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+jobs=${QUARROW_JOBS:-2}
+logs=$(mktemp -d)
+names=()
+results=()
+summaries=()
+failed=0
+
+# step NAME LOG COMMAND...: runs the command with its output shown and kept in LOG.
+step() {
+    local name=$1 log=$2
+    shift 2
+    echo
+    echo "==> $name"
+    "$@" 2>&1 | tee "$log"
+    local status=${PIPESTATUS[0]}
+    local summary
+    summary=$(grep -E 'tests passed|tests failed|^\[  PASSED  \]|^\[  FAILED  \]' "$log" | tail -n 2 |
+        tr '\n' ' ')
+    names+=("$name")
+    summaries+=("${summary:-no test summary}")
+    if [ "$status" -eq 0 ]; then
+        results+=("PASS")
+    else
+        results+=("FAIL")
+        failed=1
+    fi
+}
+
+native() {
+    cmake -S . -B build -G Ninja &&
+        cmake --build build -j"$jobs" &&
+        ctest --test-dir build --output-on-failure -j"$jobs"
+}
+
+sanitized() {
+    CC=clang CXX=clang++ cmake -S . -B build-sanitize -G Ninja -DQUARROW_SANITIZE=ON \
+        -DCMAKE_BUILD_TYPE=Debug &&
+        cmake --build build-sanitize -j"$jobs" &&
+        ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+            ctest --test-dir build-sanitize --output-on-failure -j"$jobs"
+}
+
+windows() {
+    cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake &&
+        cmake --build build-win -j"$jobs" || return 1
+    local prefix status
+    prefix=$(mktemp -d)
+    # The prefix is made first (its first start takes a while) and the tests then run in it, all
+    # on one virtual display so that windows opened by the tests have somewhere to go.
+    WINEPREFIX="$prefix" WINEDEBUG=-all xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+        wineboot -i >/dev/null 2>&1
+        wineserver -w
+        ctest --test-dir build-win --output-on-failure --timeout 1200
+    '
+    status=$?
+    WINEPREFIX="$prefix" wineserver -k 2>/dev/null
+    rm -rf "$prefix"
+    return $status
+}
+
+step "native build and tests" "$logs/native.log" native
+step "sanitizer build (clang, ASan + UBSan) and tests" "$logs/sanitize.log" sanitized
+step "Windows cross-build and tests under Wine" "$logs/windows.log" windows
+
+echo
+echo "==> summary"
+for i in "${!names[@]}"; do
+    printf '%s  %-50s %s\n' "${results[$i]}" "${names[$i]}" "${summaries[$i]}"
+done
+rm -rf "$logs"
+exit $failed

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, testing and demonstrating Quarrow needs: the
+# native toolchains (g++ and clang with its sanitizer runtime), CMake and Ninja, GoogleTest and
+# Google Benchmark, CLI11 and nlohmann-json, the MinGW-w64 cross compiler, Wine with a virtual X
+# display for the Windows tests and screenshots, ffmpeg and twolame for the fixture media, and
+# losetup for the loop-device test.
+set -euo pipefail
+
+packages=(
+    build-essential cmake ninja-build g++ clang clang-format libclang-rt-14-dev
+    libgtest-dev libgmock-dev googletest libbenchmark-dev
+    libcli11-dev nlohmann-json3-dev
+    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+    wine wine64 xvfb xauth xdotool imagemagick
+    ffmpeg twolame
+    util-linux git ca-certificates
+)
+
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then
+    sudo=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update
+"${sudo[@]}" apt-get install -y "${packages[@]}"
