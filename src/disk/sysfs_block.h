@@ -1,0 +1,28 @@
+// Linux block devices as sysfs describes them: which whole disk a device number belongs to, its
+// partitions, and what holds them. Used by the POSIX drive list and the erase's in-use checks.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace quarrow {
+
+// The /sys/block name of the whole disk that device (a disk or one of its partitions) belongs
+// to, such as "sda" for 8:1; false when sysfs does not know the device.
+bool sysfs_whole_disk_name(dev_t device, char* name, size_t size);
+
+// One block device of a drive: the drive itself or one of its partitions.
+struct BlockNode {
+    std::string name;  // sysfs name ("sda1")
+    dev_t device;
+    std::vector<std::string> holders;  // devices stacked on it (device mapper, md, ...)
+};
+
+// The device itself and, for a whole disk, each of its partitions; empty when sysfs does not
+// know the device.
+std::vector<BlockNode> sysfs_block_nodes(dev_t device);
+
+}  // namespace quarrow
