@@ -1,0 +1,135 @@
+// quarrow_gui_driver: moves a running quarrow.exe from outside, for tools/screenshots.sh. It finds
+// the main window by its class, sends the panel the messages a click would, and can hold the
+// program's window thread still in the middle of an extraction so that the progress bar can be
+// photographed. Windows only (runs under Wine beside the program).
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "resources/resource.h"
+
+namespace {
+
+HWND main_window() {
+    return FindWindowA("Quarrow", nullptr);
+}
+
+HWND panel_window() {
+    return FindWindowExA(main_window(), nullptr, MAKEINTATOM(32770), nullptr);
+}
+
+void print_rect(HWND window) {
+    RECT r;
+    GetWindowRect(window, &r);
+    printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+}
+
+// Waits up to seconds for a top-level window with the class and title (either may be null).
+HWND wait_for(const char* class_name, const char* title, int seconds) {
+    for (int i = 0; i < seconds * 10; ++i) {
+        HWND w = FindWindowA(class_name, title);
+        if (w && IsWindowVisible(w)) return w;
+        Sleep(100);
+    }
+    return nullptr;
+}
+
+// The program's window thread, opened for suspending and resuming.
+HANDLE gui_thread() {
+    DWORD thread = GetWindowThreadProcessId(main_window(), nullptr);
+    return thread ? OpenThread(THREAD_SUSPEND_RESUME, FALSE, thread) : nullptr;
+}
+
+bool responding(HWND window, UINT timeout_ms) {
+    DWORD_PTR result;
+    return SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, timeout_ms, &result) != 0;
+}
+
+int usage() {
+    fprintf(stderr,
+            "usage: quarrow_gui_driver COMMAND\n"
+            "  wait               wait for the main window; print its rectangle (x y w h)\n"
+            "  select LINE        select line LINE (from 1) of the recording list\n"
+            "  click ID           click the panel's button or check box ID\n"
+            "  extract-pause MS   click Begin Extraction, let it run MS ms, then hold the\n"
+            "                     program's window thread\n"
+            "  resume             let the window thread go on\n"
+            "  wait-box TITLE     wait for a message box captioned TITLE; print its rectangle\n"
+            "  close-box TITLE    press OK in the message box captioned TITLE\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return usage();
+    // The program runs in the Wine virtual desktop "quarrow"; windows are only found from a
+    // thread on the same desktop.
+    // It may not exist yet while the program starts.
+    for (int i = 0; i < 600; ++i) {
+        HDESK desktop = OpenDesktopA("quarrow", 0, FALSE, GENERIC_ALL);
+        if (desktop && SetThreadDesktop(desktop)) break;
+        Sleep(100);
+    }
+    const char* command = argv[1];
+    if (!strcmp(command, "wait")) {
+        HWND w = wait_for("Quarrow", nullptr, 60);
+        if (!w) return 1;
+        // Start-up detection runs before the loop; a reply means the window is ready.
+        for (int i = 0; i < 300 && !responding(w, 100); ++i) {
+        }
+        print_rect(w);
+        return 0;
+    }
+    if (!strcmp(command, "select") && argc == 3) {
+        HWND panel = panel_window();
+        if (!panel) return 1;
+        HWND list = GetDlgItem(panel, IDC_RECORDING_LIST);
+        SendMessageA(list, LB_SETCURSEL, atoi(argv[2]) - 1, 0);
+        SendMessageA(panel, WM_COMMAND, MAKEWPARAM(IDC_RECORDING_LIST, LBN_SELCHANGE),
+                     reinterpret_cast<LPARAM>(list));
+        return 0;
+    }
+    if (!strcmp(command, "click") && argc == 3) {
+        HWND panel = panel_window();
+        if (!panel) return 1;
+        SendMessageA(GetDlgItem(panel, atoi(argv[2])), BM_CLICK, 0, 0);
+        return 0;
+    }
+    if (!strcmp(command, "extract-pause") && argc == 3) {
+        HWND panel = panel_window();
+        HANDLE thread = gui_thread();
+        if (!panel || !thread) return 1;
+        PostMessageA(panel, WM_COMMAND, MAKEWPARAM(IDC_BEGIN_EXTRACTION, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(panel, IDC_BEGIN_EXTRACTION)));
+        // The extraction runs inside the command: the window stops answering once it began.
+        for (int i = 0; i < 200 && responding(main_window(), 20); ++i)
+            Sleep(5);
+        Sleep(static_cast<DWORD>(atoi(argv[2])));
+        SuspendThread(thread);
+        CloseHandle(thread);
+        return 0;
+    }
+    if (!strcmp(command, "resume")) {
+        HANDLE thread = gui_thread();
+        if (!thread) return 1;
+        ResumeThread(thread);
+        CloseHandle(thread);
+        return 0;
+    }
+    if (!strcmp(command, "wait-box") && argc == 3) {
+        HWND box = wait_for(MAKEINTATOM(32770), argv[2], 60);
+        if (!box) return 1;
+        print_rect(box);
+        return 0;
+    }
+    if (!strcmp(command, "close-box") && argc == 3) {
+        HWND box = FindWindowA(MAKEINTATOM(32770), argv[2]);
+        if (!box) return 1;
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+        return 0;
+    }
+    return usage();
+}

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Photographs the Windows program under Wine: quarrow.exe runs in a Wine virtual desktop on a
+# virtual X display with the sample disk as its only "physical drive" (QUARROW_DRIVES), and
+# quarrow_gui_driver.exe moves it from outside. Writes docs/screenshots/:
+#   main.png      the main window after start-up detection
+#   selected.png  after selecting the longest recording
+#   during.png    in the middle of its extraction (the window thread is held still for the shot)
+#   after.png     the result box at the end of the extraction
+# usage: tools/screenshots.sh [BUILD_WIN_DIR] [NATIVE_BUILD_DIR]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+win=$(cd "${1:-$root/build-win}" && pwd)
+native=${2:-$root/build}
+
+if [ "${SCREENSHOTS_INSIDE:-}" != 1 ]; then
+    for exe in "$win/quarrow.exe" "$win/tools/quarrow_gui_driver.exe"; do
+        [ -f "$exe" ] || { echo "screenshots: $exe not found; build the Windows tree" >&2; exit 2; }
+    done
+    work=$(mktemp -d)
+    cleanup() {
+        WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null || true
+        rm -rf "$work"
+    }
+    trap cleanup EXIT
+    if [ -x "$native/tools/make_sample_disk" ]; then
+        "$native/tools/make_sample_disk" "$work/sample.hex" >/dev/null
+    else
+        WINEPREFIX="$work/prefix" WINEDEBUG=-all wine "$win/tools/make_sample_disk.exe" \
+            "Z:$work/sample.hex" "Z:$root/tests/fixtures" >/dev/null
+    fi
+    mkdir -p "$root/docs/screenshots"
+    SCREENSHOTS_INSIDE=1 WORK="$work" OUT="$root/docs/screenshots" \
+        xvfb-run -a -s "-screen 0 1024x768x24" bash ${SCREENSHOTS_TRACE:+-x} "$0" "$win" "$native"
+    exit 0
+fi
+
+export WINEPREFIX="$WORK/prefix" WINEDEBUG=-all
+export QUARROW_DRIVES="Z:${WORK//\//\\}\\sample.hex"
+driver() { wine "$win/tools/quarrow_gui_driver.exe" "$@" | tr -d '\r'; }
+# shot NAME X Y W H: the part of the screen that holds the windows.
+shot() {
+    import -window root -crop "${4}x${5}+${2}+${3}" +repage "$OUT/$1.png"
+    echo "screenshots: $OUT/$1.png"
+}
+
+wineboot -i >/dev/null 2>&1
+mkdir -p "$WINEPREFIX/drive_c/Extracted"
+wine reg add 'HKLM\SOFTWARE\Quarrow' /v DefaultPath /t REG_SZ /d 'C:\Extracted' /f >/dev/null 2>&1
+wine explorer /desktop=quarrow,1024x768 "$win/quarrow.exe" &
+read -r x y w h < <(driver wait)
+sleep 1
+shot main "$x" "$y" "$w" "$h"
+
+driver select 3
+sleep 1
+shot selected "$x" "$y" "$w" "$h"
+
+# Auto video sync off: with it, the sample's video (a sequence header in every block) would hold
+# all audio back, and the result would be a notice rather than the success box.
+driver click 1030
+driver extract-pause 600
+sleep 1
+shot during "$x" "$y" "$w" "$h"
+driver resume
+
+read -r bx by bw bh < <(driver wait-box "Quarrow Information")
+sleep 1
+# The box may stand out of the main window: take both.
+right=$(( (x + w > bx + bw) ? x + w : bx + bw ))
+bottom=$(( (y + h > by + bh) ? y + h : by + bh ))
+left=$(( x < bx ? x : bx ))
+top=$(( y < by ? y : by ))
+shot after "$left" "$top" $((right - left)) $((bottom - top))
+driver close-box "Quarrow Information"
+sleep 1
+wineserver -k
