@@ -44,6 +44,10 @@ shot() {
 }
 
 wineboot -i >/dev/null 2>&1
+# Debian's Wine does not find its own Marlett font, and the caption buttons then show letters.
+for font in /usr/share/wine/fonts/marlett.ttf; do
+    [ -f "$font" ] && cp "$font" "$WINEPREFIX/drive_c/windows/Fonts/"
+done
 mkdir -p "$WINEPREFIX/drive_c/Extracted"
 wine reg add 'HKLM\SOFTWARE\Quarrow' /v DefaultPath /t REG_SZ /d 'C:\Extracted' /f >/dev/null 2>&1
 wine explorer /desktop=quarrow,1024x768 "$win/quarrow.exe" &
