@@ -137,6 +137,27 @@ TEST_F(Panel, AColonInThePrefixIsRefusedAndNothingIsWritten) {
     EXPECT_FALSE(menu_grayed(IDM_OPEN_IMAGE));
 }
 
+TEST_F(Panel, NothingReachesTheRecordingsWithoutASelectedLine) {
+    start();
+    open_sample();
+    select_recording(1);
+    std::string prefix = item_text(IDC_PREFIX);
+    SCROLLINFO start = bar(IDC_START_SCROLL);
+    // The list loses its selection (LB_SETCURSEL -1): the enabled button, the range bars and the
+    // list's own notifications must not pick an entry.
+    SendMessageA(GetDlgItem(app.panel_window, IDC_RECORDING_LIST), LB_SETCURSEL, -1, 0);
+    click(IDC_BEGIN_EXTRACTION);
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_TRUE(enabled(IDC_BEGIN_EXTRACTION));
+    EXPECT_FALSE(menu_grayed(IDM_OPEN_IMAGE));
+    scroll(IDC_START_SCROLL, SB_PAGERIGHT);
+    EXPECT_EQ(bar(IDC_START_SCROLL).nPos, start.nPos);
+    SetDlgItemTextA(app.panel_window, IDC_PREFIX, "kept");
+    click(IDC_RECORDING_LIST, LBN_SELCANCEL);
+    EXPECT_EQ(item_text(IDC_PREFIX), "kept");
+    EXPECT_NE(prefix, "kept");
+}
+
 TEST_F(Panel, LineAndPageStepsAndTheLengthFollowingTheStart) {
     start();
     open_sample();
