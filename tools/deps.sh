@@ -4,6 +4,7 @@
 # Google Benchmark, CLI11 and nlohmann-json, the MinGW-w64 cross compiler, Wine with a virtual X
 # display for the Windows tests and screenshots, ffmpeg and twolame for the fixture media, and
 # losetup for the loop-device test.
+# mount and e2fsprogs: losetup, mount and mkfs.ext2 for the loop-device tests of the erase.
 set -euo pipefail
 
 packages=(
@@ -14,6 +15,7 @@ packages=(
     wine wine64 xvfb xauth xdotool imagemagick
     ffmpeg twolame
     util-linux git ca-certificates
+    mount e2fsprogs
 )
 
 sudo=()

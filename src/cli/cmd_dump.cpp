@@ -78,7 +78,8 @@ int run_dump(const DumpOptions& o) {
     int count = static_cast<int>(n);
     char size_line[96];
     snprintf(size_line, sizeof size_line, " (%lld MB) / %lld (%u MB)", n * 8, fit, size_mb);
-    std::cerr << "Dumping " << count << " clusters" << size_line << " to " << o.file << "\n";
+    std::cerr << "Dumping " << count << (count == 1 ? " cluster" : " clusters") << size_line
+              << " to " << o.file << "\n";
     TerminalProgress progress;
     progress.enabled = stderr_is_terminal();
     progress.unit = "clusters";
