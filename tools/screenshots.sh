@@ -6,6 +6,9 @@
 #   selected.png  after selecting the longest recording
 #   during.png    in the middle of its extraction (the window thread is held still for the shot)
 #   after.png     the result box at the end of the extraction
+#   manage.png, about.png, wait.png, diagnostics.png, erase.png, dump.png: each tool window,
+#                 opened by dialog_gallery.exe (the program started with that window open);
+#                 a plain file stands for drive 0 there, the sample disk is drive 1
 # usage: tools/screenshots.sh [BUILD_WIN_DIR] [NATIVE_BUILD_DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -13,7 +16,8 @@ win=$(cd "${1:-$root/build-win}" && pwd)
 native=${2:-$root/build}
 
 if [ "${SCREENSHOTS_INSIDE:-}" != 1 ]; then
-    for exe in "$win/quarrow.exe" "$win/tools/quarrow_gui_driver.exe"; do
+    for exe in "$win/quarrow.exe" "$win/tools/quarrow_gui_driver.exe" \
+        "$win/tools/dialog_gallery.exe"; do
         [ -f "$exe" ] || { echo "screenshots: $exe not found; build the Windows tree" >&2; exit 2; }
     done
     work=$(mktemp -d)
@@ -78,3 +82,15 @@ shot after "$left" "$top" $((right - left)) $((bottom - top))
 driver close-box "Quarrow Information"
 sleep 1
 wineserver -k
+
+# The tool windows, one program start each. The desktop's plain background is cut away.
+head -c 1048576 /dev/zero >"$WORK/system.img"
+export QUARROW_DRIVES="Z:${WORK//\//\\}\\system.img;Z:${WORK//\//\\}\\sample.hex"
+for window in manage about wait diagnostics erase dump; do
+    wine explorer /desktop=quarrow,1024x768 "$win/tools/dialog_gallery.exe" "$window" &
+    sleep "${SHOT_DELAY:-5}"
+    import -window root -trim +repage "$OUT/$window.png"
+    echo "screenshots: $OUT/$window.png"
+    wineserver -k || true
+    wait || true
+done

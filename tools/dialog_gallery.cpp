@@ -1,0 +1,69 @@
+// dialog_gallery: the Windows program started with one of its windows open, for screenshots
+// (tools/screenshots.sh). Message boxes are answered silently, so that the protection notes do
+// not stand in front of the window; everything else is the program itself.
+// usage: dialog_gallery.exe main|manage|about|wait|diagnostics|erase|dump
+#include <windows.h>
+
+#include <cstring>
+
+#include "resources/resource.h"
+#include "ui/app_state.h"
+#include "ui/application_shell.h"
+#include "ui/control_helpers.h"
+#include "ui/message_boxes.h"
+#include "ui/please_wait.h"
+
+namespace {
+
+using namespace quarrow::ui;
+
+int answer_silently(HWND, const char*, const char*, UINT style) {
+    return (style & MB_TYPEMASK) == MB_YESNOCANCEL ? IDNO : IDOK;
+}
+
+// Once the dump dialog is up, a count and a path typed in, as a user would.
+void CALLBACK fill_dump_dialog(HWND, UINT, UINT_PTR id, DWORD) {
+    HWND dump = FindWindowA("#32770", "Recording Backup");
+    if (!dump) return;
+    KillTimer(nullptr, id);
+    SetDlgItemTextA(dump, IDC_DUMP_PATH, "C:\\images\\mediamaster.hex");
+    SetDlgItemTextA(dump, IDC_DUMP_COUNT, "10");
+}
+
+// Once the erase dialog is up, the user picks the MediaMaster disk.
+void CALLBACK pick_erase_line(HWND, UINT, UINT_PTR id, DWORD) {
+    HWND erase = FindWindowA("#32770", "Disk Erase");
+    if (!erase) return;
+    KillTimer(nullptr, id);
+    int line = list_get_selection(erase, IDC_ERASE_DRIVE_LIST);
+    if (line < 0) return;
+    SendMessageA(erase, WM_COMMAND, MAKEWPARAM(IDC_ERASE_DRIVE_LIST, LBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(GetDlgItem(erase, IDC_ERASE_DRIVE_LIST)));
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int show) {
+    system_dialogs.message_box = answer_silently;
+    HWND main = start_application(instance, show);
+    if (!main) return 1;
+    const char* which = arguments ? arguments : "";
+    struct {
+        const char* name;
+        int command;
+    } const commands[] = {{"manage", IDM_MANAGE_RECORDINGS},
+                          {"about", IDM_ABOUT},
+                          {"diagnostics", IDM_DIAGNOSTICS},
+                          {"erase", IDM_ERASE_DISK},
+                          {"dump", IDM_DUMP_DISK}};
+    for (const auto& c : commands)
+        if (strcmp(which, c.name) == 0) PostMessageA(main, WM_COMMAND, MAKEWPARAM(c.command, 0), 0);
+    if (strcmp(which, "dump") == 0) SetTimer(nullptr, 0, 200, fill_dump_dialog);
+    if (strcmp(which, "erase") == 0) SetTimer(nullptr, 0, 200, pick_erase_line);
+    if (strcmp(which, "wait") == 0) {
+        HWND wait = show_please_wait(main);
+        progress_set_range(wait, IDC_WAIT_PROGRESS, 0, 10);
+        progress_set_pos(wait, IDC_WAIT_PROGRESS, 4);
+    }
+    return run_message_loop(LoadAcceleratorsA(instance, MAKEINTRESOURCEA(IDR_ACCELERATORS)));
+}
