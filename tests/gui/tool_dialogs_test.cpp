@@ -333,6 +333,20 @@ TEST_F(Dump, BrowseFillsThePathAndDumpWritesTheStartOfTheDisk) {
     EXPECT_TRUE(std::equal(dumped.begin(), dumped.end(), disk.begin()));
 }
 
+TEST_F(Dump, AReadPastTheDiskEndsTheDumpWithTheUnitsBeforeIt) {
+    std::string source = image();  // 4 units of 8 MiB
+    start_with_image(source);
+    app.disk_size_mb = 100;  // the size query overstated the disk
+    HWND w = open_window();
+    type_into(w, IDC_DUMP_COUNT, "6");
+    std::string target = folder_ + "\\short.hex";
+    SetDlgItemTextA(w, IDC_DUMP_PATH, target.c_str());
+    press(w, IDOK);
+    EXPECT_EQ(box_texts(), std::vector<std::string>{"The operation failed: Failed to read from "
+                                                    "disk, cluster 4 (got 0 sectors from 16384)"});
+    EXPECT_EQ(file_bytes(target).size(), 4u * 8388608u);
+}
+
 TEST_F(Dump, AFailedDumpSaysWhy) {
     start_with_image(image());
     HWND w = open_window();
