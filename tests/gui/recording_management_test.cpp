@@ -334,7 +334,14 @@ TEST_F(Management, BackupWritesTheSelectedRecordingAndCancellingWritesNothing) {
     EXPECT_STREQ(last_save_request_.lpstrDefExt, ".mmr");
     EXPECT_EQ(last_save_initial_dir_, folder_);
 
+    // With no line selected there is nothing to back up, whatever the dialog gave.
     save_file_answer_ = target;
+    SendMessageA(GetDlgItem(w, IDC_MANAGEMENT_LIST), LB_SETCURSEL, WPARAM(-1), 0);
+    press(w, IDM_BACKUP_RECORDING, 0);
+    EXPECT_FALSE(file_exists(target));
+    EXPECT_TRUE(boxes_.empty());
+
+    pick_line(w, IDC_MANAGEMENT_LIST, 1);
     press(w, IDM_BACKUP_RECORDING, 0);
     EXPECT_EQ(box_texts(), std::vector<std::string>{"Backup Operation Successful."});
     std::string expected = folder_ + "\\core.mmr";
@@ -531,6 +538,46 @@ TEST_F(Management, ReclaimAsksTwiceAndThenMatchesTheCore) {
     std::vector<uint8_t> after = image_after(image);
     EXPECT_FALSE(after == before);
     EXPECT_TRUE(after == file_bytes(copy));
+}
+
+TEST_F(Management, AFailedOperationShowsItsMessageAndLeavesTheList) {
+    std::string image = three_recordings();
+    start_with_image(image);
+    HWND w = open_window();
+    // The disk is gone (every read fails): the move fails and the window stays as it was.
+    close_open_disk();
+    press(w, IDC_MOVE_DOWN);
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].caption, "Quarrow Error");
+    EXPECT_FALSE(boxes_[0].text.empty());
+    EXPECT_EQ(lines_of(w, IDC_MANAGEMENT_LIST),
+              (std::vector<std::string>{"1. Gamma", "2. Beta", "3. Alpha"}));
+    EXPECT_EQ(app.recording_count, 3);
+}
+
+TEST_F(Restore, AReloadThatFindsTooManyRecordingsLeavesNoClosedDiskBehind) {
+    make_backups();
+    std::string image = three_recordings(0, "crowded.hex");
+    start_with_image(image);
+    HWND w = open_window();
+    // Meanwhile the Table of Contents came to list more recordings than the program takes.
+    HANDLE f = CreateFileA(image.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE);
+    SetFilePointer(f, TOC_SECTOR * 512 + TOC_COUNT_OFFSET, nullptr, FILE_BEGIN);
+    const uint8_t count[2] = {0x01, 0xF4};  // 500
+    DWORD written = 0;
+    WriteFile(f, count, 2, &written, nullptr);
+    CloseHandle(f);
+
+    open_file_answer_ = damaged_;
+    press(w, IDM_RESTORE_FROM_FILE, 0);
+    EXPECT_EQ(boxes_.size(), 1u);
+    // The reload closed the disk: the state holds none, and the window shows nothing to act on.
+    EXPECT_EQ(app.disk, nullptr);
+    EXPECT_EQ(app.recording_count, 0);
+    EXPECT_TRUE(lines_of(w, IDC_MANAGEMENT_LIST).empty());
+    EXPECT_TRUE(menu_is_grayed(w, IDM_BACKUP_RECORDING));
 }
 
 TEST_F(Management, TheToolsMenuOpensTheWindowAndClosingRefillsThePanel) {

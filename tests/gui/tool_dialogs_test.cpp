@@ -12,9 +12,11 @@
 #include "gui/dialog_fixture.h"
 #include "resources/resource.h"
 #include "ui/app_state.h"
+#include "ui/control_helpers.h"
 #include "ui/diagnostics_dialog.h"
 #include "ui/disk_erase_dialog.h"
 #include "ui/dump_dialog.h"
+#include "ui/please_wait.h"
 #include "ui/settings.h"
 
 namespace quarrow::ui::test {
@@ -62,6 +64,25 @@ TEST_F(About, TheHelpMenuOpensTheBoxAndOkClosesIt) {
         });
     EXPECT_TRUE(opened);
     EXPECT_TRUE(boxes_.empty());
+}
+
+using PleaseWait = DialogTest;
+
+TEST_F(PleaseWait, ShowsItselfAndItsBarFollowsTheOperationsProgress) {
+    start();
+    HWND wait = show_please_wait(app.main_window);
+    ASSERT_NE(wait, nullptr);
+    EXPECT_TRUE(IsWindowVisible(wait));
+    EXPECT_EQ(GetWindowLongA(wait, GWL_STYLE) & WS_SYSMENU, 0);
+    EXPECT_EQ(text_of(wait, IDC_WAIT_TEXT), "Operation in progress...");
+    HWND bar = GetDlgItem(wait, IDC_WAIT_PROGRESS);
+    EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), 0);
+    progress_set_range(wait, IDC_WAIT_PROGRESS, 0, 10);
+    OperationHooks hooks = please_wait_hooks(wait);
+    hook_progress(&hooks, 9, 10);
+    EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), 9);
+    close_please_wait(wait);
+    EXPECT_FALSE(IsWindow(wait));
 }
 
 class Diagnostics : public DialogTest {
