@@ -325,6 +325,10 @@ TEST(RestoreRecording, AFileWithoutAWholeClusterRestoresOnlyARecordingWithoutClu
     EXPECT_EQ(test::toc_count(o.image), 2u);
     EXPECT_EQ(read_be16(test::slot_record(o.image, 1) + REC_FIRST_CLUSTER), FAT_CHAIN_END);
     EXPECT_TRUE(test::same_sectors(o.image, before, FAT_SECTOR, FAT_SECTORS));
+    std::string tiny = tmp.file("tiny.mmr");
+    std::ofstream(tiny, std::ios::binary) << "not a backup";
+    EXPECT_EQ(restore_recording(o.disk, tiny.c_str(), nullptr, o.message), 0);
+    EXPECT_STREQ(o.message, "Error while reading recording information from file.");
     EXPECT_EQ(restore_recording(o.disk, tmp.file("missing.mmr").c_str(), nullptr, o.message), 0);
     EXPECT_STREQ(o.message, "Could not open input file.");
 }

@@ -195,7 +195,7 @@ int restore_recording(DiskHandle disk, const char* path, const OperationHooks* h
     // A file cut short inside its last cluster would otherwise be found out only after the
     // recording was listed and allocated: it is refused before anything is written.
     uint64_t file_bytes = 0;
-    if (!in->size_bytes || !in->size_bytes(in, &file_bytes) ||
+    if (clusters > 0 && in->size_bytes && in->size_bytes(in, &file_bytes) &&
         file_bytes < RECORD_BYTES + uint64_t(clusters) * CLUSTER_BYTES) {
         put_message(message, "The backup file ends inside its last cluster: it is incomplete.");
         return 0;
