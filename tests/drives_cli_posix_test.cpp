@@ -207,6 +207,10 @@ TEST(DumpCommand, CountRuleRefusalsAndTheFileBeingRead) {
     EXPECT_NE(self.all.find("is the disk being dumped"), std::string::npos) << self.all;
     EXPECT_EQ(read_file(small), before);
 
+    CommandResult device = quarrow("dump '" + small + "' /dev/null --clusters 1 --force", ws.dir);
+    EXPECT_EQ(device.status, 2);
+    EXPECT_NE(device.all.find("not a regular file"), std::string::npos) << device.all;
+
     CommandResult nowhere =
         quarrow("dump '" + small + "' '" + ws.file("no/such/dir/x.hex") + "' --clusters 1", ws.dir);
     EXPECT_EQ(nowhere.status, 1);

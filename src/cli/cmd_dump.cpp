@@ -60,6 +60,11 @@ int run_dump(const DumpOptions& o) {
     std::error_code ec;
     namespace fs = std::filesystem;
     if (fs::exists(o.file, ec)) {
+        // A dump makes image files; writing it over a device would overwrite a drive.
+        if (!fs::is_regular_file(o.file, ec)) {
+            std::cerr << o.file << " is not a regular file; dump writes image files only.\n";
+            return EXIT_USAGE;
+        }
         if (fs::equivalent(o.source, o.file, ec)) {
             std::cerr << o.file << " is the disk being dumped; choose another file.\n";
             return EXIT_USAGE;
