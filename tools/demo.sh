@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds quarrow, writes the sample MediaMaster disk image to build/sample.hex (five recordings
-# made from the fixture media in tests/fixtures) and shows what is on it.
+# made from the fixture media in tests/fixtures), shows what is on it, extracts one recording
+# (its clusters run 9 -> 4 -> 6) and shows the files written and, where ffprobe is installed, what
+# it reads in them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,3 +13,23 @@ build/tools/make_sample_disk build/sample.hex
 echo
 echo "\$ quarrow list build/sample.hex"
 build/quarrow list build/sample.hex
+
+# The sample's short test media opens a new sequence in every video block, so auto video sync
+# would hold all its audio back: count every video block instead.
+out=build/demo
+rm -rf "$out"
+mkdir -p "$out"
+echo
+echo "\$ quarrow extract build/sample.hex 3 -o $out --no-auto-sync"
+build/quarrow extract build/sample.hex 3 -o "$out" --no-auto-sync
+echo
+ls -l "$out"
+if command -v ffprobe >/dev/null; then
+    for f in "$out"/*; do
+        echo
+        echo "\$ ffprobe \"$f\""
+        ffprobe -v error -count_frames -show_entries \
+            stream=codec_name,width,height,nb_read_frames,sample_rate,channels,duration:format=format_name \
+            -of default=noprint_wrappers=1 "$f"
+    done
+fi
