@@ -46,11 +46,13 @@ measure() {
     awk -v a="$t0" -v b="$t1" -v k="$kib" -v c="$cpu" 'BEGIN { printf "%.3f %d %.2f\n", b - a, k, c }'
 }
 
+extract_times=() copy_times=()
 best_extract=999999 best_copy=999999 extract_kib=0 copy_kib=0 extract_cpu=0 copy_cpu=0
 for round in $(seq "$rounds"); do
     rm -f "$out"/out.* "$out/copy.bin"
     read -r t kib cpu < <(measure "$build/quarrow" extract "$image" 1 -o "$out" --prefix out -q)
     echo "  round $round: extract $t s, cpu $cpu s (peak ${kib} KiB)"
+    extract_times+=("$t")
     extract_cpu=$(awk -v a="$extract_cpu" -v b="$cpu" 'BEGIN { print a + b }')
     best_extract=$(awk -v a="$t" -v b="$best_extract" 'BEGIN { print (a < b ? a : b) }')
     [ "$kib" -gt "$extract_kib" ] && extract_kib=$kib
@@ -58,12 +60,17 @@ for round in $(seq "$rounds"); do
     read -r t kib cpu < <(measure dd if="$image" of="$out/copy.bin" bs=8M skip="$range_start" \
         count="$range_bytes" iflag=skip_bytes,count_bytes)
     echo "  round $round: copy    $t s, cpu $cpu s (peak ${kib} KiB)"
+    copy_times+=("$t")
     copy_cpu=$(awk -v a="$copy_cpu" -v b="$cpu" 'BEGIN { print a + b }')
     best_copy=$(awk -v a="$t" -v b="$best_copy" 'BEGIN { print (a < b ? a : b) }')
     [ "$kib" -gt "$copy_kib" ] && copy_kib=$kib
 done
 "$build/quarrow" extract "$image" 1 -o "$out" --prefix out -q >/dev/null
 ls -l "$out"/out.* "$out/copy.bin" | awk '{print "  " $5 " " $9}'
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+awk -v e="$(median "${extract_times[@]}")" -v c="$(median "${copy_times[@]}")" 'BEGIN {
+    printf "median: extraction %.3f s, copy %.3f s, ratio %.3f\n", e, c, e / c
+}'
 awk -v e="$best_extract" -v c="$best_copy" -v ek="$extract_kib" -v ck="$copy_kib" \
     -v ec="$extract_cpu" -v cc="$copy_cpu" 'BEGIN {
     printf "extraction %.3f s, copy %.3f s (best of each), ratio %.3f (target <= 1.15)\n", e, c, e / c
