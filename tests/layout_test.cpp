@@ -90,6 +90,43 @@ TEST(FoldToAscii, AccentsBecomePlainLettersAndControlCodesSpaces) {
                  "bay ");
 }
 
+// Every one of the 255 codes against the receiver's folding table, range by range.
+TEST(FoldToAscii, EveryCodeFoldsAsTheTableSays) {
+    auto expected = [](int c) -> int {
+        if (c < 32) return ' ';
+        if (c < 128) return c;
+        if (c < 192) return ' ';
+        if (c <= 197) return 'A';
+        if (c == 198 || c == 230 || c == 247) return c;
+        if (c == 199) return 'C';
+        if (c <= 203) return 'E';
+        if (c <= 207) return 'I';
+        if (c == 208) return 'D';
+        if (c == 209) return 'N';
+        if (c == 215) return 'X';
+        if (c <= 216) return 'O';
+        if (c <= 220) return 'U';
+        if (c == 221) return 'Y';
+        if (c == 222 || c == 254) return 'a';
+        if (c == 223) return 'b';
+        if (c <= 229) return 'a';
+        if (c == 231) return 'c';
+        if (c <= 235) return 'e';
+        if (c <= 239) return 'i';
+        if (c == 241) return 'n';
+        if (c <= 248) return 'o';
+        if (c <= 252) return 'u';
+        return 'y';  // 253, 255
+    };
+    for (int c = 1; c < 256; ++c) {
+        char text[3] = {static_cast<char>(c), 'z', 0};
+        fold_to_ascii(text);
+        EXPECT_EQ(static_cast<unsigned char>(text[0]), expected(c)) << "code " << c;
+        EXPECT_EQ(text[1], 'z') << "code " << c;
+        EXPECT_EQ(text[2], 0);
+    }
+}
+
 TEST(StreamBlocks, MatchOnlyTheirOwnMagic) {
     uint8_t sector[512] = {0x74, 0, 0, 0, 0, 0, 0, 0x01};
     write_be16(sector + 10, 200);
