@@ -12,6 +12,7 @@
 #include "fs/recording_editing.h"
 #include "fs/recording_table.h"
 #include "support/disk_inspect.h"
+#include "support/temp_files.h"
 
 namespace quarrow {
 namespace {
@@ -25,8 +26,9 @@ struct TempDir {
     fs::path path;
     TempDir() {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        path = fs::temp_directory_path() /
-               (std::string("quarrow_backup_") + info->test_suite_name() + "_" + info->name());
+        path =
+            fs::temp_directory_path() / (std::string("quarrow_backup_") + info->test_suite_name() +
+                                         "_" + info->name() + "_" + test::process_tag());
         fs::remove_all(path);
         fs::create_directories(path);
     }

@@ -9,6 +9,7 @@
 
 #include "fs/layout.h"
 #include "support/memory_disk.h"
+#include "support/temp_files.h"
 
 namespace quarrow {
 namespace {
@@ -22,7 +23,8 @@ struct DumpFiles {
     fs::path dir;
     DumpFiles() {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir = fs::temp_directory_path() / (std::string("quarrow_dump_") + info->name());
+        dir = fs::temp_directory_path() /
+              (std::string("quarrow_dump_") + info->name() + "_" + test::process_tag());
         fs::remove_all(dir);
         fs::create_directories(dir);
     }

@@ -10,6 +10,7 @@
 
 #include "support/disk_builder.h"
 #include "support/drive_env.h"
+#include "support/temp_files.h"
 
 namespace quarrow {
 namespace {
@@ -120,7 +121,8 @@ struct DriveFiles {
     fs::path dir;
     DriveFiles() {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir = fs::temp_directory_path() / (std::string("quarrow_drives_") + info->name());
+        dir = fs::temp_directory_path() /
+              (std::string("quarrow_drives_") + info->name() + "_" + test::process_tag());
         fs::remove_all(dir);
         fs::create_directories(dir);
     }

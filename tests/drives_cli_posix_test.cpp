@@ -15,6 +15,7 @@
 #include "support/disk_builder.h"
 #include "support/drive_env.h"
 #include "support/sample_disk.h"
+#include "support/temp_files.h"
 
 namespace quarrow {
 namespace {
@@ -50,7 +51,8 @@ struct Workspace {
     fs::path dir;
     Workspace() {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir = fs::temp_directory_path() / (std::string("quarrow_cli_drives_") + info->name());
+        dir = fs::temp_directory_path() /
+              (std::string("quarrow_cli_drives_") + info->name() + "_" + test::process_tag());
         fs::remove_all(dir);
         fs::create_directories(dir);
     }

@@ -10,6 +10,7 @@
 
 #include "support/drive_env.h"
 #include "support/memory_disk.h"
+#include "support/temp_files.h"
 
 namespace quarrow {
 namespace {
@@ -112,7 +113,8 @@ struct Images {
     fs::path dir;
     Images() {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir = fs::temp_directory_path() / (std::string("quarrow_erase_") + info->name());
+        dir = fs::temp_directory_path() /
+              (std::string("quarrow_erase_") + info->name() + "_" + test::process_tag());
         fs::remove_all(dir);
         fs::create_directories(dir);
     }

@@ -7,6 +7,12 @@
 #include <fstream>
 #include <system_error>
 
+#if defined(_WIN32)
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace fs = std::filesystem;
 
 namespace quarrow::test {
@@ -68,6 +74,14 @@ ScopedEnv::ScopedEnv(const char* n, const char* value) : name(n) {
 
 ScopedEnv::~ScopedEnv() {
     set_env(name, had ? old.c_str() : nullptr);
+}
+
+std::string process_tag() {
+#if defined(_WIN32)
+    return std::to_string(_getpid());
+#else
+    return std::to_string(getpid());
+#endif
 }
 
 char drive_list_separator() {

@@ -41,6 +41,10 @@ std::string drive_list(const std::vector<std::string>& paths);
 // reach the machine's real drives.
 std::string no_drives();
 
+// Text that tells this process from others (its process id), for naming temporary files that
+// test programs running at the same time on one machine must not share.
+std::string process_tag();
+
 // Writes bytes to a new file (replacing it); false on failure.
 bool write_file(const std::string& path, const std::vector<uint8_t>& bytes);
 // Makes the file exactly size bytes long, extending with a hole or cutting.
