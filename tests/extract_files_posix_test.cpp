@@ -359,7 +359,7 @@ TEST(ExtractSample, FfprobeReadsTheVideoAndTheAudioOfEveryRecording) {
         const test::TestRecording& r = disk.recordings[size_t(n - number)];
         std::string prefix = "r" + std::to_string(number);
         CliRun run = run_cli("extract " + image + " " + std::to_string(number) + " -o " + dir.path +
-                             " --prefix " + prefix + " --no-auto-sync");
+                             " --prefix " + prefix);
         ASSERT_EQ(run.status, 0) << run.err;
 
         // Video: the recording's video stream from its first sequence header, byte for byte.
@@ -375,9 +375,9 @@ TEST(ExtractSample, FfprobeReadsTheVideoAndTheAudioOfEveryRecording) {
         EXPECT_EQ(field(v, "codec_name"), "mpeg2video") << number;
         EXPECT_EQ(field(v, "nb_read_frames"), std::to_string(expected_frames(video))) << number;
 
-        // Audio: sync 1 without auto sync lets audio through after the second written video
-        // block; the first audio block after that is dropped; the .mp2 then plays for its
-        // length at 192 kbit/s, whole frames but the last (16 bytes short).
+        // Audio with the default options (sync 1, auto sync): the countdown runs out within the
+        // first groups of pictures; the first audio block let through is dropped; the .mp2
+        // then plays for its length at 192 kbit/s, whole frames but the last (16 bytes short).
         Bytes mp2 = read_all(dir.file(prefix + ".mp2"));
         ASSERT_GT(mp2.size(), 10000u) << number;
         EXPECT_EQ(mp2[0], 0xFF);

@@ -20,8 +20,8 @@ out=build/demo
 rm -rf "$out"
 mkdir -p "$out"
 echo
-echo "\$ quarrow extract build/sample.hex 3 -o $out --no-auto-sync"
-build/quarrow extract build/sample.hex 3 -o "$out" --no-auto-sync
+echo "\$ quarrow extract build/sample.hex 3 -o $out"
+build/quarrow extract build/sample.hex 3 -o "$out"
 echo
 ls -l "$out"
 if command -v ffprobe >/dev/null; then

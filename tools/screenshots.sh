@@ -63,9 +63,6 @@ driver select 3
 sleep 1
 shot selected "$x" "$y" "$w" "$h"
 
-# Auto video sync off: with it, the sample's video (a sequence header in every block) would hold
-# all audio back, and the result would be a notice rather than the success box.
-driver click 1030
 driver extract-pause 600
 sleep 1
 shot during "$x" "$y" "$w" "$h"

@@ -184,6 +184,10 @@ std::vector<std::string> system_drive_table() {
             std::string backing = read_line_file("/sys/block/" + name + "/loop/backing_file");
             if (backing.empty()) continue;
         }
+        // A drive without a medium (an empty CD or card reader) has size 0 and cannot be opened;
+        // since the scan and the drive list end at the first drive that does not open, it would
+        // hide every drive named after it.
+        if (read_line_file("/sys/block/" + name + "/size") == "0") continue;
         names.push_back(name);
     }
     closedir(dir);

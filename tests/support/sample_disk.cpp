@@ -46,8 +46,11 @@ TestDisk sample_disk(const SampleMedia& media) {
     disk.cluster_count = SAMPLE_CLUSTER_COUNT;
     disk.recordings.reserve(5);
 
-    // Titles and channel names are Latin-1 as the receiver stores them.
-    TestRecording news = broadcast(media, 2, 0, 0, 200);
+    // Titles and channel names are Latin-1 as the receiver stores them. The fixture video is a
+    // small picture at a low rate, so one group of pictures takes only about 50 sectors: video
+    // blocks of 16 to 40 sectors keep a broadcast's rhythm, where a sequence header opens only
+    // every second to fourth block, and so auto video sync lets the audio through.
+    TestRecording news = broadcast(media, 2, 0, 0, 24);
     news.default_title =
         "Nachrichten - S\xFC"
         "d";  // Süd
@@ -58,7 +61,7 @@ TestDisk sample_disk(const SampleMedia& media) {
     news.key = 0x3DF10A01;
     disk.recordings.push_back(news);
 
-    TestRecording cafe = broadcast(media, 1, 20000, 1000, 120);
+    TestRecording cafe = broadcast(media, 1, 20000, 1000, 16);
     cafe.default_title = "Caf\xE9 No\xEBl";  // Café Noël
     cafe.channel = "TV5MONDE";
     cafe.flags = FLAG_PERMANENT | FLAG_LOCKED;
@@ -67,7 +70,7 @@ TestDisk sample_disk(const SampleMedia& media) {
     disk.recordings.push_back(cafe);
 
     // Long enough to fill two clusters and part of a third; the chain runs 9 -> 4 -> 6.
-    TestRecording journey = broadcast(media, 66, 0, 0, 250);
+    TestRecording journey = broadcast(media, 66, 0, 0, 32);
     journey.default_title =
         "Gro\xDF"
         "e Reise durch \xD6sterreich";              // Große Reise durch Österreich
@@ -79,14 +82,14 @@ TestDisk sample_disk(const SampleMedia& media) {
     journey.key = 0x3E1F1833;
     disk.recordings.push_back(journey);
 
-    TestRecording untitled = broadcast(media, 1, 0, 0, 160);
+    TestRecording untitled = broadcast(media, 1, 0, 0, 20);
     untitled.channel = "arte";  // no user and no default title: the list shows the channel
     untitled.flags = FLAG_LOCKED;
     untitled.start_time = 1044110700;  // 01-02-2003 14:45:00 GMT
     untitled.key = 0x3E3BDC64;
     disk.recordings.push_back(untitled);
 
-    TestRecording ski = broadcast(media, 2, 0, 0, 300);
+    TestRecording ski = broadcast(media, 2, 0, 0, 40);
     ski.default_title = "Ski alpin: Abfahrt der Herren";
     ski.user_title = "Ski-WM \xC5re";  // Ski-WM Åre
     ski.channel = "ORF 1";
