@@ -101,15 +101,9 @@ int backup_recording(DiskHandle disk, int index, const char* path, const Operati
     }
     HandleCloser close_out(out);
     uint8_t table[FAT_BYTES];
-    if (!read_whole(disk, table, FAT_SECTOR, FAT_SECTORS)) {
-        put_message(message, "Could not read File Allocation Table from MediaMaster disk.");
-        return 0;
-    }
+    if (!read_fat_whole(disk, table, message)) return 0;
     uint8_t toc[TOC_BYTES];
-    if (!read_whole(disk, toc, TOC_SECTOR, TOC_SECTORS)) {
-        put_message(message, "Could not read Table of Contents from MediaMaster disk.");
-        return 0;
-    }
+    if (!read_toc_whole(disk, toc, message)) return 0;
     int n = static_cast<int>(read_be16(toc + TOC_COUNT_OFFSET));
     if (n <= 0 || n > MAX_RECORDINGS || index < 0 || index >= n) {
         put_message(message, "%s", NO_SUCH_RECORDING_MESSAGE);
@@ -177,10 +171,7 @@ int restore_recording(DiskHandle disk, const char* path, const OperationHooks* h
     }
     HandleCloser close_in(in);
     uint8_t table[FAT_BYTES];
-    if (!read_whole(disk, table, FAT_SECTOR, FAT_SECTORS)) {
-        put_message(message, "Could not read File Allocation Table from MediaMaster disk.");
-        return 0;
-    }
+    if (!read_fat_whole(disk, table, message)) return 0;
     uint16_t last = read_last_cluster_index(disk);
     if (last == 0) {
         put_message(message, "Failed to retrieve information from Boot Sector.");
@@ -228,10 +219,7 @@ int restore_recording(DiskHandle disk, const char* path, const OperationHooks* h
     store_fat_checksum(table, residue, last);
 
     uint8_t toc[TOC_BYTES];
-    if (!read_whole(disk, toc, TOC_SECTOR, TOC_SECTORS)) {
-        put_message(message, "Could not read Table of Contents from MediaMaster disk.");
-        return 0;
-    }
+    if (!read_toc_whole(disk, toc, message)) return 0;
     uint32_t n = read_be16(toc + TOC_COUNT_OFFSET);
     if (n >= uint32_t(MAX_RECORDINGS)) {
         put_message(message, "The Table of Contents is full. Please delete some recordings first.");
@@ -267,14 +255,7 @@ int restore_recording(DiskHandle disk, const char* path, const OperationHooks* h
         put_message(message, "Could not write Table of Contents to MediaMaster disk.");
         return 0;
     }
-    if (!write_whole(disk, table, FAT_SECTOR, FAT_SECTORS)) {
-        put_message(message, "Could not write File Allocation Table to MediaMaster disk.");
-        return 0;
-    }
-    if (!write_whole(disk, table, FAT_COPY_SECTOR, FAT_SECTORS)) {
-        put_message(message, "Could not write second File Allocation Table to MediaMaster disk.");
-        return 0;
-    }
+    if (!write_fat_and_copy(disk, table, message)) return 0;
 
     BusyScope busy(hooks);
     busy.start();

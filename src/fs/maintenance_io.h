@@ -41,6 +41,33 @@ inline void store_fat_checksum(uint8_t* table, const uint8_t residue[4], uint16_
         at[b] = s[b];
 }
 
+// The allocation table and the Table of Contents, read whole, with the message for the one that
+// could not be read.
+inline bool read_fat_whole(DiskHandle disk, uint8_t* table, char* message) {
+    if (read_whole(disk, table, FAT_SECTOR, FAT_SECTORS)) return true;
+    put_message(message, "Could not read File Allocation Table from MediaMaster disk.");
+    return false;
+}
+inline bool read_toc_whole(DiskHandle disk, uint8_t* toc, char* message) {
+    if (read_whole(disk, toc, TOC_SECTOR, TOC_SECTORS)) return true;
+    put_message(message, "Could not read Table of Contents from MediaMaster disk.");
+    return false;
+}
+
+// A changed allocation table goes to its place and then to the copy; a failure of either stops
+// there with its own message.
+inline bool write_fat_and_copy(DiskHandle disk, const uint8_t* table, char* message) {
+    if (!write_whole(disk, table, FAT_SECTOR, FAT_SECTORS)) {
+        put_message(message, "Could not write File Allocation Table to MediaMaster disk.");
+        return false;
+    }
+    if (!write_whole(disk, table, FAT_COPY_SECTOR, FAT_SECTORS)) {
+        put_message(message, "Could not write second File Allocation Table to MediaMaster disk.");
+        return false;
+    }
+    return true;
+}
+
 inline uint8_t* toc_slot(uint8_t* toc, int slot) {
     return toc + TOC_SLOTS_OFFSET + TOC_SLOT_BYTES * slot;
 }

@@ -128,15 +128,9 @@ int move_recording_down(DiskHandle disk, int index, RecordingEntry* list, char* 
 
 int delete_recording(DiskHandle disk, int index, RecordingEntry* list, char* message) {
     uint8_t table[FAT_BYTES];
-    if (!read_whole(disk, table, FAT_SECTOR, FAT_SECTORS)) {
-        put_message(message, "Could not read File Allocation Table from MediaMaster disk.");
-        return 0;
-    }
+    if (!read_fat_whole(disk, table, message)) return 0;
     uint8_t toc[TOC_BYTES];
-    if (!read_whole(disk, toc, TOC_SECTOR, TOC_SECTORS)) {
-        put_message(message, "Could not read Table of Contents from MediaMaster disk.");
-        return 0;
-    }
+    if (!read_toc_whole(disk, toc, message)) return 0;
     uint16_t last = read_last_cluster_index(disk);
     if (last == 0) {
         put_message(message, "Failed to retrieve information from Boot Sector.");
@@ -188,14 +182,7 @@ int delete_recording(DiskHandle disk, int index, RecordingEntry* list, char* mes
     }
     store_fat_checksum(table, residue, last);
 
-    if (!write_whole(disk, table, FAT_SECTOR, FAT_SECTORS)) {
-        put_message(message, "Could not write File Allocation Table to MediaMaster disk.");
-        return 0;
-    }
-    if (!write_whole(disk, table, FAT_COPY_SECTOR, FAT_SECTORS)) {
-        put_message(message, "Could not write second File Allocation Table to MediaMaster disk.");
-        return 0;
-    }
+    if (!write_fat_and_copy(disk, table, message)) return 0;
     if (!write_whole(disk, toc, TOC_SECTOR, TOC_SECTORS)) {
         put_message(message,
                     "Could not write Table of Contents to MediaMaster disk, but FAT cleared!");

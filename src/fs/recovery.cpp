@@ -81,10 +81,7 @@ int scan_free_clusters(DiskHandle disk, int limit, const OperationHooks* hooks, 
                        uint16_t* last_out, uint8_t residue[4], DiscoveredRecording* groups,
                        char* message) {
     BusyScope busy(hooks);
-    if (!read_whole(disk, table, FAT_SECTOR, FAT_SECTORS)) {
-        put_message(message, "Could not read File Allocation Table from MediaMaster disk.");
-        return -1;
-    }
+    if (!read_fat_whole(disk, table, message)) return -1;
     uint16_t last = read_last_cluster_index(disk);
     if (last == 0) {
         put_message(message, "Failed to retrieve information from Boot Sector.");
@@ -147,10 +144,7 @@ int recover_recordings(DiskHandle disk, int listed_count, const OperationHooks* 
     }
 
     uint8_t toc[TOC_BYTES];
-    if (!read_whole(disk, toc, TOC_SECTOR, TOC_SECTORS)) {
-        put_message(message, "Could not read Table of Contents from MediaMaster disk.");
-        return 0;
-    }
+    if (!read_toc_whole(disk, toc, message)) return 0;
     // The new slots follow the count the caller passed in; were the table to list a different
     // number (a record that could not be loaded makes the list look empty), the new slots would
     // land on recordings the table still lists.
@@ -195,14 +189,7 @@ int recover_recordings(DiskHandle disk, int listed_count, const OperationHooks* 
         put_message(message, "Could not write Table of Contents to MediaMaster disk.");
         return 0;
     }
-    if (!write_whole(disk, table, FAT_SECTOR, FAT_SECTORS)) {
-        put_message(message, "Could not write File Allocation Table to MediaMaster disk.");
-        return 0;
-    }
-    if (!write_whole(disk, table, FAT_COPY_SECTOR, FAT_SECTORS)) {
-        put_message(message, "Could not write second File Allocation Table to MediaMaster disk.");
-        return 0;
-    }
+    if (!write_fat_and_copy(disk, table, message)) return 0;
     put_message(message, "All Recordings were successfully restored.");
     return 1;
 }
