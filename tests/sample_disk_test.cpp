@@ -159,8 +159,7 @@ TEST(SampleDisk, TableAndMediaAsWritten) {
     ASSERT_EQ(count, 5);
 
     const char* titles[] = {"Ski-WM \xC5re", "arte", "Urlaubsfilm f\xFCr Oma", "Caf\xE9 No\xEBl",
-                            "Nachrichten - S\xFC"
-                            "d"};
+                            "Nachrichten - S\xFC\x64"};  // \x64: the d of Süd
     const char* attributes[] = {"Pause, Locked", "Erasable, Locked", "Pause", "Permanent, Locked",
                                 "Erasable"};
     for (int i = 0; i < 5; ++i) {
