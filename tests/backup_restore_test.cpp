@@ -11,7 +11,7 @@
 
 #include "fs/recording_editing.h"
 #include "fs/recording_table.h"
-#include "support/disk_inspect.h"
+#include "support/disk_probe.h"
 #include "support/temp_files.h"
 
 namespace quarrow {

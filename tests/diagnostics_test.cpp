@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "support/disk_inspect.h"
+#include "support/disk_probe.h"
 
 namespace quarrow {
 namespace {

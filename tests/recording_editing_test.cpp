@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "fs/recording_table.h"
-#include "support/disk_inspect.h"
+#include "support/disk_probe.h"
 
 namespace quarrow {
 namespace {

@@ -8,7 +8,7 @@
 
 #include "fs/recording_editing.h"
 #include "fs/recording_table.h"
-#include "support/disk_inspect.h"
+#include "support/disk_probe.h"
 
 namespace quarrow {
 namespace {

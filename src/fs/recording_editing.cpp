@@ -68,6 +68,27 @@ int swap_slots(DiskHandle disk, int index, int other_index, RecordingEntry* list
     return 1;
 }
 
+// The slot of list line index and its record, read whole; -1 with the message set when the line
+// is not in the table, the slot names no usable record sector, or the record cannot be read.
+int read_listed_record(DiskHandle disk, const uint8_t* toc, int count, int index, uint8_t* record,
+                       uint32_t* offset, char* message) {
+    int j = slot_for(count, index);
+    if (j < 0) {
+        put_message(message, "%s", NO_SUCH_RECORDING_MESSAGE);
+        return -1;
+    }
+    *offset = toc_slot_record_offset(toc, j);
+    if (!record_offset_usable(*offset)) {
+        put_message(message, "%s", DAMAGED_SLOT_MESSAGE);
+        return -1;
+    }
+    if (!read_whole(disk, record, TOC_SECTOR + static_cast<int>(*offset), RECORD_SECTORS)) {
+        put_message(message, "Could not read recording entry from MediaMaster disk.");
+        return -1;
+    }
+    return j;
+}
+
 }  // namespace
 
 int apply_recording_changes(DiskHandle disk, int index, RecordingEntry* entry,
@@ -80,21 +101,10 @@ int apply_recording_changes(DiskHandle disk, int index, RecordingEntry* entry,
         return 0;
     }
     int n = static_cast<int>(read_be16(toc + TOC_COUNT_OFFSET));
-    int j = slot_for(n, index);
-    if (j < 0) {
-        put_message(message, "%s", NO_SUCH_RECORDING_MESSAGE);
-        return 0;
-    }
-    uint32_t offset = toc_slot_record_offset(toc, j);
-    if (!record_offset_usable(offset)) {
-        put_message(message, "%s", DAMAGED_SLOT_MESSAGE);
-        return 0;
-    }
+    uint32_t offset = 0;
     uint8_t record[RECORD_BYTES];
-    if (!read_whole(disk, record, TOC_SECTOR + static_cast<int>(offset), RECORD_SECTORS)) {
-        put_message(message, "Could not read recording entry from MediaMaster disk.");
-        return 0;
-    }
+    int j = read_listed_record(disk, toc, n, index, record, &offset, message);
+    if (j < 0) return 0;
     // The bits outside the mask come from the record's own flags byte, not from the slot's copy.
     uint8_t new_flags = static_cast<uint8_t>((record[REC_FLAGS] & ~mask) | flags);
     toc_slot(toc, j)[1] = new_flags;
@@ -140,21 +150,10 @@ int delete_recording(DiskHandle disk, int index, RecordingEntry* list, char* mes
     fat_checksum_residue(table, residue, last);
 
     int n = static_cast<int>(read_be16(toc + TOC_COUNT_OFFSET));
-    int j = slot_for(n, index);
-    if (j < 0) {
-        put_message(message, "%s", NO_SUCH_RECORDING_MESSAGE);
-        return 0;
-    }
-    uint32_t offset = toc_slot_record_offset(toc, j);
-    if (!record_offset_usable(offset)) {
-        put_message(message, "%s", DAMAGED_SLOT_MESSAGE);
-        return 0;
-    }
+    uint32_t offset = 0;
     uint8_t record[RECORD_BYTES];
-    if (!read_whole(disk, record, TOC_SECTOR + static_cast<int>(offset), RECORD_SECTORS)) {
-        put_message(message, "Could not read recording entry from MediaMaster disk.");
-        return 0;
-    }
+    int j = read_listed_record(disk, toc, n, index, record, &offset, message);
+    if (j < 0) return 0;
 
     // The slots after j move down one place; the last slot receives the 4 bytes that followed it.
     write_be16(toc + TOC_COUNT_OFFSET, static_cast<uint32_t>(n - 1));
