@@ -42,21 +42,11 @@ void apply_count_rule(HWND window) {
 }
 
 void browse(HWND window) {
-    char folder[PATH_SIZE + 1] = {};
-    GetDlgItemTextA(app.panel_window, IDC_PATH, folder, sizeof folder);
     char file[MAX_PATH] = {};
-    OPENFILENAMEA request = {};
-    request.lStructSize = sizeof request;
-    request.hwndOwner = window;
-    request.lpstrFilter = "Disk Image (*.hex)\0*.hex\0";
-    request.nFilterIndex = 1;
-    request.lpstrFile = file;
-    request.nMaxFile = sizeof file;
-    request.lpstrInitialDir = folder;
-    request.lpstrTitle = "Specify a Directory and Name for the Image file";
-    request.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
-    request.lpstrDefExt = ".hex";
-    if (!system_dialogs.save_file(&request)) return;
+    if (!ask_save_path(window, "Disk Image (*.hex)\0*.hex\0",
+                       "Specify a Directory and Name for the Image file", ".hex", file,
+                       sizeof file))
+        return;
     set_item_text(window, IDC_DUMP_PATH, file);
 }
 

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "resources/resource.h"
+#include "ui/app_state.h"
 #include "ui/settings.h"
 
 namespace quarrow::ui {
@@ -54,6 +56,24 @@ bool ask_confirmation(HWND owner, const char* text) {
     int answer = system_dialogs.message_box(owner, text, "Confirmation",
                                             MB_YESNOCANCEL | MB_ICONQUESTION | MB_DEFBUTTON3);
     return answer == IDYES;
+}
+
+bool ask_save_path(HWND owner, const char* filter, const char* title, const char* extension,
+                   char* file, DWORD file_size) {
+    char folder[PATH_SIZE + 1] = {};
+    GetDlgItemTextA(app.panel_window, IDC_PATH, folder, sizeof folder);
+    OPENFILENAMEA request = {};
+    request.lStructSize = sizeof request;
+    request.hwndOwner = owner;
+    request.lpstrFilter = filter;
+    request.nFilterIndex = 1;
+    request.lpstrFile = file;
+    request.nMaxFile = file_size;
+    request.lpstrInitialDir = folder;
+    request.lpstrTitle = title;
+    request.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
+    request.lpstrDefExt = extension;
+    return system_dialogs.save_file(&request) != FALSE;
 }
 
 }  // namespace quarrow::ui

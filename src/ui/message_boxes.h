@@ -30,4 +30,10 @@ void show_info(HWND owner, const char* text);
 // "Confirmation", Yes / No / Cancel with Cancel pre-selected. Only Yes (true) consents.
 bool ask_confirmation(HWND owner, const char* text);
 
+// The save-file dialog as the dump and backup windows ask it: owned by owner, starting in the
+// extraction panel's folder, with one filter, a default extension, and overwrite and path checks.
+// True with the chosen path in file (file_size bytes, empty at the start) when the user confirms.
+bool ask_save_path(HWND owner, const char* filter, const char* title, const char* extension,
+                   char* file, DWORD file_size);
+
 }  // namespace quarrow::ui

@@ -167,21 +167,10 @@ void apply_details(HWND window) {
 }
 
 void backup_selected(HWND window) {
-    char folder[PATH_SIZE + 1] = {};
-    GetDlgItemTextA(app.panel_window, IDC_PATH, folder, sizeof folder);
     char file[FILE_LIST_SIZE] = {};
-    OPENFILENAMEA request = {};
-    request.lStructSize = sizeof request;
-    request.hwndOwner = window;
-    request.lpstrFilter = BACKUP_FILTER;
-    request.nFilterIndex = 1;
-    request.lpstrFile = file;
-    request.nMaxFile = sizeof file;
-    request.lpstrInitialDir = folder;
-    request.lpstrTitle = "Specify a Directory and Name for the Backup file";
-    request.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
-    request.lpstrDefExt = ".mmr";
-    if (!system_dialogs.save_file(&request)) return;
+    if (!ask_save_path(window, BACKUP_FILTER, "Specify a Directory and Name for the Backup file",
+                       ".mmr", file, sizeof file))
+        return;
     int sel = selection(window);
     if (!recording_at(sel)) return;
     WindowHooks hooks;
