@@ -56,8 +56,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Long enough to walk all of the input and step past the end of the loaded data; the empty
     // sectors between would add nothing but time.
     int32_t length = int32_t((laid + 511) / 512) + 4;
-    walk_recording(d, 0, start, length, 1 + (seed >> 1 & 1), seed & 4, int(seed >> 3 & 7),
-                   seed & 64, (seed & 64) ? nullptr : v, a, message, nullptr);
+    ExtractionRequest r;
+    r.start = start;
+    r.length = length;
+    r.audio_type = 1 + (seed >> 1 & 1);
+    r.auto_video_sync = seed & 4;
+    r.sync_tuning = int(seed >> 3 & 7);
+    r.no_video = seed & 64;
+    walk_recording(d, r, r.no_video ? nullptr : v, a, message);
     close_disk(d);
     close_disk(v);
     close_disk(a);

@@ -92,8 +92,15 @@ Extraction extract(const std::string& image, uint16_t cluster, int32_t length, i
                    bool no_video, const std::string& path, const std::string& prefix) {
     Extraction e;
     DiskHandle disk = open_image_file(image.c_str(), false);
-    e.result = extract_recording(disk, cluster, 0, length, audio_type, false, 1, no_video,
-                                 path.c_str(), prefix.c_str(), e.message, nullptr);
+    ExtractionRequest r;
+    r.first_cluster = cluster;
+    r.length = length;
+    r.audio_type = audio_type;
+    r.auto_video_sync = false;
+    r.no_video = no_video;
+    r.path = path.c_str();
+    r.prefix = prefix.c_str();
+    e.result = extract_recording(disk, r, e.message);
     close_disk(disk);
     return e;
 }

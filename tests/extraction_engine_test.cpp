@@ -107,8 +107,16 @@ struct Walk {
         hooks.notice = [](void* c, const char* text) {
             static_cast<Walk*>(c)->notices.push_back(text);
         };
-        result = walk_recording(disk, first_cluster, o.start, length, o.audio_type, o.auto_sync,
-                                o.sync, o.no_video, v, a, message, &hooks);
+        ExtractionRequest r;
+        r.first_cluster = first_cluster;
+        r.start = o.start;
+        r.length = length;
+        r.audio_type = o.audio_type;
+        r.auto_video_sync = o.auto_sync;
+        r.sync_tuning = o.sync;
+        r.no_video = o.no_video;
+        r.hooks = &hooks;
+        result = walk_recording(disk, r, v, a, message);
         close_disk(disk);
         close_disk(v);
         close_disk(a);

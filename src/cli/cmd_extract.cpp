@@ -84,10 +84,19 @@ bool extract_one(const OpenSource& src, int index, const ExtractOptions& o, cons
     TerminalProgress progress;
     progress.enabled = !o.quiet && stderr_is_terminal();
     OperationHooks hooks = terminal_hooks(&progress);
+    ExtractionRequest request;
+    request.first_cluster = e.first_cluster;
+    request.start = static_cast<int32_t>(start);
+    request.length = static_cast<int32_t>(length);
+    request.audio_type = audio_type;
+    request.auto_video_sync = !o.no_auto_sync;
+    request.sync_tuning = o.sync;
+    request.no_video = o.no_video;
+    request.path = dir.c_str();
+    request.prefix = prefix.c_str();
+    request.hooks = &hooks;
     char message[MESSAGE_SIZE] = "";
-    int ok = extract_recording(src.disk, e.first_cluster, static_cast<int32_t>(start),
-                               static_cast<int32_t>(length), audio_type, !o.no_auto_sync, o.sync,
-                               o.no_video, dir.c_str(), prefix.c_str(), message, &hooks);
+    int ok = extract_recording(src.disk, request, message);
     finish_progress(&progress);
     if (!ok) {
         std::cerr << message << "\n";

@@ -96,6 +96,178 @@ uint16_t chain_successor(const uint8_t* fat, uint16_t cluster, VisitedClusters* 
     return next;
 }
 
+// Everything one walk owns: released on every path when the walk returns.
+struct Walk {
+    DiskHandle disk;
+    const ExtractionRequest* request;
+    DiskHandle video_file;
+    DiskHandle audio_file;
+    std::unique_ptr<uint8_t[]> fat;
+    std::unique_ptr<WorkingBuffer> buffer;
+    std::unique_ptr<VisitedClusters> visited;
+    std::unique_ptr<StreamFilterState> filters;
+
+    uint16_t cluster_b = NO_CLUSTER;  // the cluster whose data is area B
+    bool looped = false;              // the chain came back to a cluster met before
+    int64_t position = 0;             // byte offset of the next sector to examine
+    int64_t remaining = 0;            // sectors still to walk
+    int64_t skipped = 0;              // sectors that were no block header
+    int64_t countdown = 0;            // the video sync: audio waits until it is below zero
+    bool first_audio_block = true;    // the first audio block let through is dropped
+    bool ran_out = false;             // the loaded data ended before the length did
+    // Audio blocks met after the video had started but held back by the countdown, and whether
+    // any passed: with auto sync, video whose every block opens a new sequence never counts the
+    // countdown down, and the audio file would stay empty without a word.
+    int64_t held_back = 0;
+    bool audio_passed = false;
+};
+
+// A block header as the walk sees it: its type and the sizes of its payload; all 0 for a sector
+// that is no block header, which counts as a block of no payload.
+struct Block {
+    uint8_t type = 0;
+    uint32_t payload_bytes = 0;
+    uint16_t payload_sectors = 0;
+};
+
+bool allocate_walk(Walk& w, char* message) {
+    w.fat = allocate(FAT_BYTES);
+    w.buffer.reset(new (std::nothrow) WorkingBuffer());
+    w.visited.reset(new (std::nothrow) VisitedClusters());
+    w.filters.reset(new (std::nothrow) StreamFilterState());
+    if (!w.fat || !w.buffer || !w.buffer->allocate_areas() || !w.visited || !w.filters) {
+        put_message(message, "Not enough memory for the extraction (32 MB needed).");
+        return false;
+    }
+    return true;
+}
+
+// The allocation table, the first cluster's data as area A and its successor's as area B.
+bool load_first_clusters(Walk& w, char* message) {
+    uint16_t first = w.request->first_cluster;
+    if (!read_fat(w.disk, w.fat.get())) {
+        put_message(message, "Error while attempting to read the FAT");
+        return false;
+    }
+    if (!read_cluster(w.disk, first, w.buffer->base())) {
+        put_message(message, "Error while accessing 1st cluster (FAT Entry %d).", int(first));
+        return false;
+    }
+    w.visited->test_and_set(first);
+    w.cluster_b = chain_successor(w.fat.get(), first, w.visited.get(), &w.looped);
+    if (w.cluster_b != NO_CLUSTER) {
+        if (!read_cluster(w.disk, w.cluster_b, w.buffer->next_area())) {
+            put_message(message, "Error while accessing 2nd cluster (FAT Entry %d)",
+                        int(w.cluster_b));
+            return false;
+        }
+        w.buffer->next_loaded = true;
+    }
+    return true;
+}
+
+// Classifies the sector at the walk's position. A header whose payload would reach past the
+// loaded data, or that claims more bytes than its sectors hold, does not describe a block that
+// can be read: it is stepped over like any other unexpected sector, and the walk finds the next
+// real header.
+Block examine_block(Walk& w) {
+    int64_t loaded_end = w.buffer->loaded_end();
+    w.buffer->reach(w.position + SECTOR_SIZE);
+    const uint8_t* sector = w.buffer->base() + w.position;
+    Block b;
+    uint32_t field_28 = 0;
+    if (match_video_block(sector, &b.payload_bytes, &b.payload_sectors, &field_28))
+        b.type = STREAM_BLOCK_VIDEO;
+    else if (match_audio_block(sector, &b.payload_bytes, &b.payload_sectors, &field_28))
+        b.type = STREAM_BLOCK_AUDIO;
+    int64_t payload_end = w.position + SECTOR_SIZE + int64_t(b.payload_sectors) * SECTOR_SIZE;
+    if (b.type && (payload_end > loaded_end ||
+                   int64_t(b.payload_bytes) > int64_t(b.payload_sectors) * SECTOR_SIZE))
+        b = Block();
+    if (b.type) {
+        // The video start-code search may look three bytes past the payload's byte count.
+        w.buffer->reach(payload_end + 3 < loaded_end ? payload_end + 3 : loaded_end);
+    }
+    return b;
+}
+
+// A video payload to the video filter; then the video sync: audio waits until the countdown has
+// passed zero, and with auto sync a video block counts only when the next one does not open a
+// new sequence.
+bool walk_video_block(Walk& w, const Block& b, int64_t payload_at) {
+    const ExtractionRequest& r = *w.request;
+    if (r.no_video) return true;
+    StreamFilterState* state = w.filters.get();
+    if (!write_video_block(state, w.video_file, w.buffer->base() + payload_at, b.payload_bytes,
+                           w.buffer->readable_end() - payload_at))
+        return false;
+    if (w.countdown >= 0 && !state->video_waiting &&
+        (!r.auto_video_sync || !next_video_opens_sequence(w.buffer.get(), payload_at)))
+        --w.countdown;
+    return true;
+}
+
+// An audio payload through the audio gate: it passes once the video has started and the sync
+// countdown has run out (at once without video); the first block that passes is dropped.
+bool walk_audio_block(Walk& w, const Block& b, int64_t payload_at) {
+    const ExtractionRequest& r = *w.request;
+    StreamFilterState* state = w.filters.get();
+    bool passes = r.no_video || (!state->video_waiting && w.countdown < 0);
+    if (!passes) {
+        if (!state->video_waiting) ++w.held_back;
+        return true;
+    }
+    w.audio_passed = true;
+    if (w.first_audio_block) {
+        w.first_audio_block = false;
+        return true;
+    }
+    return write_audio_block(state, w.audio_file, w.buffer->base() + payload_at, b.payload_bytes,
+                             r.audio_type) != 0;
+}
+
+// Past the start of area B: its cluster becomes area A, and the cluster after it is read as the
+// new area B.
+bool move_to_next_cluster(Walk& w, char* message) {
+    w.buffer->move_on();
+    w.position -= AREA_BYTES;
+    w.cluster_b = chain_successor(w.fat.get(), w.cluster_b, w.visited.get(), &w.looped);
+    if (w.cluster_b == NO_CLUSTER) return true;
+    if (!read_cluster(w.disk, w.cluster_b, w.buffer->next_area())) {
+        put_message(message, "Error while accessing data cluster (FAT Entry %d)", int(w.cluster_b));
+        return false;
+    }
+    w.buffer->next_loaded = true;
+    return true;
+}
+
+// The notices the user sees before the result: skipped sectors, audio that the sync held back
+// entirely, a walk that ran out of data.
+void report_notices(const Walk& w) {
+    const ExtractionRequest& r = *w.request;
+    char notice[MESSAGE_SIZE];
+    if (w.skipped > 0) {
+        put_message(notice, "Skipped %d sectors during extraction (unexpected data sectors).",
+                    int(w.skipped));
+        hook_notice(r.hooks, notice);
+    }
+    if (w.held_back > 0 && !w.audio_passed) {
+        put_message(notice,
+                    "No audio passed the video sync before the end of the range (try without "
+                    "auto video sync).");
+        hook_notice(r.hooks, notice);
+    }
+    if (w.ran_out) {
+        put_message(notice,
+                    w.looped ? "The recording's cluster chain loops back after %lld of %d "
+                               "sectors; the extraction stopped there."
+                             : "The recording's clusters end after %lld of %d sectors; the "
+                               "extraction stopped there.",
+                    static_cast<long long>(int64_t(r.length) - w.remaining), int(r.length));
+        hook_notice(r.hooks, notice);
+    }
+}
+
 }  // namespace
 
 bool prefix_char_allowed(unsigned char c) {
@@ -123,189 +295,73 @@ int check_output_names(const char* path, const char* prefix, char* message) {
     return 1;
 }
 
-int walk_recording(DiskHandle disk, uint16_t first_cluster, int32_t start, int32_t length,
-                   int audio_type, bool auto_video_sync, int sync_tuning, bool no_video,
-                   DiskHandle video_file, DiskHandle audio_file, char* message,
-                   const OperationHooks* hooks) {
-    // Released on every path when the walk returns.
-    std::unique_ptr<uint8_t[]> fat = allocate(FAT_BYTES);
-    std::unique_ptr<WorkingBuffer> buffer(new (std::nothrow) WorkingBuffer());
-    std::unique_ptr<VisitedClusters> visited(new (std::nothrow) VisitedClusters());
-    std::unique_ptr<StreamFilterState> filters(new (std::nothrow) StreamFilterState());
-    if (!fat || !buffer || !buffer->allocate_areas() || !visited || !filters) {
-        put_message(message, "Not enough memory for the extraction (32 MB needed).");
-        return 0;
-    }
+int walk_recording(DiskHandle disk, const ExtractionRequest& request, DiskHandle video_file,
+                   DiskHandle audio_file, char* message) {
+    Walk w;
+    w.disk = disk;
+    w.request = &request;
+    w.video_file = video_file;
+    w.audio_file = audio_file;
+    if (!allocate_walk(w, message) || !load_first_clusters(w, message)) return 0;
 
-    if (!read_fat(disk, fat.get())) {
-        put_message(message, "Error while attempting to read the FAT");
-        return 0;
-    }
-    if (!read_cluster(disk, first_cluster, buffer->base())) {
-        put_message(message, "Error while accessing 1st cluster (FAT Entry %d).",
-                    int(first_cluster));
-        return 0;
-    }
-    visited->test_and_set(first_cluster);
-    bool looped = false;
-    uint16_t cluster_b = chain_successor(fat.get(), first_cluster, visited.get(), &looped);
-    if (cluster_b != NO_CLUSTER) {
-        if (!read_cluster(disk, cluster_b, buffer->next_area())) {
-            put_message(message, "Error while accessing 2nd cluster (FAT Entry %d)",
-                        int(cluster_b));
-            return 0;
-        }
-        buffer->next_loaded = true;
-    }
-
-    int64_t position = int64_t(start) * SECTOR_SIZE;
-    int64_t remaining = length;
-    int64_t skipped = 0;
-    int64_t countdown = sync_tuning;
-    bool first_audio_block = true;
-    bool ran_out = false;
-    // Audio blocks met after the video had started but held back by the countdown, and whether
-    // any passed: with auto sync, video whose every block opens a new sequence never counts the
-    // countdown down, and the audio file would stay empty without a word.
-    int64_t held_back = 0;
-    bool audio_passed = false;
-    reset_stream_filters(filters.get());
-    StreamFilterState* state = filters.get();
+    w.position = int64_t(request.start) * SECTOR_SIZE;
+    w.remaining = request.length;
+    w.countdown = request.sync_tuning;
+    reset_stream_filters(w.filters.get());
 
     // Only loaded data is ever examined: once the chain has ended, area B holds nothing.
-    if (remaining > 0 && (position < 0 || position >= buffer->loaded_end())) {
+    if (w.remaining > 0 && (w.position < 0 || w.position >= w.buffer->loaded_end())) {
         put_message(message, "The start sector lies outside the recording's data.");
         return 0;
     }
-
-    auto write_failed = [&] {
-        flush_audio_output(state, audio_file);  // keep what passed the filter before
-        put_message(message, "Error while writing to disk.");
+    // The audio that passed the filter is kept whatever ends the walk.
+    auto fail = [&](const char* text) {
+        flush_audio_output(w.filters.get(), w.audio_file);
+        if (text) put_message(message, "%s", text);
         return 0;
     };
 
-    while (remaining > 0) {
-        hook_progress(hooks, int64_t(length) - remaining, length);
-        int64_t loaded_end = buffer->loaded_end();
-        if (position >= loaded_end) {
-            ran_out = true;
+    while (w.remaining > 0) {
+        hook_progress(request.hooks, int64_t(request.length) - w.remaining, request.length);
+        if (w.position >= w.buffer->loaded_end()) {
+            w.ran_out = true;
             break;
         }
-        buffer->reach(position + SECTOR_SIZE);
-        const uint8_t* sector = buffer->base() + position;
-        uint32_t payload_bytes = 0, field_28 = 0;
-        uint16_t payload_sectors = 0;
-        uint8_t type = 0;
-        if (match_video_block(sector, &payload_bytes, &payload_sectors, &field_28))
-            type = STREAM_BLOCK_VIDEO;
-        else if (match_audio_block(sector, &payload_bytes, &payload_sectors, &field_28))
-            type = STREAM_BLOCK_AUDIO;
-        // A header whose payload would reach past the loaded data, or that claims more bytes
-        // than its sectors hold, does not describe a block that can be read: it is stepped over
-        // like any other unexpected sector, and the walk finds the next real header.
-        int64_t payload_end = position + SECTOR_SIZE + int64_t(payload_sectors) * SECTOR_SIZE;
-        if (type && (payload_end > loaded_end ||
-                     int64_t(payload_bytes) > int64_t(payload_sectors) * SECTOR_SIZE))
-            type = 0;
+        Block b = examine_block(w);
+        w.position += SECTOR_SIZE;
+        if (b.type == STREAM_BLOCK_VIDEO && !walk_video_block(w, b, w.position))
+            return fail("Error while writing to disk.");
+        if (b.type == STREAM_BLOCK_AUDIO && !walk_audio_block(w, b, w.position))
+            return fail("Error while writing to disk.");
+        if (b.type == 0) ++w.skipped;
+        w.position += int64_t(b.payload_sectors) * SECTOR_SIZE;
+        w.remaining -= int64_t(b.payload_sectors) + 1;
 
-        if (type == 0) {
-            ++skipped;
-            position += SECTOR_SIZE;
-            remaining -= 1;
-        } else {
-            position += SECTOR_SIZE;
-            // The video start-code search may look three bytes past the payload's byte count.
-            buffer->reach(payload_end + 3 < loaded_end ? payload_end + 3 : loaded_end);
-            const uint8_t* payload = buffer->base() + position;
-            if (type == STREAM_BLOCK_VIDEO) {
-                if (!no_video) {
-                    if (!write_video_block(state, video_file, payload, payload_bytes,
-                                           buffer->readable_end() - position))
-                        return write_failed();
-                    // Audio waits until the countdown has passed zero; with auto sync a video
-                    // block counts only when the next one does not open a new sequence.
-                    if (countdown >= 0 && !state->video_waiting &&
-                        (!auto_video_sync || !next_video_opens_sequence(buffer.get(), position)))
-                        --countdown;
-                }
-            } else {
-                bool passes = no_video || (!state->video_waiting && countdown < 0);
-                if (!passes && !state->video_waiting) ++held_back;
-                if (passes) {
-                    audio_passed = true;
-                    if (first_audio_block) {
-                        first_audio_block = false;
-                    } else if (!write_audio_block(state, audio_file, payload, payload_bytes,
-                                                  audio_type)) {
-                        return write_failed();
-                    }
-                }
-            }
-            position += int64_t(payload_sectors) * SECTOR_SIZE;
-            remaining -= int64_t(payload_sectors) + 1;
-        }
-
-        // Past the start of area B: its cluster becomes area A, and the cluster after it is read
-        // as the new area B.
-        if (remaining != 0 && position > AREA_BYTES) {
-            buffer->move_on();
-            position -= AREA_BYTES;
-            cluster_b = chain_successor(fat.get(), cluster_b, visited.get(), &looped);
-            if (cluster_b != NO_CLUSTER) {
-                if (!read_cluster(disk, cluster_b, buffer->next_area())) {
-                    flush_audio_output(state, audio_file);
-                    put_message(message, "Error while accessing data cluster (FAT Entry %d)",
-                                int(cluster_b));
-                    return 0;
-                }
-                buffer->next_loaded = true;
-            }
-        }
+        if (w.remaining != 0 && w.position > AREA_BYTES && !move_to_next_cluster(w, message))
+            return fail(nullptr);
     }
-    if (!flush_audio_output(state, audio_file)) {
+    if (!flush_audio_output(w.filters.get(), w.audio_file)) {
         put_message(message, "Error while writing to disk.");
         return 0;
     }
-
-    fat.reset();
-    buffer.reset();
-    char notice[MESSAGE_SIZE];
-    if (skipped > 0) {
-        put_message(notice, "Skipped %d sectors during extraction (unexpected data sectors).",
-                    int(skipped));
-        hook_notice(hooks, notice);
-    }
-    if (held_back > 0 && !audio_passed) {
-        put_message(notice,
-                    "No audio passed the video sync before the end of the range (try without "
-                    "auto video sync).");
-        hook_notice(hooks, notice);
-    }
-    if (ran_out) {
-        put_message(notice,
-                    looped ? "The recording's cluster chain loops back after %lld of %d sectors; "
-                             "the extraction stopped there."
-                           : "The recording's clusters end after %lld of %d sectors; the "
-                             "extraction stopped there.",
-                    static_cast<long long>(int64_t(length) - remaining), int(length));
-        hook_notice(hooks, notice);
-    }
+    w.fat.reset();
+    w.buffer.reset();
+    report_notices(w);
     return 1;
 }
 
-int extract_recording(DiskHandle disk, uint16_t first_cluster, int32_t start, int32_t length,
-                      int audio_type, bool auto_video_sync, int sync_tuning, bool no_video,
-                      const char* path, const char* prefix, char* message,
-                      const OperationHooks* hooks) {
+int extract_recording(DiskHandle disk, const ExtractionRequest& request, char* message) {
+    const char* path = request.path ? request.path : "";
+    const char* prefix = request.prefix ? request.prefix : "";
     if (!check_output_names(path, prefix, message)) return 0;
-    if (audio_type != AUDIO_TYPE_MPG) audio_type = AUDIO_TYPE_MP2;
+    ExtractionRequest r = request;
+    if (r.audio_type != AUDIO_TYPE_MPG) r.audio_type = AUDIO_TYPE_MP2;
     char video_name[OUTPUT_NAME_BUFFER], audio_name[OUTPUT_NAME_BUFFER];
-    build_output_name(path ? path : "", prefix ? prefix : "", ".m2v", video_name);
-    build_output_name(path ? path : "", prefix ? prefix : "",
-                      audio_type == AUDIO_TYPE_MPG ? ".mpg" : ".mp2", audio_name);
+    build_output_name(path, prefix, ".m2v", video_name);
+    build_output_name(path, prefix, r.audio_type == AUDIO_TYPE_MPG ? ".mpg" : ".mp2", audio_name);
 
     DiskHandle video_file = nullptr;
-    if (!no_video) {
+    if (!r.no_video) {
         video_file = create_output_file(video_name);
         if (!video_file) {
             put_message(message, "Could not create output file.");
@@ -318,8 +374,7 @@ int extract_recording(DiskHandle disk, uint16_t first_cluster, int32_t start, in
         put_message(message, "Could not create output file.");
         return 0;
     }
-    int ok = walk_recording(disk, first_cluster, start, length, audio_type, auto_video_sync,
-                            sync_tuning, no_video, video_file, audio_file, message, hooks);
+    int ok = walk_recording(disk, r, video_file, audio_file, message);
     video_file = close_disk(video_file);
     audio_file = close_disk(audio_file);
     if (!ok) return 0;

@@ -30,30 +30,42 @@ constexpr int SYNC_TUNING_MAX = 5;
 // The longest output name, in bytes: path + separator + prefix + 4-byte extension.
 constexpr int MAX_OUTPUT_NAME = 260;
 
-// Extracts one recording. first_cluster is the recording's first cluster; start (sectors from
-// the first data sector of the first cluster) and length (sectors to walk) give the range.
-// audio_type is AUDIO_TYPE_MPG or AUDIO_TYPE_MP2 (any other value is taken as MP2).
-// auto_video_sync and sync_tuning decide how long audio is held back after video has started;
-// no_video leaves the video out and creates no ".m2v".
-//
-// path (destination folder) and prefix (file name without extension) are Latin-1 text, as the
-// disk's titles and the Windows ANSI calls have them; on POSIX the engine turns the joined names
-// into UTF-8 before it creates the files. Existing files of the same names are replaced.
-//
-// Returns 1 on success, 0 on failure; message (MESSAGE_SIZE bytes) receives the result text in
-// both cases. hooks may be null.
-int extract_recording(DiskHandle disk, uint16_t first_cluster, int32_t start, int32_t length,
-                      int audio_type, bool auto_video_sync, int sync_tuning, bool no_video,
-                      const char* path, const char* prefix, char* message,
-                      const OperationHooks* hooks);
+// One extraction as a front end asks for it: the recording and the range, how the audio is
+// written and held back, where the files go, and who hears of progress. The command line
+// (src/cli/cmd_extract.cpp) and the Windows extraction panel (src/ui/extraction_panel.cpp) fill it.
+struct ExtractionRequest {
+    // The recording's first cluster; start (sectors from the first data sector of the first
+    // cluster) and length (sectors to walk) give the range.
+    uint16_t first_cluster = 0;
+    int32_t start = 0;
+    int32_t length = 0;
+    // AUDIO_TYPE_MPG or AUDIO_TYPE_MP2 (any other value is taken as MP2).
+    int audio_type = AUDIO_TYPE_MP2;
+    // How long audio is held back after the video has started: sync_tuning video blocks, with
+    // auto sync only those after which no new sequence begins.
+    bool auto_video_sync = true;
+    int sync_tuning = SYNC_TUNING_MIN;
+    // Leaves the video out: no ".m2v" is created.
+    bool no_video = false;
+    // Destination folder and file name without extension, Latin-1 as the disk's titles and the
+    // Windows ANSI calls have them; on POSIX the joined names become UTF-8 before the files are
+    // created.
+    const char* path = "";
+    const char* prefix = "";
+    // Progress (sectors walked of the length) and notices; may be null.
+    const OperationHooks* hooks = nullptr;
+};
 
-// The walk itself, into files the caller created (video_file null when no_video is set).
-// Returns 1 when the walk reached its end (message left for the caller), 0 with the message
-// filled on failure.
-int walk_recording(DiskHandle disk, uint16_t first_cluster, int32_t start, int32_t length,
-                   int audio_type, bool auto_video_sync, int sync_tuning, bool no_video,
-                   DiskHandle video_file, DiskHandle audio_file, char* message,
-                   const OperationHooks* hooks);
+// Extracts one recording as the request says. Existing files of the same names are replaced.
+// Returns 1 on success, 0 on failure; message (MESSAGE_SIZE bytes) receives the result text in
+// both cases.
+int extract_recording(DiskHandle disk, const ExtractionRequest& request, char* message);
+
+// The walk itself, into files the caller created (video_file null when no_video is set); the
+// request's path and prefix are not used. Returns 1 when the walk reached its end (message left
+// for the caller), 0 with the message filled on failure.
+int walk_recording(DiskHandle disk, const ExtractionRequest& request, DiskHandle video_file,
+                   DiskHandle audio_file, char* message);
 
 // The character rules of the names, for front ends that build or check a prefix themselves.
 // A prefix may not hold \ / : * ? < > | " or the byte 0xA6 (broken bar in Latin-1 and the

@@ -63,21 +63,24 @@ void begin_extraction(HWND window) {
     char prefix[PATH_SIZE] = {};
     GetDlgItemTextA(window, IDC_PATH, path, PATH_SIZE);
     GetDlgItemTextA(window, IDC_PREFIX, prefix, PATH_SIZE);
-    int start = scroll_get_pos(window, IDC_START_SCROLL);
-    int length = scroll_get_pos(window, IDC_LENGTH_SCROLL);
-    int sync_tuning = trackbar_get_pos(window, IDC_SYNC_TUNING);
-    bool auto_video_sync = IsDlgButtonChecked(window, IDC_AUTO_VIDEO_SYNC) == BST_CHECKED;
-    int audio_type =
-        audio_type_for_button(IsDlgButtonChecked(window, IDC_AUDIO_MPG) == BST_CHECKED);
-    bool no_video = IsDlgButtonChecked(window, IDC_NO_VIDEO) == BST_CHECKED;
-
     OperationHooks hooks = {};
     hooks.progress = progress_to_panel;
     hooks.notice = notice_to_user;
+
+    ExtractionRequest request;
+    request.first_cluster = entry->first_cluster;
+    request.start = scroll_get_pos(window, IDC_START_SCROLL);
+    request.length = scroll_get_pos(window, IDC_LENGTH_SCROLL);
+    request.sync_tuning = trackbar_get_pos(window, IDC_SYNC_TUNING);
+    request.auto_video_sync = IsDlgButtonChecked(window, IDC_AUTO_VIDEO_SYNC) == BST_CHECKED;
+    request.audio_type =
+        audio_type_for_button(IsDlgButtonChecked(window, IDC_AUDIO_MPG) == BST_CHECKED);
+    request.no_video = IsDlgButtonChecked(window, IDC_NO_VIDEO) == BST_CHECKED;
+    request.path = path;
+    request.prefix = prefix;
+    request.hooks = &hooks;
     char message[MESSAGE_SIZE] = {};
-    int ok =
-        extract_recording(app.disk, entry->first_cluster, start, length, audio_type,
-                          auto_video_sync, sync_tuning, no_video, path, prefix, message, &hooks);
+    int ok = extract_recording(app.disk, request, message);
     if (ok)
         show_info(window, message);
     else

@@ -299,11 +299,16 @@ TEST_F(Panel, BeginExtractionWritesTheEnginesFilesLocksThePanelAndResetsTheProgr
     std::string reference = new_folder("reference");
     DiskHandle disk = open_image_file(sample_image_path().c_str(), false);
     char message[MESSAGE_SIZE] = {};
-    ASSERT_EQ(
-        extract_recording(disk, entry.first_cluster, start_sector, length, AUDIO_TYPE_MPG, false, 3,
-                          false, reference.c_str(), prefix.c_str(), message, nullptr),
-        1)
-        << message;
+    ExtractionRequest request;
+    request.first_cluster = entry.first_cluster;
+    request.start = start_sector;
+    request.length = length;
+    request.audio_type = AUDIO_TYPE_MPG;
+    request.auto_video_sync = false;
+    request.sync_tuning = 3;
+    request.path = reference.c_str();
+    request.prefix = prefix.c_str();
+    ASSERT_EQ(extract_recording(disk, request, message), 1) << message;
     close_disk(disk);
     for (const char* extension : {".m2v", ".mpg"}) {
         std::vector<uint8_t> mine = file_bytes(gui + "\\" + prefix + extension);
