@@ -9,6 +9,7 @@
 
 #include "extract/extraction_engine.h"
 #include "fs/layout.h"
+#include "support/disk_sink.h"
 #include "support/memory_disk.h"
 
 namespace {
@@ -63,7 +64,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     r.auto_video_sync = seed & 4;
     r.sync_tuning = int(seed >> 3 & 7);
     r.no_video = seed & 64;
-    walk_recording(d, r, r.no_video ? nullptr : v, a, message);
+    ExtractionOutputs outputs;
+    outputs.video = test::disk_sink(v);
+    outputs.audio = test::disk_sink(a);
+    walk_recording(d, r, outputs, message);
     close_disk(d);
     close_disk(v);
     close_disk(a);

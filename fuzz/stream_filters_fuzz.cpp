@@ -11,6 +11,7 @@
 #include "extract/extraction_engine.h"
 #include "extract/stream_filters.h"
 #include "fs/layout.h"
+#include "support/disk_sink.h"
 #include "support/memory_disk.h"
 
 namespace {
@@ -21,6 +22,7 @@ std::vector<uint8_t> run_pieces(const uint8_t* data, size_t size, unsigned seed,
                                 int type) {
     test::MemoryDisk out;
     DiskHandle file = test::open_memory_disk(&out);
+    ByteSink sink = test::disk_sink(file);
     StreamFilterState state{};
     reset_stream_filters(&state);
     if (!audio) state.audio_waiting = false;
@@ -31,12 +33,12 @@ std::vector<uint8_t> run_pieces(const uint8_t* data, size_t size, unsigned seed,
         size_t n = seed == 0 ? size - at : 1 + (r >> 16) % (seed % 64 + 1);
         if (n > size - at) n = size - at;
         if (audio)
-            write_audio_block(&state, file, data + at, int64_t(n), type);
+            write_audio_block(&state, &sink, data + at, int64_t(n), type);
         else
-            strip_pes_headers(&state, file, data + at, int64_t(n));
+            strip_pes_headers(&state, &sink, data + at, int64_t(n));
         at += n;
     }
-    flush_audio_output(&state, file);
+    flush_audio_output(&state, &sink);
     close_disk(file);
     return out.bytes;
 }

@@ -1,10 +1,13 @@
 // Extraction into real files: names, creation, what a failure leaves, the command line, and the
 // sample disk's recordings as ffprobe sees them.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -89,7 +92,9 @@ struct Extraction {
 };
 
 Extraction extract(const std::string& image, uint16_t cluster, int32_t length, int audio_type,
-                   bool no_video, const std::string& path, const std::string& prefix) {
+                   bool no_video, const std::string& path, const std::string& prefix,
+                   const OperationHooks* hooks = nullptr,
+                   const volatile std::sig_atomic_t* interrupt = nullptr) {
     Extraction e;
     DiskHandle disk = open_image_file(image.c_str(), false);
     ExtractionRequest r;
@@ -100,6 +105,8 @@ Extraction extract(const std::string& image, uint16_t cluster, int32_t length, i
     r.no_video = no_video;
     r.path = path.c_str();
     r.prefix = prefix.c_str();
+    r.hooks = hooks;
+    r.interrupt = interrupt;
     e.result = extract_recording(disk, r, e.message);
     close_disk(disk);
     return e;
@@ -155,22 +162,38 @@ TEST(ExtractFiles, RefusedNamesCreateNothing) {
     EXPECT_EQ(read_all(dir.file("disk.hex")).empty(), false);
 }
 
+// The names in a folder, sorted: what an extraction left there.
+std::vector<std::string> folder_names(const std::string& path) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(path.c_str())) {
+        while (dirent* e = readdir(d))
+            if (strcmp(e->d_name, ".") && strcmp(e->d_name, "..")) names.push_back(e->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 TEST(ExtractFiles, FilesThatCannotBeCreated) {
     TempDir dir;
     std::string image = write_image(dir, {small_recording("A", 2)});
     Extraction e = extract(image, 0, 1000, AUDIO_TYPE_MP2, false, dir.file("missing"), "p");
     EXPECT_EQ(e.result, 0);
     EXPECT_STREQ(e.message, "Could not create output file.");
-    // The audio file's name is taken by a folder: the video file was made and stays, empty.
+    // The audio file's name is taken by a folder: nothing is written, an earlier video file
+    // stays as it was.
     mkdir(dir.file("p.mp2").c_str(), 0755);
+    write_all(dir.file("p.m2v"), Bytes(10, 0x42));
     e = extract(image, 0, 1000, AUDIO_TYPE_MP2, false, dir.path, "p");
     EXPECT_EQ(e.result, 0);
     EXPECT_STREQ(e.message, "Could not create output file.");
-    EXPECT_TRUE(exists(dir.file("p.m2v")));
-    EXPECT_TRUE(read_all(dir.file("p.m2v")).empty());
+    EXPECT_EQ(read_all(dir.file("p.m2v")), Bytes(10, 0x42));
+    EXPECT_EQ(folder_names(dir.path), (std::vector<std::string>{"disk.hex", "p.m2v", "p.mp2"}));
 }
 
-TEST(ExtractFiles, AFailedWalkLeavesWhatWasWritten) {
+// A failed read and an interrupt midway: the earlier files of the same names stay byte for
+// byte, and no temporary file is left.
+TEST(ExtractFiles, AFailedOrInterruptedExtractionLeavesEarlierFilesAsTheyWere) {
     TempDir dir;
     test::TestRecording r = small_recording("A", 1);
     while (r.data.size() < size_t(CLUSTER_DATA_BYTES + 4096)) {
@@ -179,13 +202,31 @@ TEST(ExtractFiles, AFailedWalkLeavesWhatWasWritten) {
     }
     r.clusters = {1, 2};
     std::string image = write_image(dir, {r});
+    write_all(dir.file("cut.m2v"), Bytes(5000, 0x11));
+    write_all(dir.file("cut.mp2"), Bytes(700, 0x22));
+    std::vector<std::string> before = folder_names(dir.path);
+
+    // Interrupted after the third block, as Ctrl-C stops the command line's walk.
+    volatile std::sig_atomic_t interrupt = 0;
+    OperationHooks hooks{};
+    hooks.context = const_cast<std::sig_atomic_t*>(&interrupt);
+    hooks.progress = [](void* c, int64_t done, int64_t) {
+        if (done > 0) *static_cast<std::sig_atomic_t*>(c) = 1;
+    };
+    Extraction e =
+        extract(image, 1, 100000, AUDIO_TYPE_MP2, false, dir.path, "cut", &hooks, &interrupt);
+    EXPECT_EQ(e.result, 0);
+    EXPECT_STREQ(e.message, EXTRACTION_INTERRUPTED);
+    EXPECT_EQ(folder_names(dir.path), before);
+
     // Cut the image inside the second cluster: its read comes up short.
     ASSERT_EQ(truncate(image.c_str(), cluster_data_sector(2) * SECTOR_SIZE + 4096), 0);
-    Extraction e = extract(image, 1, 100000, AUDIO_TYPE_MP2, false, dir.path, "cut");
+    e = extract(image, 1, 100000, AUDIO_TYPE_MP2, false, dir.path, "cut");
     EXPECT_EQ(e.result, 0);
     EXPECT_STREQ(e.message, "Error while accessing 2nd cluster (FAT Entry 2)");
-    EXPECT_TRUE(exists(dir.file("cut.m2v")));
-    EXPECT_TRUE(exists(dir.file("cut.mp2")));
+    EXPECT_EQ(read_all(dir.file("cut.m2v")), Bytes(5000, 0x11));
+    EXPECT_EQ(read_all(dir.file("cut.mp2")), Bytes(700, 0x22));
+    EXPECT_EQ(folder_names(dir.path), before);
 }
 
 #if defined(__has_feature)

@@ -7,6 +7,7 @@
 
 #include "fs/layout.h"
 #include "support/disk_builder.h"
+#include "support/disk_sink.h"
 #include "support/memory_disk.h"
 
 namespace quarrow {
@@ -116,7 +117,10 @@ struct Walk {
         r.sync_tuning = o.sync;
         r.no_video = o.no_video;
         r.hooks = &hooks;
-        result = walk_recording(disk, r, v, a, message);
+        ExtractionOutputs outputs;
+        outputs.video = test::disk_sink(v);
+        outputs.audio = test::disk_sink(a);
+        result = walk_recording(disk, r, outputs, message);
         close_disk(disk);
         close_disk(v);
         close_disk(a);

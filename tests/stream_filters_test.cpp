@@ -9,6 +9,7 @@
 #include "extract/extraction_engine.h"
 #include "fs/layout.h"
 #include "support/disk_builder.h"
+#include "support/disk_sink.h"
 #include "support/memory_disk.h"
 
 namespace quarrow {
@@ -20,20 +21,21 @@ using Bytes = std::vector<uint8_t>;
 struct Filter {
     test::MemoryDisk out;
     DiskHandle file = test::open_memory_disk(&out);
+    ByteSink sink = test::disk_sink(file);
     StreamFilterState state{};
     Filter() { reset_stream_filters(&state); }
     ~Filter() { close_disk(file); }
     int video(const Bytes& b) {
-        return write_video_block(&state, file, b.data(), b.size(), b.size());
+        return write_video_block(&state, &sink, b.data(), b.size(), b.size());
     }
     // The audio calls hand their output to the file at once, so that a test sees it.
     int audio(const Bytes& b, int type) {
-        int ok = write_audio_block(&state, file, b.data(), int64_t(b.size()), type);
-        return flush_audio_output(&state, file) && ok;
+        int ok = write_audio_block(&state, &sink, b.data(), int64_t(b.size()), type);
+        return flush_audio_output(&state, &sink) && ok;
     }
     int strip(const Bytes& b) {
-        int ok = strip_pes_headers(&state, file, b.data(), int64_t(b.size()));
-        return flush_audio_output(&state, file) && ok;
+        int ok = strip_pes_headers(&state, &sink, b.data(), int64_t(b.size()));
+        return flush_audio_output(&state, &sink) && ok;
     }
 };
 
@@ -99,13 +101,14 @@ TEST(VideoFilter, StartCodeMayReachPastTheByteCountButNeverPastTheReadableData) 
     reset_stream_filters(&s);
     test::MemoryDisk out;
     DiskHandle file = test::open_memory_disk(&out);
+    ByteSink sink = test::disk_sink(file);
     // Byte count 11: the code starts at offset 10, its last three bytes lie beyond the count.
-    EXPECT_EQ(write_video_block(&s, file, payload.data(), 11, int64_t(payload.size())), 1);
+    EXPECT_EQ(write_video_block(&s, &sink, payload.data(), 11, int64_t(payload.size())), 1);
     EXPECT_FALSE(s.video_waiting);
     EXPECT_EQ(out.bytes, Bytes({0x00}));
     // The same payload at the very end of the loaded data: the code cannot be read whole.
     reset_stream_filters(&s);
-    EXPECT_EQ(write_video_block(&s, file, payload.data(), 11, 13), 1);
+    EXPECT_EQ(write_video_block(&s, &sink, payload.data(), 11, 13), 1);
     EXPECT_TRUE(s.video_waiting);
     close_disk(file);
     EXPECT_TRUE(contains_sequence_header(payload.data(), 0, 0));
@@ -327,26 +330,27 @@ TEST(PesHeaderRemoval, PiecesShorterThanSixteenGiveTheSameBytes) {
 TEST(AudioOutput, GatheredUntilTheBufferIsFullOrFlushed) {
     test::MemoryDisk out;
     DiskHandle file = test::open_memory_disk(&out);
+    ByteSink sink = test::disk_sink(file);
     StreamFilterState s{};
     reset_stream_filters(&s);
     s.audio_waiting = false;
     Bytes small = filler(1000, 1), large = filler(AUDIO_OUTPUT_BUFFER + 10, 2);
     for (int i = 0; i < 60; ++i)
-        ASSERT_EQ(write_audio_block(&s, file, small.data(), int64_t(small.size()), AUDIO_TYPE_MPG),
+        ASSERT_EQ(write_audio_block(&s, &sink, small.data(), int64_t(small.size()), AUDIO_TYPE_MPG),
                   1);
     EXPECT_EQ(out.writes, 0);
-    ASSERT_EQ(write_audio_block(&s, file, small.data(), int64_t(small.size()), AUDIO_TYPE_MPG), 1);
-    ASSERT_EQ(write_audio_block(&s, file, large.data(), int64_t(large.size()), AUDIO_TYPE_MPG), 1);
+    ASSERT_EQ(write_audio_block(&s, &sink, small.data(), int64_t(small.size()), AUDIO_TYPE_MPG), 1);
+    ASSERT_EQ(write_audio_block(&s, &sink, large.data(), int64_t(large.size()), AUDIO_TYPE_MPG), 1);
     EXPECT_EQ(out.writes, 2);  // the 61 small ones gathered, then the large one directly
-    ASSERT_EQ(flush_audio_output(&s, file), 1);
+    ASSERT_EQ(flush_audio_output(&s, &sink), 1);
     Bytes expected;
     for (int i = 0; i < 61; ++i)
         expected.insert(expected.end(), small.begin(), small.end());
     expected.insert(expected.end(), large.begin(), large.end());
     EXPECT_EQ(out.bytes, expected);
     out.fail_writes_from = out.writes + 1;
-    ASSERT_EQ(write_audio_block(&s, file, small.data(), int64_t(small.size()), AUDIO_TYPE_MPG), 1);
-    EXPECT_EQ(flush_audio_output(&s, file), 0);
+    ASSERT_EQ(write_audio_block(&s, &sink, small.data(), int64_t(small.size()), AUDIO_TYPE_MPG), 1);
+    EXPECT_EQ(flush_audio_output(&s, &sink), 0);
     close_disk(file);
 }
 

@@ -2,6 +2,7 @@
 // and an MPEG audio file (.mp2 without PES headers, or .mpg with the audio PES packets).
 #include <CLI/CLI.hpp>
 #include <cctype>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <iostream>
@@ -16,6 +17,31 @@
 
 namespace quarrow::cli {
 namespace {
+
+// Ctrl-C: the walk stops at its next block and removes its unfinished files.
+volatile std::sig_atomic_t interrupted = 0;
+
+extern "C" void on_interrupt(int) {
+    interrupted = 1;
+}
+
+// Catches Ctrl-C (and a polite kill) while the extraction runs; the default comes back after.
+struct InterruptScope {
+    void (*old_int)(int);
+    void (*old_term)(int);
+    InterruptScope() {
+        interrupted = 0;
+        old_int = std::signal(SIGINT, on_interrupt);
+        old_term = std::signal(SIGTERM, on_interrupt);
+    }
+    ~InterruptScope() {
+        std::signal(SIGINT, old_int);
+        std::signal(SIGTERM, old_term);
+    }
+};
+
+// The exit status for Ctrl-C: 128 + SIGINT, as shells report a program the signal ended.
+constexpr int EXIT_INTERRUPT_STATUS = 130;
 
 struct ExtractOptions {
     std::string source;
@@ -95,9 +121,14 @@ bool extract_one(const OpenSource& src, int index, const ExtractOptions& o, cons
     request.path = dir.c_str();
     request.prefix = prefix.c_str();
     request.hooks = &hooks;
+    request.interrupt = &interrupted;
     char message[MESSAGE_SIZE] = "";
     int ok = extract_recording(src.disk, request, message);
     finish_progress(&progress);
+    if (!ok && interrupted) {
+        std::cerr << message << " No files were written for this recording.\n";
+        return false;
+    }
     if (!ok) {
         std::cerr << message << "\n";
         return false;
@@ -136,11 +167,14 @@ int run_extract(const ExtractOptions& o) {
 
     OpenSource src;
     if (!open_source(o.source, false, &src)) return EXIT_FAILED;
+    InterruptScope interrupt_scope;
     if (!all) {
         int index = recording_index(o.recording, src);
         if (index < 0) return EXIT_FAILED;
         if (o.prefix.empty()) prefix = default_prefix(src.entries[index], index + 1);
-        return extract_one(src, index, o, dir, prefix) ? EXIT_OK : EXIT_FAILED;
+        bool ok = extract_one(src, index, o, dir, prefix);
+        if (interrupted) return EXIT_INTERRUPT_STATUS;
+        return ok ? EXIT_OK : EXIT_FAILED;
     }
     if (src.count == 0) {
         std::cout << "There are no recordings on this disk.\n";
@@ -153,6 +187,11 @@ int run_extract(const ExtractOptions& o) {
         std::cout << "Recording " << (i + 1) << ": " << utf8(src.entries[i].display_title)
                   << std::endl;
         if (!extract_one(src, i, o, dir, name)) ++failed;
+        if (interrupted) {
+            std::cerr << "Interrupted: " << i << " of " << src.count
+                      << " recordings were extracted.\n";
+            return EXIT_INTERRUPT_STATUS;
+        }
     }
     if (failed) {
         std::cerr << failed << " of " << src.count << " recordings could not be extracted.\n";

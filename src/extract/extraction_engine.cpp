@@ -96,12 +96,39 @@ uint16_t chain_successor(const uint8_t* fat, uint16_t cluster, VisitedClusters* 
     return next;
 }
 
+// Video payloads are written straight from the working buffer, gathered so that a cluster's
+// payloads reach the file in a few large writes rather than one per block. The spans point into
+// the working buffer, so they are written before its memory is read over by the next cluster and
+// at the end of the walk.
+constexpr int MAX_GATHERED = 256;
+struct GatheredWrites {
+    const ByteSink* sink;
+    ByteSpan spans[MAX_GATHERED];
+    int count = 0;
+};
+
+bool flush_gathered(GatheredWrites* g) {
+    int n = g->count;
+    g->count = 0;
+    return n == 0 || g->sink->write(g->sink->context, g->spans, n);
+}
+
+bool gather(void* context, const ByteSpan* spans, int count) {
+    GatheredWrites* g = static_cast<GatheredWrites*>(context);
+    for (int i = 0; i < count; ++i) {
+        if (g->count == MAX_GATHERED && !flush_gathered(g)) return false;
+        g->spans[g->count++] = spans[i];
+    }
+    return true;
+}
+
 // Everything one walk owns: released on every path when the walk returns.
 struct Walk {
     DiskHandle disk;
     const ExtractionRequest* request;
-    DiskHandle video_file;
-    DiskHandle audio_file;
+    const ExtractionOutputs* outputs;
+    GatheredWrites video;
+    ByteSink gathered_video;
     std::unique_ptr<uint8_t[]> fat;
     std::unique_ptr<WorkingBuffer> buffer;
     std::unique_ptr<VisitedClusters> visited;
@@ -198,7 +225,7 @@ bool walk_video_block(Walk& w, const Block& b, int64_t payload_at) {
     const ExtractionRequest& r = *w.request;
     if (r.no_video) return true;
     StreamFilterState* state = w.filters.get();
-    if (!write_video_block(state, w.video_file, w.buffer->base() + payload_at, b.payload_bytes,
+    if (!write_video_block(state, &w.gathered_video, w.buffer->base() + payload_at, b.payload_bytes,
                            w.buffer->readable_end() - payload_at))
         return false;
     if (w.countdown >= 0 && !state->video_waiting &&
@@ -222,13 +249,17 @@ bool walk_audio_block(Walk& w, const Block& b, int64_t payload_at) {
         w.first_audio_block = false;
         return true;
     }
-    return write_audio_block(state, w.audio_file, w.buffer->base() + payload_at, b.payload_bytes,
-                             r.audio_type) != 0;
+    return write_audio_block(state, &w.outputs->audio, w.buffer->base() + payload_at,
+                             b.payload_bytes, r.audio_type) != 0;
 }
 
 // Past the start of area B: its cluster becomes area A, and the cluster after it is read as the
-// new area B.
+// new area B, over the memory that held area A.
 bool move_to_next_cluster(Walk& w, char* message) {
+    if (!flush_gathered(&w.video)) {
+        put_message(message, "Error while writing to disk.");
+        return false;
+    }
     w.buffer->move_on();
     w.position -= AREA_BYTES;
     w.cluster_b = chain_successor(w.fat.get(), w.cluster_b, w.visited.get(), &w.looped);
@@ -295,13 +326,14 @@ int check_output_names(const char* path, const char* prefix, char* message) {
     return 1;
 }
 
-int walk_recording(DiskHandle disk, const ExtractionRequest& request, DiskHandle video_file,
-                   DiskHandle audio_file, char* message) {
+int walk_recording(DiskHandle disk, const ExtractionRequest& request,
+                   const ExtractionOutputs& outputs, char* message) {
     Walk w;
     w.disk = disk;
     w.request = &request;
-    w.video_file = video_file;
-    w.audio_file = audio_file;
+    w.outputs = &outputs;
+    w.video.sink = &outputs.video;
+    w.gathered_video = ByteSink{&w.video, gather};
     if (!allocate_walk(w, message) || !load_first_clusters(w, message)) return 0;
 
     w.position = int64_t(request.start) * SECTOR_SIZE;
@@ -314,15 +346,17 @@ int walk_recording(DiskHandle disk, const ExtractionRequest& request, DiskHandle
         put_message(message, "The start sector lies outside the recording's data.");
         return 0;
     }
-    // The audio that passed the filter is kept whatever ends the walk.
+    // What passed the filters is written whatever ends the walk.
     auto fail = [&](const char* text) {
-        flush_audio_output(w.filters.get(), w.audio_file);
+        flush_gathered(&w.video);
+        flush_audio_output(w.filters.get(), &outputs.audio);
         if (text) put_message(message, "%s", text);
         return 0;
     };
 
     while (w.remaining > 0) {
         hook_progress(request.hooks, int64_t(request.length) - w.remaining, request.length);
+        if (request.interrupt && *request.interrupt) return fail(EXTRACTION_INTERRUPTED);
         if (w.position >= w.buffer->loaded_end()) {
             w.ran_out = true;
             break;
@@ -340,7 +374,7 @@ int walk_recording(DiskHandle disk, const ExtractionRequest& request, DiskHandle
         if (w.remaining != 0 && w.position > AREA_BYTES && !move_to_next_cluster(w, message))
             return fail(nullptr);
     }
-    if (!flush_audio_output(w.filters.get(), w.audio_file)) {
+    if (!flush_gathered(&w.video) || !flush_audio_output(w.filters.get(), &outputs.audio)) {
         put_message(message, "Error while writing to disk.");
         return 0;
     }
@@ -350,34 +384,48 @@ int walk_recording(DiskHandle disk, const ExtractionRequest& request, DiskHandle
     return 1;
 }
 
+namespace {
+
+// The files of a plain extraction: the video (unless left out) and the audio, each under a
+// temporary name until the walk has succeeded.
+int extract_to_files(DiskHandle disk, const ExtractionRequest& r, const char* path,
+                     const char* prefix, char* message) {
+    char video_name[OUTPUT_NAME_BUFFER], audio_name[OUTPUT_NAME_BUFFER];
+    build_output_name(path, prefix, ".m2v", video_name);
+    build_output_name(path, prefix, r.audio_type == AUDIO_TYPE_MPG ? ".mpg" : ".mp2", audio_name);
+    OutputFilePtr video, audio;
+    if (!r.no_video) video.reset(begin_output_file(video_name));
+    if (!r.no_video && !video) {
+        put_message(message, "Could not create output file.");
+        return 0;
+    }
+    audio.reset(begin_output_file(audio_name));
+    if (!audio) {
+        put_message(message, "Could not create output file.");
+        return 0;
+    }
+    ExtractionOutputs outputs;
+    outputs.video = output_file_sink(video.get());
+    outputs.audio = output_file_sink(audio.get());
+    if (!walk_recording(disk, r, outputs, message)) return 0;
+    // Renamed one after the other: should the audio's name be refused (a folder holds it), the
+    // video is already in place.
+    if ((video && !commit_output_file(video.release())) || !commit_output_file(audio.release())) {
+        put_message(message, "Could not create output file.");
+        return 0;
+    }
+    return 1;
+}
+
+}  // namespace
+
 int extract_recording(DiskHandle disk, const ExtractionRequest& request, char* message) {
     const char* path = request.path ? request.path : "";
     const char* prefix = request.prefix ? request.prefix : "";
     if (!check_output_names(path, prefix, message)) return 0;
     ExtractionRequest r = request;
     if (r.audio_type != AUDIO_TYPE_MPG) r.audio_type = AUDIO_TYPE_MP2;
-    char video_name[OUTPUT_NAME_BUFFER], audio_name[OUTPUT_NAME_BUFFER];
-    build_output_name(path, prefix, ".m2v", video_name);
-    build_output_name(path, prefix, r.audio_type == AUDIO_TYPE_MPG ? ".mpg" : ".mp2", audio_name);
-
-    DiskHandle video_file = nullptr;
-    if (!r.no_video) {
-        video_file = create_output_file(video_name);
-        if (!video_file) {
-            put_message(message, "Could not create output file.");
-            return 0;
-        }
-    }
-    DiskHandle audio_file = create_output_file(audio_name);
-    if (!audio_file) {
-        video_file = close_disk(video_file);
-        put_message(message, "Could not create output file.");
-        return 0;
-    }
-    int ok = walk_recording(disk, r, video_file, audio_file, message);
-    video_file = close_disk(video_file);
-    audio_file = close_disk(audio_file);
-    if (!ok) return 0;
+    if (!extract_to_files(disk, r, path, prefix, message)) return 0;
     put_message(message, "The extraction has completed successfully.");
     return 1;
 }

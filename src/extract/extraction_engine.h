@@ -12,10 +12,12 @@
 // "Quarrow Error" box).
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 
 #include "disk/hooks.h"
 #include "disk/sector_access.h"
+#include "extract/stream_filters.h"
 
 namespace quarrow {
 
@@ -54,18 +56,31 @@ struct ExtractionRequest {
     const char* prefix = "";
     // Progress (sectors walked of the length) and notices; may be null.
     const OperationHooks* hooks = nullptr;
+    // Set (by a signal handler) to stop the walk at the next block; may be null.
+    const volatile std::sig_atomic_t* interrupt = nullptr;
 };
 
-// Extracts one recording as the request says. Existing files of the same names are replaced.
+// Where a walk's two streams go.
+struct ExtractionOutputs {
+    ByteSink video;  // not used when no_video is set
+    ByteSink audio;
+};
+
+// The walk's message when the request's interrupt was set.
+constexpr const char* EXTRACTION_INTERRUPTED = "The extraction was interrupted.";
+
+// Extracts one recording as the request says. Each file is written under a temporary name and
+// takes its final name, replacing an existing file, only when the whole extraction succeeded; a
+// failed or interrupted one removes its temporaries and leaves earlier files as they were.
 // Returns 1 on success, 0 on failure; message (MESSAGE_SIZE bytes) receives the result text in
 // both cases.
 int extract_recording(DiskHandle disk, const ExtractionRequest& request, char* message);
 
-// The walk itself, into files the caller created (video_file null when no_video is set); the
-// request's path and prefix are not used. Returns 1 when the walk reached its end (message left
-// for the caller), 0 with the message filled on failure.
-int walk_recording(DiskHandle disk, const ExtractionRequest& request, DiskHandle video_file,
-                   DiskHandle audio_file, char* message);
+// The walk itself, into the caller's outputs; the request's path and prefix are not used.
+// Returns 1 when the walk reached its end (message left for the caller), 0 with the message
+// filled on failure.
+int walk_recording(DiskHandle disk, const ExtractionRequest& request,
+                   const ExtractionOutputs& outputs, char* message);
 
 // The character rules of the names, for front ends that build or check a prefix themselves.
 // A prefix may not hold \ / : * ? < > | " or the byte 0xA6 (broken bar in Latin-1 and the

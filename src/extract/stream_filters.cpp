@@ -48,14 +48,18 @@ int64_t find_audio_start_code(const uint8_t* p, int64_t from, int64_t to) {
     return -1;
 }
 
-bool write_bytes(DiskHandle file, const uint8_t* bytes, int64_t count) {
-    // Payloads are at most a working buffer long, well inside one 32-bit transfer.
-    return count <= 0 || file_write(file, bytes, static_cast<uint32_t>(count));
+bool write_bytes(const ByteSink* sink, const uint8_t* bytes, int64_t count) {
+    return sink_write(sink, bytes, count);
+}
+
+bool file_sink_write(void* context, const ByteSpan* spans, int count) {
+    return output_write(static_cast<OutputFile*>(context), spans, count);
 }
 
 // Audio output: gathered in the state, written when the buffer is full; a stretch larger than
 // the buffer goes to the file directly.
-bool write_audio(StreamFilterState* state, DiskHandle file, const uint8_t* bytes, int64_t count) {
+bool write_audio(StreamFilterState* state, const ByteSink* file, const uint8_t* bytes,
+                 int64_t count) {
     if (count <= 0) return true;
     if (state->audio_output_count + count > AUDIO_OUTPUT_BUFFER) {
         if (!flush_audio_output(state, file)) return false;
@@ -70,7 +74,8 @@ bool write_audio(StreamFilterState* state, DiskHandle file, const uint8_t* bytes
 // second half, so carry and data are examined together as one small window. As in the main path,
 // offsets are examined in stream order while more than 16 bytes follow from them, so the bytes
 // written do not depend on how the stream was cut.
-int strip_short(StreamFilterState* state, DiskHandle file, const uint8_t* bytes, int64_t count) {
+int strip_short(StreamFilterState* state, const ByteSink* file, const uint8_t* bytes,
+                int64_t count) {
     PesCarry& carry = state->pes_carry;
     uint8_t window[PES_LOOKAHEAD + PES_LOOKAHEAD];
     int n = carry.count;
@@ -95,6 +100,16 @@ int strip_short(StreamFilterState* state, DiskHandle file, const uint8_t* bytes,
 
 }  // namespace
 
+bool sink_write(const ByteSink* sink, const void* bytes, int64_t count) {
+    if (count <= 0) return true;
+    ByteSpan span{bytes, size_t(count)};
+    return sink->write(sink->context, &span, 1);
+}
+
+ByteSink output_file_sink(OutputFile* file) {
+    return ByteSink{file, file_sink_write};
+}
+
 void reset_stream_filters(StreamFilterState* state) {
     state->video_waiting = true;
     state->audio_waiting = true;
@@ -104,7 +119,7 @@ void reset_stream_filters(StreamFilterState* state) {
     state->audio_output_count = 0;
 }
 
-int flush_audio_output(StreamFilterState* state, DiskHandle audio_file) {
+int flush_audio_output(StreamFilterState* state, const ByteSink* audio_file) {
     int count = state->audio_output_count;
     state->audio_output_count = 0;
     return write_bytes(audio_file, state->audio_output, count) ? 1 : 0;
@@ -153,7 +168,7 @@ bool sequence_header_ahead(const uint8_t* payload, const uint8_t* loaded_end) {
     return look_ahead_sequence_header(payload, loaded_end, loaded_end) == 1;
 }
 
-int write_video_block(StreamFilterState* state, DiskHandle video_file, const uint8_t* payload,
+int write_video_block(StreamFilterState* state, const ByteSink* video_file, const uint8_t* payload,
                       int64_t count, int64_t readable) {
     if (state->video_waiting) {
         if (count <= 0) return 1;
@@ -170,7 +185,7 @@ bool is_audio_start_code(const uint8_t* bytes) {
            (bytes[3] == 0xC0 || bytes[3] == 0xC1);
 }
 
-int write_audio_block(StreamFilterState* state, DiskHandle audio_file, const uint8_t* payload,
+int write_audio_block(StreamFilterState* state, const ByteSink* audio_file, const uint8_t* payload,
                       int64_t count, int audio_type) {
     if (count < 0) count = 0;
     // The block to handle is the pending tail followed by the payload. It is never copied whole:
@@ -223,7 +238,7 @@ int write_audio_block(StreamFilterState* state, DiskHandle audio_file, const uin
     return 1;
 }
 
-int strip_pes_headers(StreamFilterState* state, DiskHandle audio_file, const uint8_t* bytes,
+int strip_pes_headers(StreamFilterState* state, const ByteSink* audio_file, const uint8_t* bytes,
                       int64_t count) {
     if (count <= 0) return 1;
     if (count < PES_LOOKAHEAD) return strip_short(state, audio_file, bytes, count);

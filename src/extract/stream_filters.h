@@ -14,9 +14,22 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "disk/sector_access.h"
+#include "disk/output_file.h"
 
 namespace quarrow {
+
+// Where a filter's output goes: an output file (output_file_sink), the program stream writer's
+// video or audio input, or a test's memory. write gets the spans in order and gives false when
+// they could not be written.
+struct ByteSink {
+    void* context;
+    bool (*write)(void* context, const ByteSpan* spans, int count);
+};
+
+bool sink_write(const ByteSink* sink, const void* bytes, int64_t count);
+
+// A sink that writes to the file.
+ByteSink output_file_sink(OutputFile* file);
 
 constexpr int PES_HEADER_LENGTH = 14;    // the removed header: start code, length, flags, PTS
 constexpr int PENDING_TAIL_LENGTH = 28;  // audio carried across payloads while waiting
@@ -56,7 +69,7 @@ void reset_stream_filters(StreamFilterState* state);
 
 // Writes the gathered audio output to the file; the walk calls it at its end (and before it
 // gives up, so that the file holds what passed the filter). 1 on success, 0 when the write failed.
-int flush_audio_output(StreamFilterState* state, DiskHandle audio_file);
+int flush_audio_output(StreamFilterState* state, const ByteSink* audio);
 
 // Offset of the first 00 00 01 B3 that starts at an offset below count and whose four bytes lie
 // within the first `readable` bytes, or -1.
@@ -81,7 +94,7 @@ int look_ahead_sequence_header(const uint8_t* payload, const uint8_t* window_end
 // Video filter. While waiting, drops payloads until one holds a sequence header and writes it
 // from there; afterwards writes each payload whole. `readable` (>= count) bounds the start-code
 // search. 1 on success, 0 when the write failed.
-int write_video_block(StreamFilterState* state, DiskHandle video_file, const uint8_t* payload,
+int write_video_block(StreamFilterState* state, const ByteSink* video, const uint8_t* payload,
                       int64_t count, int64_t readable);
 
 // True for 00 00 01 C0 and 00 00 01 C1.
@@ -91,14 +104,14 @@ bool is_audio_start_code(const uint8_t* bytes);
 // payload's tail) and drops what precedes it; then writes the data unchanged (AUDIO_TYPE_MPG) or
 // through strip_pes_headers (any other type); audio output is gathered in the state and reaches
 // the file in large writes (flush_audio_output). 1 on success, 0 when a write failed.
-int write_audio_block(StreamFilterState* state, DiskHandle audio_file, const uint8_t* payload,
+int write_audio_block(StreamFilterState* state, const ByteSink* audio, const uint8_t* payload,
                       int64_t count, int audio_type);
 
 // PES header remover: writes the bytes with every 14-byte audio PES header that is followed by
 // FF FC taken out, the decision being the same however the stream is cut into calls; the last
 // 3 to 16 bytes of each call wait in the carry for the next one. 1 on success, 0 when a write
 // failed.
-int strip_pes_headers(StreamFilterState* state, DiskHandle audio_file, const uint8_t* bytes,
+int strip_pes_headers(StreamFilterState* state, const ByteSink* audio, const uint8_t* bytes,
                       int64_t count);
 
 void reset_pes_carry(StreamFilterState* state);

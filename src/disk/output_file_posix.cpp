@@ -1,0 +1,122 @@
+// POSIX output files: the temporary is opened with O_EXCL so that two runs never share one,
+// written with writev, and renamed over the final name, which replaces it in one step.
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <new>
+#include <string>
+
+#include "disk/output_file.h"
+
+namespace quarrow {
+
+struct OutputFile {
+    int fd = -1;
+    std::string final_name;
+    std::string temporary_name;
+    int64_t time = -1;
+};
+
+namespace {
+
+#if defined(IOV_MAX)
+constexpr int MAX_SPANS = IOV_MAX;
+#else
+constexpr int MAX_SPANS = 1024;
+#endif
+
+void close_and_remove(OutputFile* file) {
+    if (file->fd >= 0) ::close(file->fd);
+    file->fd = -1;
+    ::unlink(file->temporary_name.c_str());
+}
+
+}  // namespace
+
+OutputFile* begin_output_file(const char* final_name) {
+    if (!final_name || !*final_name) return nullptr;
+    // A folder of that name would refuse the rename only after all the work.
+    struct stat st;
+    if (::stat(final_name, &st) == 0 && S_ISDIR(st.st_mode)) return nullptr;
+    OutputFile* file = new (std::nothrow) OutputFile();
+    if (!file) return nullptr;
+    file->final_name = final_name;
+    for (int n = 1; n <= 100; ++n) {
+        file->temporary_name = file->final_name + (n == 1 ? "" : "." + std::to_string(n)) + ".part";
+        file->fd =
+            ::open(file->temporary_name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (file->fd >= 0) return file;
+        if (errno != EEXIST) break;
+    }
+    delete file;
+    return nullptr;
+}
+
+bool output_write(OutputFile* file, const ByteSpan* spans, int count) {
+    iovec iov[64];
+    int next = 0;
+    size_t done_in_first = 0;  // bytes of spans[next] already written
+    while (next < count) {
+        int n = 0;
+        for (int i = next; i < count && n < 64 && n < MAX_SPANS; ++i) {
+            size_t skip = i == next ? done_in_first : 0;
+            if (spans[i].size == skip) continue;
+            iov[n].iov_base = const_cast<char*>(static_cast<const char*>(spans[i].bytes) + skip);
+            iov[n].iov_len = spans[i].size - skip;
+            ++n;
+        }
+        if (n == 0) return true;
+        ssize_t written = ::writev(file->fd, iov, n);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        // Step over what was written; a short write resumes inside a span.
+        size_t left = size_t(written);
+        while (next < count && left >= spans[next].size - done_in_first) {
+            left -= spans[next].size - done_in_first;
+            done_in_first = 0;
+            ++next;
+        }
+        done_in_first += left;
+    }
+    return true;
+}
+
+bool output_write(OutputFile* file, const void* bytes, size_t size) {
+    ByteSpan span{bytes, size};
+    return output_write(file, &span, 1);
+}
+
+void set_output_time(OutputFile* file, int64_t unix_seconds) {
+    file->time = unix_seconds;
+}
+
+bool commit_output_file(OutputFile* file) {
+    if (!file) return false;
+    bool ok = true;
+    if (file->time >= 0) {
+        timespec times[2];
+        times[0].tv_sec = times[1].tv_sec = time_t(file->time);
+        times[0].tv_nsec = times[1].tv_nsec = 0;
+        ok = ::futimens(file->fd, times) == 0;
+    }
+    // close reports a write that the file system could not complete (a full disk over NFS).
+    ok = ::close(file->fd) == 0 && ok;
+    file->fd = -1;
+    ok = ok && ::rename(file->temporary_name.c_str(), file->final_name.c_str()) == 0;
+    if (!ok) close_and_remove(file);
+    delete file;
+    return ok;
+}
+
+void discard_output_file(OutputFile* file) {
+    if (!file) return;
+    close_and_remove(file);
+    delete file;
+}
+
+}  // namespace quarrow

@@ -1,0 +1,105 @@
+// Win32 output files: the temporary is created with CREATE_NEW so that two runs never share one,
+// and MoveFileExA with MOVEFILE_REPLACE_EXISTING gives it the final name.
+#include <windows.h>
+
+#include <new>
+#include <string>
+
+#include "disk/output_file.h"
+
+namespace quarrow {
+
+struct OutputFile {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    std::string final_name;
+    std::string temporary_name;
+    int64_t time = -1;
+};
+
+namespace {
+
+void close_and_remove(OutputFile* file) {
+    if (file->handle != INVALID_HANDLE_VALUE) CloseHandle(file->handle);
+    file->handle = INVALID_HANDLE_VALUE;
+    DeleteFileA(file->temporary_name.c_str());
+}
+
+// Seconds since 1970 as a FILETIME: 100 ns units since 1601.
+FILETIME file_time(int64_t unix_seconds) {
+    uint64_t t = uint64_t(unix_seconds) * 10000000ull + 116444736000000000ull;
+    FILETIME ft;
+    ft.dwLowDateTime = DWORD(t & 0xFFFFFFFF);
+    ft.dwHighDateTime = DWORD(t >> 32);
+    return ft;
+}
+
+}  // namespace
+
+OutputFile* begin_output_file(const char* final_name) {
+    if (!final_name || !*final_name) return nullptr;
+    // A folder of that name would refuse the rename only after all the work.
+    DWORD attributes = GetFileAttributesA(final_name);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return nullptr;
+    OutputFile* file = new (std::nothrow) OutputFile();
+    if (!file) return nullptr;
+    file->final_name = final_name;
+    for (int n = 1; n <= 100; ++n) {
+        file->temporary_name = file->final_name + (n == 1 ? "" : "." + std::to_string(n)) + ".part";
+        file->handle = CreateFileA(file->temporary_name.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                   nullptr, CREATE_NEW, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (file->handle != INVALID_HANDLE_VALUE) return file;
+        DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+    }
+    delete file;
+    return nullptr;
+}
+
+bool output_write(OutputFile* file, const ByteSpan* spans, int count) {
+    for (int i = 0; i < count; ++i) {
+        const char* p = static_cast<const char*>(spans[i].bytes);
+        size_t left = spans[i].size;
+        while (left > 0) {
+            DWORD chunk = left > 0x40000000 ? 0x40000000 : DWORD(left);
+            DWORD written = 0;
+            if (!WriteFile(file->handle, p, chunk, &written, nullptr) || written == 0) return false;
+            p += written;
+            left -= written;
+        }
+    }
+    return true;
+}
+
+bool output_write(OutputFile* file, const void* bytes, size_t size) {
+    ByteSpan span{bytes, size};
+    return output_write(file, &span, 1);
+}
+
+void set_output_time(OutputFile* file, int64_t unix_seconds) {
+    file->time = unix_seconds;
+}
+
+bool commit_output_file(OutputFile* file) {
+    if (!file) return false;
+    bool ok = true;
+    if (file->time >= 0) {
+        FILETIME ft = file_time(file->time);
+        ok = SetFileTime(file->handle, nullptr, nullptr, &ft) != 0;
+    }
+    ok = CloseHandle(file->handle) != 0 && ok;
+    file->handle = INVALID_HANDLE_VALUE;
+    ok = ok && MoveFileExA(file->temporary_name.c_str(), file->final_name.c_str(),
+                           MOVEFILE_REPLACE_EXISTING) != 0;
+    if (!ok) close_and_remove(file);
+    delete file;
+    return ok;
+}
+
+void discard_output_file(OutputFile* file) {
+    if (!file) return;
+    close_and_remove(file);
+    delete file;
+}
+
+}  // namespace quarrow
