@@ -9,12 +9,36 @@ MemoryDisk* image_of(Disk* disk) {
     return static_cast<MemoryDisk*>(disk->impl);
 }
 
+// Where a read of [offset, end) stops at failing sectors: end when it touches none, else the
+// start of the first failing sector it touches. Spends one failure of each weak run it touches.
+uint64_t failing_cut(MemoryDisk* m, uint64_t offset, uint64_t end) {
+    uint64_t cut = end;
+    for (FailingSectors& f : m->failing) {
+        if (f.times == 0) continue;
+        uint64_t a = uint64_t(f.first) * 512, b = uint64_t(f.first + f.count) * 512;
+        if (offset >= b || end <= a) continue;
+        if (f.times > 0) --f.times;
+        uint64_t start = a > offset ? a : offset;
+        if (start < cut) cut = start;
+    }
+    return cut;
+}
+
 int64_t mem_read_at(Disk* disk, int64_t offset, void* buffer, uint32_t len) {
     MemoryDisk* m = image_of(disk);
     ++m->reads;
+    m->read_log.emplace_back(offset, len);
     if (m->fail_read_call && m->reads == m->fail_read_call) return -1;
     if (offset < 0) return -1;
     uint64_t end = uint64_t(offset) + len;
+    if (!m->failing.empty()) {
+        uint64_t stop = end < m->bytes.size() ? end : m->bytes.size();
+        uint64_t cut = stop > uint64_t(offset) ? failing_cut(m, offset, stop) : stop;
+        if (cut < stop) {
+            if (!m->deliver_before_failing || cut == uint64_t(offset)) return -1;
+            end = cut;
+        }
+    }
     if (m->short_sector >= 0) {
         uint64_t cut = uint64_t(m->short_sector) * 512;
         if (uint64_t(offset) < cut + 512 && end > cut) end = cut > uint64_t(offset) ? cut : offset;

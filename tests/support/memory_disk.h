@@ -9,6 +9,14 @@
 
 namespace quarrow::test {
 
+// Sectors that refuse to be read, as on a failing drive: a read that touches any of them fails.
+// times: how many such reads fail before the sectors read again (a weak sector); -1 for ever.
+struct FailingSectors {
+    int64_t first;
+    int64_t count;
+    int times = -1;
+};
+
 struct MemoryDisk {
     std::vector<uint8_t> bytes;
     // Faults: the k-th read or write call (1-based, counted over the handle's life) fails;
@@ -19,6 +27,13 @@ struct MemoryDisk {
     int fail_writes_from = 0;
     // Reads that touch sector short_sector stop at it (the sectors before it are delivered).
     int64_t short_sector = -1;
+    // Unreadable sectors; a read that touches them fails, or with deliver_before_failing gives
+    // the whole sectors before the first failing one it touches (when there are any), as some
+    // drivers do.
+    std::vector<FailingSectors> failing;
+    bool deliver_before_failing = false;
+    // Every read asked for, in order: (byte offset, length).
+    std::vector<std::pair<int64_t, uint32_t>> read_log;
     // Counters.
     int reads = 0;
     int writes = 0;
