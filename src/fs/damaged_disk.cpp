@@ -1,0 +1,128 @@
+#include "fs/damaged_disk.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "fs/recording_table.h"
+
+namespace quarrow {
+namespace {
+
+// Reads sectors, each unreadable or missing one noted in *bad (relative to first).
+void read_marking(DiskHandle disk, const RescueMap* map, uint8_t* buffer, int first, int count,
+                  std::vector<bool>* bad) {
+    bad->assign(size_t(count), false);
+    std::vector<SectorRun> failed;
+    int64_t got = read_sectors_partial(disk, buffer, first, count, 1, &failed);
+    if (got < count) memset(buffer + got * SECTOR_SIZE, 0, size_t(count - got) * SECTOR_SIZE);
+    for (int64_t i = got; i < count; ++i)
+        (*bad)[size_t(i)] = true;
+    for (const SectorRun& r : failed)
+        for (int64_t s = r.first; s < r.first + r.count; ++s)
+            (*bad)[size_t(s - first)] = true;
+    for (int i = 0; i < count; ++i)
+        if (sectors_missing(map, first + i, 1)) (*bad)[size_t(i)] = true;
+}
+
+int count_true(const std::vector<bool>& v) {
+    int n = 0;
+    for (bool b : v)
+        n += b;
+    return n;
+}
+
+}  // namespace
+
+bool sectors_missing(const RescueMap* map, int64_t first, int64_t count) {
+    if (!map) return false;
+    return map_unfinished_bytes(*map, first * SECTOR_SIZE, (first + count) * SECTOR_SIZE) > 0;
+}
+
+FatDamage read_fat_around_damage(DiskHandle disk, const RescueMap* map, uint8_t* table) {
+    FatDamage damage;
+    std::vector<bool> bad;
+    read_marking(disk, map, table, FAT_SECTOR, FAT_SECTORS, &bad);
+    damage.first_table_bad = count_true(bad);
+    if (damage.first_table_bad == 0) return damage;
+    uint8_t sector[SECTOR_SIZE];
+    for (int i = 0; i < FAT_SECTORS; ++i) {
+        if (!bad[size_t(i)]) continue;
+        std::vector<bool> copy_bad;
+        read_marking(disk, map, sector, FAT_COPY_SECTOR + i, 1, &copy_bad);
+        if (copy_bad[0]) {
+            memset(table + i * SECTOR_SIZE, 0, SECTOR_SIZE);
+            ++damage.lost;
+        } else {
+            memcpy(table + i * SECTOR_SIZE, sector, SECTOR_SIZE);
+            ++damage.from_copy;
+        }
+    }
+    return damage;
+}
+
+SystemAreaDamage check_system_area(DiskHandle disk, const RescueMap* map) {
+    SystemAreaDamage damage;
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[FAT_BYTES]);
+    if (!buffer) return damage;
+    std::vector<bool> bad;
+    read_marking(disk, map, buffer.get(), BOOT_AREA, BOOT_AREA_SECTORS, &bad);
+    damage.boot_area = count_true(bad) > 0;
+    read_marking(disk, map, buffer.get(), FAT_SECTOR, FAT_SECTORS, &bad);
+    damage.fat_bad = count_true(bad);
+    read_marking(disk, map, buffer.get(), FAT_COPY_SECTOR, FAT_SECTORS, &bad);
+    damage.fat_copy_bad = count_true(bad);
+    uint8_t toc[TOC_BYTES];
+    read_marking(disk, map, toc, TOC_SECTOR, TOC_SECTORS, &bad);
+    damage.toc = count_true(bad) > 0;
+    if (damage.toc) return damage;
+    int n = static_cast<int>(read_be16(toc + TOC_COUNT_OFFSET));
+    if (n > MAX_RECORDINGS) n = MAX_RECORDINGS;
+    for (int slot = 0; slot < n; ++slot) {
+        uint32_t offset = toc_slot_record_offset(toc, slot);
+        if (TOC_SECTOR + offset + RECORD_SECTORS > uint32_t(CLUSTER_SECTORS)) continue;
+        read_marking(disk, map, buffer.get(), int(TOC_SECTOR + offset), RECORD_SECTORS, &bad);
+        damage.records_bad += count_true(bad) > 0;
+    }
+    return damage;
+}
+
+std::vector<SectorRun> recording_areas(DiskHandle disk, const RescueMap* map) {
+    std::vector<SectorRun> areas;
+    uint8_t toc[TOC_BYTES];
+    if (sectors_missing(map, TOC_SECTOR, TOC_SECTORS) || !read_toc(disk, toc)) return areas;
+    std::unique_ptr<uint8_t[]> table(new (std::nothrow) uint8_t[FAT_BYTES]);
+    if (!table) return areas;
+    read_fat_around_damage(disk, map, table.get());
+    // Without a readable cluster count every link the table holds is followed, each at most once.
+    uint16_t last =
+        sectors_missing(map, BOOT_AREA, BOOT_AREA_SECTORS) ? 0 : read_last_cluster_index(disk);
+    uint32_t limit = last ? uint32_t(last) : uint32_t(MAX_CLUSTER_COUNT - 1);
+    std::vector<bool> seen(size_t(FAT_ENTRIES), false);
+    int n = static_cast<int>(read_be16(toc + TOC_COUNT_OFFSET));
+    if (n > MAX_RECORDINGS) n = MAX_RECORDINGS;
+    RecordingInfoRecord record;
+    for (int slot = n - 1; slot >= 0; --slot) {  // the newest recording is the last slot
+        uint32_t offset = toc_slot_record_offset(toc, slot);
+        if (offset < RECORD_SECTORS ||
+            TOC_SECTOR + offset + RECORD_SECTORS > uint32_t(CLUSTER_SECTORS))
+            continue;
+        int sector = int(TOC_SECTOR + offset);
+        if (sectors_missing(map, sector, RECORD_SECTORS) ||
+            read_sectors(disk, record.bytes, sector, RECORD_SECTORS, SECTOR_SIZE) != RECORD_SECTORS)
+            continue;
+        uint16_t c = static_cast<uint16_t>(read_be16(record.bytes + REC_FIRST_CLUSTER));
+        while (c != NO_CLUSTER && c <= limit && !seen[c]) {
+            seen[c] = true;
+            int64_t first = cluster_first_sector(c);
+            if (!areas.empty() && areas.back().first + areas.back().count == first)
+                areas.back().count += CLUSTER_SECTORS;
+            else
+                areas.push_back({first, CLUSTER_SECTORS});
+            c = next_cluster(table.get(), c);
+        }
+    }
+    return areas;
+}
+
+}  // namespace quarrow

@@ -1,0 +1,247 @@
+// Rescue on the in-memory faulty disk: every readable sector reaches the image and the map's bad
+// blocks are exactly the failing sectors; a bad area costs one read in the first pass; a stopped
+// rescue resumes without reading a finished byte again; the areas of a damaged MediaMaster disk
+// in the order a rescue reads them, and its allocation table taken from the copy.
+#include "disk/rescue.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "fs/damaged_disk.h"
+#include "support/disk_probe.h"
+
+using namespace quarrow;
+using namespace quarrow::test;
+
+namespace {
+
+constexpr int SOURCE_SECTORS = 8192;
+
+std::vector<uint8_t> numbered_sectors(int sectors) {
+    std::vector<uint8_t> bytes(size_t(sectors) * SECTOR_SIZE);
+    for (int s = 0; s < sectors; ++s)
+        memset(bytes.data() + size_t(s) * SECTOR_SIZE, (s % 255) + 1, SECTOR_SIZE);
+    return bytes;
+}
+
+struct Stopper {
+    int calls = 0;
+    int stop_after = -1;
+};
+
+bool count_and_stop(void* context, const RescueMap&) {
+    auto* s = static_cast<Stopper*>(context);
+    ++s->calls;
+    return s->stop_after < 0 || s->calls < s->stop_after;
+}
+
+// Runs the passes as the command does: the first pass over every area, then the splitting one.
+RescueResult run_rescue(MemoryDisk* source, MemoryDisk* image, RescueMap* map,
+                        const std::vector<SectorRun>& areas, Stopper* stopper) {
+    DiskHandle src = open_memory_disk(source);
+    DiskHandle img = open_memory_disk(image);
+    RescueRequest r;
+    r.source = src;
+    r.image = img;
+    r.map = map;
+    r.context = stopper;
+    r.checkpoint = count_and_stop;
+    char message[MESSAGE_SIZE] = "";
+    RescueResult result = rescue_copy_pass(&r, areas, message);
+    if (result == RESCUE_DONE) result = rescue_split_pass(&r, areas, message);
+    close_disk(src);
+    close_disk(img);
+    return result;
+}
+
+std::vector<SectorRun> bad_runs(const RescueMap& map) {
+    std::vector<SectorRun> runs;
+    for (const MapBlock& b : map.blocks)
+        if (b.status == MAP_BAD) runs.push_back({b.pos / SECTOR_SIZE, b.size / SECTOR_SIZE});
+    return runs;
+}
+
+}  // namespace
+
+TEST(Rescue, CopiesEveryReadableSectorAndMapsExactlyTheFailingOnes) {
+    struct Case {
+        const char* what;
+        std::vector<FailingSectors> failing;
+        bool deliver_before;
+        int max_failed_first_pass;
+    } cases[] = {
+        {"clean", {}, false, 0},
+        {"one sector", {{1000, 1}}, false, 1},
+        {"two runs in one large read", {{3000, 16}, {3020, 1}}, false, 1},
+        {"across two large reads", {{2040, 20}}, false, 2},
+        {"the last sector", {{8191, 1}}, false, 1},
+        {"driver delivers what precedes", {{5000, 3}, {7000, 1}}, true, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        MemoryDisk source, image;
+        source.bytes = numbered_sectors(SOURCE_SECTORS);
+        source.failing = c.failing;
+        source.deliver_before_failing = c.deliver_before;
+        image.bytes.assign(source.bytes.size(), 0);
+        RescueMap map;
+        init_rescue_map(&map, int64_t(source.bytes.size()));
+        Stopper none;
+        DiskHandle src = open_memory_disk(&source);
+        DiskHandle img = open_memory_disk(&image);
+        RescueRequest r;
+        r.source = src;
+        r.image = img;
+        r.map = &map;
+        char message[MESSAGE_SIZE] = "";
+        std::vector<SectorRun> all = {{0, SOURCE_SECTORS}};
+        ASSERT_EQ(rescue_copy_pass(&r, all, message), RESCUE_DONE);
+        int refused = 0;
+        for (auto& [offset, len] : source.read_log) {
+            int64_t first = offset / SECTOR_SIZE, end = (offset + len) / SECTOR_SIZE;
+            for (const FailingSectors& f : c.failing)
+                if (first < f.first + f.count && end > f.first) {
+                    ++refused;
+                    break;
+                }
+        }
+        EXPECT_LE(refused, c.max_failed_first_pass) << "a bad area costs one read, not many";
+        ASSERT_EQ(rescue_split_pass(&r, all, message), RESCUE_DONE);
+        close_disk(src);
+        close_disk(img);
+
+        std::vector<SectorRun> bad = bad_runs(map);
+        ASSERT_EQ(bad.size(), c.failing.size());
+        std::vector<uint8_t> expected = source.bytes;
+        for (size_t i = 0; i < bad.size(); ++i) {
+            EXPECT_EQ(bad[i].first, c.failing[i].first);
+            EXPECT_EQ(bad[i].count, c.failing[i].count);
+            memset(expected.data() + bad[i].first * SECTOR_SIZE, 0,
+                   size_t(bad[i].count) * SECTOR_SIZE);
+        }
+        EXPECT_TRUE(image.bytes == expected);
+        EXPECT_EQ(map_status_bytes(map, MAP_FINISHED) + map_status_bytes(map, MAP_BAD),
+                  int64_t(source.bytes.size()));
+    }
+}
+
+TEST(Rescue, AStoppedRescueResumesWithoutRereadingFinishedBytes) {
+    // Areas out of disk order: the first read is the first area's.
+    std::vector<SectorRun> areas = {{6000, 500}, {0, SOURCE_SECTORS}};
+    for (int stop_after : {1, 2, 5, 9, 14}) {
+        SCOPED_TRACE(stop_after);
+        MemoryDisk source, image;
+        source.bytes = numbered_sectors(SOURCE_SECTORS);
+        source.failing = {{6100, 4}, {2000, 1}, {7000, 40}};
+        image.bytes.assign(source.bytes.size(), 0);
+        RescueMap map;
+        init_rescue_map(&map, int64_t(source.bytes.size()));
+        Stopper first{0, stop_after};
+        ASSERT_EQ(run_rescue(&source, &image, &map, areas, &first), RESCUE_STOPPED);
+        EXPECT_EQ(source.read_log.front().first, 6000 * SECTOR_SIZE);
+
+        // The map as saved at the stop, read back, drives the second run.
+        char message[MESSAGE_SIZE] = "";
+        RescueMap resumed;
+        ASSERT_TRUE(parse_rescue_map(format_rescue_map(map, nullptr), &resumed, message));
+        std::vector<MapBlock> finished;
+        for (const MapBlock& b : resumed.blocks)
+            if (b.status == MAP_FINISHED) finished.push_back(b);
+        source.read_log.clear();
+        Stopper rest;
+        ASSERT_EQ(run_rescue(&source, &image, &resumed, areas, &rest), RESCUE_DONE);
+        for (auto& [offset, len] : source.read_log)
+            for (const MapBlock& b : finished)
+                ASSERT_FALSE(offset < b.end() && offset + len > b.pos)
+                    << "reread of finished bytes at " << offset;
+        std::vector<SectorRun> bad = bad_runs(resumed);
+        ASSERT_EQ(bad.size(), 3u);
+        EXPECT_EQ(bad[0].first, 2000);
+        EXPECT_EQ(bad[1].first, 6100);
+        EXPECT_EQ(bad[2].count, 40);
+        std::vector<uint8_t> expected = source.bytes;
+        for (const SectorRun& b : bad)
+            memset(expected.data() + b.first * SECTOR_SIZE, 0, size_t(b.count) * SECTOR_SIZE);
+        EXPECT_TRUE(image.bytes == expected);
+    }
+}
+
+TEST(Rescue, BadSectorsOfAnEarlierRunAreTriedAgain) {
+    RescueMap map;
+    init_rescue_map(&map, 8192);
+    set_map_status(&map, 0, 4096, MAP_FINISHED);
+    set_map_status(&map, 4096, 512, MAP_BAD);
+    set_map_status(&map, 4608, 512, MAP_NON_SCRAPED);
+    set_map_status(&map, 5120, 3072, MAP_FINISHED);
+    retry_bad_sectors(&map);
+    ASSERT_EQ(map.blocks.size(), 3u);
+    EXPECT_EQ(map.blocks[1].status, MAP_NON_SCRAPED);
+    EXPECT_EQ(map.blocks[1].size, 1024);
+    finish_rescue_map(&map);
+    EXPECT_EQ(map.current_status, MAP_NON_TRIED) << "not finished while sectors wait";
+    set_map_status(&map, 4096, 1024, MAP_BAD);
+    finish_rescue_map(&map);
+    EXPECT_EQ(map.current_status, MAP_FINISHED);
+}
+
+TEST(DamagedDisk, TheTableComesFromTheCopyWhereTheFirstIsUnreadable) {
+    TestDisk d;
+    d.cluster_count = 12;
+    d.write_clusters = false;
+    for (auto clusters : {std::vector<uint16_t>{0, 1}, {5, 3}, {7}}) {
+        TestRecording r;
+        r.clusters = clusters;
+        d.recordings.push_back(r);
+    }
+    MemoryDisk disk;
+    ASSERT_TRUE(build_image(d, &disk));
+    std::vector<uint8_t> table(disk.bytes.begin() + FAT_SECTOR * SECTOR_SIZE,
+                               disk.bytes.begin() + (FAT_SECTOR + FAT_SECTORS) * SECTOR_SIZE);
+    struct Case {
+        const char* what;
+        std::vector<FailingSectors> failing;
+        int64_t missing_first, missing_count;  // missing from the image by its map
+        FatDamage damage;
+        bool whole;
+        bool system_damaged;
+    } cases[] = {
+        {"whole", {}, 0, 0, {0, 0, 0}, true, false},
+        {"first sector unreadable", {{FAT_SECTOR, 1}}, 0, 0, {1, 1, 0}, true, true},
+        {"missing by the map", {}, FAT_SECTOR, 2, {2, 2, 0}, true, true},
+        {"both copies", {{FAT_SECTOR, 1}, {FAT_COPY_SECTOR, 1}}, 0, 0, {1, 0, 1}, false, true},
+        {"a record", {}, TOC_SECTOR + 8, 1, {0, 0, 0}, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        disk.failing = c.failing;
+        RescueMap map;
+        init_rescue_map(&map, int64_t(disk.bytes.size()));
+        set_map_status(&map, 0, map.size(), MAP_FINISHED);
+        if (c.missing_count)
+            set_map_status(&map, c.missing_first * SECTOR_SIZE, c.missing_count * SECTOR_SIZE,
+                           MAP_NON_TRIED);
+        DiskHandle h = open_memory_disk(&disk);
+        std::vector<uint8_t> got(FAT_BYTES, 0xEE);
+        FatDamage damage = read_fat_around_damage(h, &map, got.data());
+        EXPECT_EQ(damage.first_table_bad, c.damage.first_table_bad);
+        EXPECT_EQ(damage.from_copy, c.damage.from_copy);
+        EXPECT_EQ(damage.lost, c.damage.lost);
+        EXPECT_EQ(got == table, c.whole);
+        EXPECT_EQ(check_system_area(h, &map).any(), c.system_damaged);
+        close_disk(h);
+    }
+    disk.failing.clear();
+    DiskHandle h = open_memory_disk(&disk);
+    std::vector<SectorRun> areas = recording_areas(h, nullptr);
+    close_disk(h);
+    // Newest first (the last slot), each chain in its own order; neighbours joined.
+    std::vector<int64_t> firsts, counts;
+    for (const SectorRun& a : areas) {
+        firsts.push_back(a.first / CLUSTER_SECTORS - 1);
+        counts.push_back(a.count / CLUSTER_SECTORS);
+    }
+    EXPECT_EQ(firsts, (std::vector<int64_t>{7, 5, 3, 0}));
+    EXPECT_EQ(counts, (std::vector<int64_t>{1, 1, 1, 2}));
+}
