@@ -5,6 +5,8 @@
 # display for the Windows tests and screenshots, ffmpeg and twolame for the fixture media, and
 # losetup for the loop-device test.
 # mount and e2fsprogs: losetup, mount and mkfs.ext2 for the loop-device tests of the erase.
+# nbdkit with its Python plugin, nbdfuse (libnbd-bin) and fuse3 serve a disk image as a drive with
+# failing sectors for the rescue tests; gddrescue is the rescue they and the benchmark compare with.
 set -euo pipefail
 
 packages=(
@@ -16,6 +18,7 @@ packages=(
     ffmpeg twolame
     util-linux git ca-certificates
     mount e2fsprogs
+    nbdkit nbdkit-plugin-python libnbd-bin fuse3 gddrescue
 )
 
 sudo=()

@@ -1,0 +1,262 @@
+// Rescue against real I/O errors: a disk image served by nbdkit through a small Python plugin
+// that fails reads of chosen sectors with EIO, seen as a file through nbdfuse. The rescue gets
+// every readable sector and maps exactly the failing ones; GNU ddrescue, run on the same source,
+// gives the same image and bad blocks; a rescue stopped midway resumes without reading a rescued
+// byte again. Skipped, with the reason, where FUSE or the tools are not available.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "disk/rescue_map.h"
+#include "fs/layout.h"
+#include "support/disk_builder.h"
+#include "support/run_program_posix.h"
+#include "support/sample_disk.h"
+#include "support/temp_files.h"
+
+using namespace quarrow;
+using namespace quarrow::test;
+
+namespace {
+
+const std::string kCli = QUARROW_CLI_PATH;
+const std::string kPlugin = std::string(QUARROW_SOURCE_DIR) + "/tests/support/failing_disk.py";
+constexpr uint16_t CLUSTERS = 5;
+
+// The failing sectors, first and last. The kernel reads a FUSE file in 4 KiB pages, so each
+// range is whole pages: what a program sees failing is then exactly these sectors.
+struct Range {
+    int64_t first, last;
+};
+const std::vector<Range> kBad = {
+    {8, 15},                                                   // the first allocation table
+    {CLUSTER_SECTORS + 400, CLUSTER_SECTORS + 407},            // the recording, twice
+    {CLUSTER_SECTORS + 1200, CLUSTER_SECTORS + 1215},          //
+    {4 * CLUSTER_SECTORS + 5000, 4 * CLUSTER_SECTORS + 5031},  // free space
+};
+
+std::string bad_parameter() {
+    std::string text;
+    for (const Range& r : kBad)
+        text += (text.empty() ? "" : ",") + std::to_string(r.first) + "-" + std::to_string(r.last);
+    return text;
+}
+
+bool have(const std::string& program) {
+    return run_program("command -v " + program + " >/dev/null 2>&1").status == 0;
+}
+
+std::string read_text(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::vector<uint8_t> read_all(const std::string& path) {
+    std::string text = read_text(path);
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+RescueMap load_map(const std::string& path) {
+    RescueMap map;
+    char message[MESSAGE_SIZE] = "";
+    EXPECT_TRUE(parse_rescue_map(read_text(path), &map, message)) << path << ": " << message;
+    return map;
+}
+
+std::vector<Range> bad_ranges(const RescueMap& map) {
+    std::vector<Range> out;
+    for (const MapBlock& b : map.blocks)
+        if (b.status == MAP_BAD) out.push_back({b.pos / SECTOR_SIZE, (b.end() - 1) / SECTOR_SIZE});
+    return out;
+}
+
+void expect_bad_ranges(const RescueMap& map) {
+    std::vector<Range> got = bad_ranges(map);
+    ASSERT_EQ(got.size(), kBad.size());
+    for (size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].first, kBad[i].first) << i;
+        EXPECT_EQ(got[i].last, kBad[i].last) << i;
+    }
+}
+
+class FailingDrive : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        struct stat st;
+        if (stat("/dev/fuse", &st) != 0) {
+            skip_ = "FUSE is not available here (/dev/fuse is missing)";
+            return;
+        }
+        for (const char* tool :
+             {"nbdkit", "nbdfuse", "fusermount3", "mountpoint", "ddrescue", "ddrescuelog"})
+            if (!have(tool)) {
+                skip_ = std::string(tool) + " is not installed (tools/deps.sh installs it)";
+                return;
+            }
+        if (run_program("nbdkit python --dump-plugin >/dev/null 2>&1").status != 0) {
+            skip_ = "nbdkit's Python plugin is not installed (nbdkit-plugin-python)";
+            return;
+        }
+        dir_ = new TempDir;
+        disk_ = dir_->file("disk.hex");
+        ASSERT_TRUE(build_disk(disk_));
+    }
+    static void TearDownTestSuite() {
+        delete dir_;
+        dir_ = nullptr;
+    }
+    void SetUp() override {
+        if (!skip_.empty()) GTEST_SKIP() << skip_;
+    }
+    void TearDown() override { unmount(); }
+
+    // One recording of real MPEG over clusters 0 and 1, the rest of the disk free.
+    static bool build_disk(const std::string& path) {
+        SampleMedia media;
+        if (!load_sample_media("", &media)) return false;
+        std::vector<uint8_t> video, audio;
+        for (int i = 0; i < 3; ++i) {
+            video.insert(video.end(), media.video.begin(), media.video.end());
+            audio.insert(audio.end(), media.audio.begin(), media.audio.end());
+        }
+        TestDisk disk;
+        disk.cluster_count = CLUSTERS;
+        TestRecording r;
+        r.default_title = "Damaged";
+        r.duration = 900;
+        r.clusters = {0, 1};
+        r.data = broadcast_blocks(video, audio_pes_stream(audio, 2));
+        disk.recordings.push_back(r);
+        DiskHandle out = create_output_file(path.c_str());
+        bool ok = out && write_test_disk(disk, out);
+        close_disk(out);
+        return ok && resize_file(path, uint64_t(CLUSTERS + 1) * CLUSTER_SECTORS * SECTOR_SIZE);
+    }
+
+    // Serves the disk through the plugin as dir/mnt/disk; false when FUSE refuses the mount.
+    bool mount(const std::string& extra = "") {
+        mnt_ = dir_->file("mnt");
+        mkdir(mnt_.c_str(), 0755);
+        log_ = dir_->file("reads.log");
+        unlink(log_.c_str());
+        std::string command = "nbdfuse " + shell_quote(mnt_ + "/disk") +
+                              " --command nbdkit -s python " + shell_quote(kPlugin) +
+                              " file=" + shell_quote(disk_) + " bad=" + bad_parameter() +
+                              " log=" + shell_quote(log_) + " " + extra + " >" +
+                              shell_quote(dir_->file("nbdfuse.log")) + " 2>&1 &";
+        run_program(command);
+        for (int i = 0; i < 100 && access((mnt_ + "/disk").c_str(), R_OK) != 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (access((mnt_ + "/disk").c_str(), R_OK) != 0) return false;
+        // Without read-ahead the kernel reads exactly the pages asked for, so the plugin's log
+        // shows what the program read.
+        ProgramResult bdi = run_program("mountpoint -d " + shell_quote(mnt_));
+        std::string id = bdi.out.substr(0, bdi.out.find('\n'));
+        std::ofstream ra("/sys/class/bdi/" + id + "/read_ahead_kb");
+        ra << "0\n";
+        ra.close();
+        mounted_ = true;
+        return bool(ra);
+    }
+    void unmount() {
+        if (!mounted_) return;
+        run_program("fusermount3 -u " + shell_quote(mnt_));
+        for (int i = 0; i < 100 && run_program("mountpoint -q " + shell_quote(mnt_)).status == 0;
+             ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        mounted_ = false;
+    }
+    std::string source() const { return mnt_ + "/disk"; }
+
+    // The plugin's reads: (byte offset, length).
+    std::vector<std::pair<int64_t, int64_t>> reads() const {
+        std::vector<std::pair<int64_t, int64_t>> out;
+        std::istringstream in(read_text(log_));
+        int64_t offset = 0, len = 0;
+        while (in >> offset >> len)
+            out.emplace_back(offset, len);
+        return out;
+    }
+
+    // The source as a rescue should leave it: zeros in the failing sectors.
+    static std::vector<uint8_t> expected_image() {
+        std::vector<uint8_t> bytes = read_all(disk_);
+        for (const Range& r : kBad)
+            std::fill(bytes.begin() + r.first * SECTOR_SIZE,
+                      bytes.begin() + (r.last + 1) * SECTOR_SIZE, 0);
+        return bytes;
+    }
+
+    static TempDir* dir_;
+    static std::string disk_;
+    static std::string skip_;
+    std::string mnt_, log_;
+    bool mounted_ = false;
+};
+
+TempDir* FailingDrive::dir_ = nullptr;
+std::string FailingDrive::disk_;
+std::string FailingDrive::skip_;
+
+TEST_F(FailingDrive, RescueMapsExactlyTheFailingSectorsAsDdrescueDoes) {
+    if (!mount())
+        GTEST_SKIP() << "FUSE refused the mount: " << read_text(dir_->file("nbdfuse.log"));
+    std::string image = dir_->file("rescued.hex"), map = dir_->file("rescued.map");
+    ProgramResult run = run_program(shell_quote(kCli) + " rescue " + shell_quote(source()) + " " +
+                                    shell_quote(image) + " --map " + shell_quote(map));
+    EXPECT_EQ(run.status, 1) << run.err << run.out;
+    EXPECT_NE(run.out.find("64 unreadable sectors in 4 areas"), std::string::npos) << run.out;
+    RescueMap ours = load_map(map);
+    expect_bad_ranges(ours);
+    std::vector<uint8_t> expected = expected_image();
+    EXPECT_TRUE(read_all(image) == expected) << "every readable sector, zeros in the bad ones";
+    EXPECT_EQ(run_program("ddrescuelog -t " + shell_quote(map)).status, 0) << "ddrescue reads it";
+
+    std::string dd_image = dir_->file("ddrescue.hex"), dd_map = dir_->file("ddrescue.map");
+    ProgramResult dd = run_program("ddrescue -q " + shell_quote(source()) + " " +
+                                   shell_quote(dd_image) + " " + shell_quote(dd_map));
+    EXPECT_EQ(dd.status, 0) << dd.err;
+    EXPECT_TRUE(read_all(dd_image) == read_all(image)) << "the same bytes as ddrescue's image";
+    expect_bad_ranges(load_map(dd_map));
+}
+
+TEST_F(FailingDrive, AStoppedRescueResumesWithoutRereadingRescuedAreas) {
+    std::string image = dir_->file("resumed.hex"), map = dir_->file("resumed.map");
+    std::string pid = dir_->file("rescue.pid");
+    // The plugin interrupts the rescue itself after its 150th read: midway through the first pass.
+    if (!mount("interrupt_after=150 pidfile=" + shell_quote(pid)))
+        GTEST_SKIP() << "FUSE refused the mount: " << read_text(dir_->file("nbdfuse.log"));
+    std::string rescue = shell_quote(kCli) + " rescue " + shell_quote(source()) + " " +
+                         shell_quote(image) + " --map " + shell_quote(map);
+    ProgramResult first =
+        run_program("sh -c " + shell_quote("echo $$ > " + shell_quote(pid) + "; exec " + rescue));
+    EXPECT_EQ(first.status, 130) << first.err;
+    EXPECT_NE(first.err.find("run the same command again"), std::string::npos) << first.err;
+    RescueMap stopped = load_map(map);
+    int64_t rescued = map_status_bytes(stopped, MAP_FINISHED);
+    EXPECT_GT(rescued, 0);
+    EXPECT_LT(rescued, stopped.size());
+    unmount();
+
+    ASSERT_TRUE(mount());
+    ProgramResult second = run_program(rescue);
+    EXPECT_EQ(second.status, 1) << second.err;
+    for (auto& [offset, len] : reads())
+        for (const MapBlock& b : stopped.blocks) {
+            if (b.status != MAP_FINISHED) continue;
+            ASSERT_FALSE(offset < b.end() && offset + len > b.pos)
+                << "reread of rescued bytes at " << offset << " (" << len << " bytes)";
+        }
+    expect_bad_ranges(load_map(map));
+    EXPECT_TRUE(read_all(image) == expected_image());
+}
+
+}  // namespace
