@@ -88,7 +88,6 @@ TEST(Rescue, CopiesEveryReadableSectorAndMapsExactlyTheFailingOnes) {
         image.bytes.assign(source.bytes.size(), 0);
         RescueMap map;
         init_rescue_map(&map, int64_t(source.bytes.size()));
-        Stopper none;
         DiskHandle src = open_memory_disk(&source);
         DiskHandle img = open_memory_disk(&image);
         RescueRequest r;
