@@ -26,7 +26,8 @@ constexpr double MAP_SAVE_SECONDS = 5.0;
 
 volatile std::sig_atomic_t interrupted = 0;
 
-extern "C" void on_interrupt(int) {
+// C++ linkage inside this file: a C name would clash with other commands' handlers.
+void stop_rescue(int) {
     interrupted = 1;
 }
 
@@ -274,8 +275,8 @@ int run_rescue(const RescueOptions& o) {
     request.checkpoint = checkpoint;
 
     interrupted = 0;
-    auto old_int = std::signal(SIGINT, on_interrupt);
-    auto old_term = std::signal(SIGTERM, on_interrupt);
+    auto old_int = std::signal(SIGINT, stop_rescue);
+    auto old_term = std::signal(SIGTERM, stop_rescue);
     char message[MESSAGE_SIZE] = "";
     // The system area whole first: it tells where the recordings are.
     std::vector<SectorRun> system = {system_area()};
