@@ -2,15 +2,21 @@
 // and an MPEG audio file (.mp2 without PES headers, or .mpg with the audio PES packets).
 #include <CLI/CLI.hpp>
 #include <cctype>
+#include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <iostream>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "cli/cli_common.h"
+#include "disk/output_file.h"
 #include "extract/extraction_engine.h"
 #include "extract/output_name.h"
 #include "fs/layout.h"
@@ -55,7 +61,63 @@ struct ExtractOptions {
     int sync = 1;
     bool no_auto_sync = false;
     bool quiet = false;
+    bool mux = false;
+    int64_t av_offset = 0;
+    std::string split;
+    int64_t split_bytes = 0;
+    bool metadata = false;
+    bool audio_given = false;
+    bool av_offset_given = false;
 };
+
+// "4000M", "2G", "700K", "1048576": bytes, with binary suffixes; -1 when it is not such a size.
+int64_t parse_size(const std::string& text) {
+    if (text.empty()) return -1;
+    size_t digits = 0;
+    while (digits < text.size() && isdigit(static_cast<unsigned char>(text[digits])))
+        ++digits;
+    if (digits == 0 || digits > 12) return -1;
+    int64_t n = std::stoll(text.substr(0, digits));
+    std::string unit = text.substr(digits);
+    int shift = 0;
+    if (unit == "K" || unit == "k")
+        shift = 10;
+    else if (unit == "M" || unit == "m")
+        shift = 20;
+    else if (unit == "G" || unit == "g")
+        shift = 30;
+    else if (!unit.empty())
+        return -1;
+    return n << shift;
+}
+
+// Seconds since 1970 of a date "%d-%m-%Y %H:%M:%S GMT", as the recording table writes it; -1
+// when it does not read as one.
+int64_t parse_table_date(const char* text) {
+    int d, m, y, hh, mm, ss;
+    if (sscanf(text, "%d-%d-%d %d:%d:%d", &d, &m, &y, &hh, &mm, &ss) != 6) return -1;
+    // Days from 1970-01-01 of a date in the proleptic Gregorian calendar.
+    int64_t yy = y - (m <= 2);
+    int64_t era = (yy >= 0 ? yy : yy - 399) / 400;
+    int64_t yoe = yy - era * 400;
+    int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    int64_t days = era * 146097 + doe - 719468;
+    return days * 86400 + hh * 3600 + mm * 60 + ss;
+}
+
+std::string iso_date(int64_t t) {
+    time_t tt = time_t(t);
+    struct tm parts;
+#if defined(_WIN32)
+    gmtime_s(&parts, &tt);
+#else
+    gmtime_r(&tt, &parts);
+#endif
+    char text[32];
+    strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    return text;
+}
 
 // The display title folded to plain ASCII, with what a file prefix may not hold made "_"; a
 // recording without any title is named by its number.
@@ -95,6 +157,53 @@ std::string output_name(const std::string& dir, const std::string& prefix, const
     return name;
 }
 
+// The terminal's hooks, with the notices also kept for the metadata file.
+struct CollectingHooks {
+    OperationHooks terminal;
+    std::vector<std::string> notices;
+};
+
+void collect_notice(void* context, const char* text) {
+    CollectingHooks* c = static_cast<CollectingHooks*>(context);
+    c->notices.push_back(utf8(text));
+    if (c->terminal.notice) c->terminal.notice(c->terminal.context, text);
+}
+
+void forward_progress(void* context, int64_t done, int64_t total) {
+    CollectingHooks* c = static_cast<CollectingHooks*>(context);
+    if (c->terminal.progress) c->terminal.progress(c->terminal.context, done, total);
+}
+
+// P.json beside the outputs: what the recording is and what was written, under a temporary name
+// until complete like every output.
+bool write_metadata(const OpenSource& src, int index, const ExtractOptions& o,
+                    const std::string& dir, const std::string& prefix,
+                    const ExtractionResult& result, const std::vector<std::string>& notices,
+                    int64_t start_time, std::string* name) {
+    const RecordingEntry& e = src.entries[index];
+    nlohmann::ordered_json files = nlohmann::ordered_json::array();
+    for (const std::string& f : result.files)
+        files.push_back(f);
+    nlohmann::ordered_json j = {
+        {"title", utf8(e.display_title)},
+        {"channel", utf8(e.channel)},
+        {"date", start_time >= 0 ? iso_date(start_time) : std::string()},
+        {"duration_seconds", e.hours * 3600 + e.minutes * 60 + e.seconds},
+        {"attributes", e.attribute_text},
+        {"flags", e.flags},
+        {"number", index + 1},
+        {"source", o.source},
+        {"files", files},
+        {"notices", notices},
+    };
+    std::string text = j.dump(2) + "\n";
+    *name = output_name(dir, prefix, ".json");
+    OutputFilePtr file(begin_output_file(name->c_str()));
+    if (!file || !output_write(file.get(), text.data(), text.size())) return false;
+    if (start_time >= 0) set_output_time(file.get(), start_time);
+    return commit_output_file(file.release());
+}
+
 // Extracts one recording; prints the engine's message (stdout on success, stderr on failure)
 // and the files written.
 bool extract_one(const OpenSource& src, int index, const ExtractOptions& o, const std::string& dir,
@@ -109,7 +218,12 @@ bool extract_one(const OpenSource& src, int index, const ExtractOptions& o, cons
 
     TerminalProgress progress;
     progress.enabled = !o.quiet && stderr_is_terminal();
-    OperationHooks hooks = terminal_hooks(&progress);
+    CollectingHooks collecting{terminal_hooks(&progress), {}};
+    OperationHooks hooks{};
+    hooks.context = &collecting;
+    hooks.progress = forward_progress;
+    hooks.notice = collect_notice;
+    int64_t start_time = parse_table_date(e.date_text);
     ExtractionRequest request;
     request.first_cluster = e.first_cluster;
     request.start = static_cast<int32_t>(start);
@@ -118,12 +232,17 @@ bool extract_one(const OpenSource& src, int index, const ExtractOptions& o, cons
     request.auto_video_sync = !o.no_auto_sync;
     request.sync_tuning = o.sync;
     request.no_video = o.no_video;
+    request.mux = o.mux;
+    request.av_offset_ms = o.av_offset;
+    request.split_bytes = o.split_bytes;
+    if (o.metadata) request.output_time = start_time;
     request.path = dir.c_str();
     request.prefix = prefix.c_str();
     request.hooks = &hooks;
     request.interrupt = &interrupted;
     char message[MESSAGE_SIZE] = "";
-    int ok = extract_recording(src.disk, request, message);
+    ExtractionResult result;
+    int ok = extract_recording(src.disk, request, message, &result);
     finish_progress(&progress);
     if (!ok && interrupted) {
         std::cerr << message << " No files were written for this recording.\n";
@@ -133,14 +252,52 @@ bool extract_one(const OpenSource& src, int index, const ExtractOptions& o, cons
         std::cerr << message << "\n";
         return false;
     }
+    std::string json_name;
+    if (o.metadata && !write_metadata(src, index, o, dir, prefix, result, collecting.notices,
+                                      start_time, &json_name)) {
+        std::cerr << "Could not write " << output_name(dir, prefix, ".json") << "\n";
+        return false;
+    }
     std::cout << message << "\n";
-    if (!o.no_video) std::cout << "  " << output_name(dir, prefix, ".m2v") << "\n";
-    std::cout << "  " << output_name(dir, prefix, audio_type == AUDIO_TYPE_MPG ? ".mpg" : ".mp2")
-              << "\n";
+    for (const std::string& f : result.files)
+        std::cout << "  " << f << "\n";
+    if (!json_name.empty()) std::cout << "  " << json_name << "\n";
+    if (o.mux && result.mux.silent_frames > 0)
+        std::cout << "  (" << result.mux.silent_frames
+                  << " silent audio frames fill gaps in the broadcast's audio)\n";
     return true;
 }
 
-int run_extract(const ExtractOptions& o) {
+// The one-file options' rules; a message and false when they do not go together.
+bool check_mux_options(ExtractOptions* o) {
+    if (o->mux && o->audio_given && o->audio == "mpg") {
+        std::cerr << "--mux writes the audio into the one .mpg file; it cannot be used with "
+                     "--audio mpg.\n";
+        return false;
+    }
+    if (o->mux && o->no_video) {
+        std::cerr << "--mux muxes video and audio into one file; it cannot be used with "
+                     "--no-video.\n";
+        return false;
+    }
+    if (!o->mux && (o->av_offset_given || !o->split.empty())) {
+        std::cerr << "--av-offset and --split apply to the one-file output; give --mux too.\n";
+        return false;
+    }
+    if (!o->split.empty()) {
+        o->split_bytes = parse_size(o->split);
+        if (o->split_bytes < MIN_SPLIT_BYTES) {
+            std::cerr << "--split takes a size of at least 1M, with K, M or G (binary) as its "
+                         "unit: "
+                      << o->split << "\n";
+            return false;
+        }
+    }
+    return true;
+}
+
+int run_extract(ExtractOptions o) {
+    if (!check_mux_options(&o)) return EXIT_USAGE;
     bool all = o.recording == "all";
     if (all && !o.prefix.empty()) {
         std::cerr << "--prefix names the files of one recording; with 'all' each recording is "
@@ -182,10 +339,27 @@ int run_extract(const ExtractOptions& o) {
     }
     std::set<std::string> used;
     int failed = 0;
+    int64_t batch_sectors = 0, done_sectors = 0;
+    for (int i = 0; i < src.count; ++i)
+        batch_sectors += src.entries[i].length;
+    auto batch_start = std::chrono::steady_clock::now();
     for (int i = 0; i < src.count; ++i) {
         std::string name = unique_prefix(default_prefix(src.entries[i], i + 1), &used);
-        std::cout << "Recording " << (i + 1) << ": " << utf8(src.entries[i].display_title)
-                  << std::endl;
+        std::cout << "Recording " << (i + 1) << " of " << src.count << ": "
+                  << utf8(src.entries[i].display_title);
+        // The whole batch's time left, from the pace so far.
+        double elapsed =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - batch_start).count();
+        if (done_sectors > 0 && elapsed > 1 && !o.quiet) {
+            int64_t left =
+                int64_t(elapsed * double(batch_sectors - done_sectors) / double(done_sectors));
+            char text[64];
+            snprintf(text, sizeof text, " (batch: about %lld:%02lld left)",
+                     static_cast<long long>(left / 60), static_cast<long long>(left % 60));
+            std::cout << text;
+        }
+        std::cout << std::endl;
+        done_sectors += src.entries[i].length;
         if (!extract_one(src, i, o, dir, name)) ++failed;
         if (interrupted) {
             std::cerr << "Interrupted: " << i << " of " << src.count
@@ -213,8 +387,13 @@ void add_extract_command(CLI::App& app, int* exit_code) {
         "Audio is held back until video has started and SYNC video blocks have passed (with "
         "auto sync, only blocks after which no new sequence begins count), so that both files "
         "start together.\n"
-        "Existing files of the same names are replaced. N = 'all' extracts every recording, "
-        "each named after its title (a second \"News\" becomes \"News (2)\").");
+        "Existing files of the same names are replaced, only once the extraction has "
+        "succeeded; a failed or interrupted (Ctrl-C, exit status 130) one leaves no partial "
+        "file. N = 'all' extracts every recording, each named after its title (a second "
+        "\"News\" becomes \"News (2)\").\n"
+        "With --mux the audio is placed by its broadcast time stamps: the first audio frame "
+        "with the first picture (plus --av-offset), each later one by its distance from the "
+        "first, so audio lost in the broadcast becomes silence instead of shifting the rest.");
     cmd->add_option("SOURCE", o->source, "Disk image, whole-disk device, or 'scan'")->required();
     cmd->add_option("N", o->recording, "Recording number as 'quarrow list' shows it, or 'all'")
         ->required();
@@ -236,7 +415,23 @@ void add_extract_command(CLI::App& app, int* exit_code) {
                   "Count every video block for the video sync, not only those after which no "
                   "new sequence begins");
     cmd->add_flag("-q,--quiet", o->quiet, "Show no progress bar");
-    cmd->callback([o, exit_code] { *exit_code = run_extract(*o); });
+    cmd->add_flag("--mux", o->mux,
+                  "Write one MPEG-2 program stream PREFIX.mpg (video and audio with time stamps, "
+                  "as DVD authoring tools take it) instead of .m2v and .mp2");
+    cmd->add_option("--av-offset", o->av_offset,
+                    "With --mux: audio later by MS milliseconds (negative: earlier)")
+        ->check(CLI::Range(int64_t(-10000), int64_t(10000)));
+    cmd->add_option("--split", o->split,
+                    "With --mux: parts PREFIX-001.mpg, ... of at most SIZE bytes (K, M, G; at "
+                    "least 1M), cut before a group of pictures; 4000M suits FAT32");
+    cmd->add_flag("--metadata", o->metadata,
+                  "Also write PREFIX.json (title, channel, date, duration, attributes, files, "
+                  "notices) and date every output with the recording's start time");
+    cmd->callback([o, exit_code, cmd] {
+        o->audio_given = cmd->count("--audio") > 0;
+        o->av_offset_given = cmd->count("--av-offset") > 0;
+        *exit_code = run_extract(*o);
+    });
 }
 
 const CommandRegistration registration(20, add_extract_command);

@@ -1,5 +1,6 @@
 #include "extract/extraction_engine.h"
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -389,7 +390,7 @@ namespace {
 // The files of a plain extraction: the video (unless left out) and the audio, each under a
 // temporary name until the walk has succeeded.
 int extract_to_files(DiskHandle disk, const ExtractionRequest& r, const char* path,
-                     const char* prefix, char* message) {
+                     const char* prefix, char* message, ExtractionResult* result) {
     char video_name[OUTPUT_NAME_BUFFER], audio_name[OUTPUT_NAME_BUFFER];
     build_output_name(path, prefix, ".m2v", video_name);
     build_output_name(path, prefix, r.audio_type == AUDIO_TYPE_MPG ? ".mpg" : ".mp2", audio_name);
@@ -410,22 +411,101 @@ int extract_to_files(DiskHandle disk, const ExtractionRequest& r, const char* pa
     if (!walk_recording(disk, r, outputs, message)) return 0;
     // Renamed one after the other: should the audio's name be refused (a folder holds it), the
     // video is already in place.
+    if (r.output_time >= 0) {
+        if (video) set_output_time(video.get(), r.output_time);
+        set_output_time(audio.get(), r.output_time);
+    }
     if ((video && !commit_output_file(video.release())) || !commit_output_file(audio.release())) {
         put_message(message, "Could not create output file.");
         return 0;
     }
+    if (!r.no_video) result->files.push_back(video_name);
+    result->files.push_back(audio_name);
+    return 1;
+}
+
+// The program stream's files: one, or the parts of a split one, each under a temporary name
+// until the extraction has succeeded.
+struct MuxFiles {
+    const char* path;
+    const char* prefix;
+    int64_t time;
+    std::vector<std::string> names;
+    std::vector<OutputFilePtr> files;
+};
+
+bool begin_mux_part(void* context, int part) {
+    MuxFiles* m = static_cast<MuxFiles*>(context);
+    char suffix[32], name[OUTPUT_NAME_BUFFER];
+    if (part == 0)
+        snprintf(suffix, sizeof suffix, ".mpg");
+    else
+        snprintf(suffix, sizeof suffix, "-%03d.mpg", part);
+    build_output_name(m->path, m->prefix, suffix, name);
+    OutputFilePtr file(begin_output_file(name));
+    if (!file) return false;
+    m->names.push_back(name);
+    m->files.push_back(std::move(file));
+    return true;
+}
+
+bool write_mux_part(void* context, const ByteSpan* spans, int count) {
+    MuxFiles* m = static_cast<MuxFiles*>(context);
+    return !m->files.empty() && output_write(m->files.back().get(), spans, count);
+}
+
+struct DestroyWriter {
+    void operator()(ProgramStreamWriter* w) const { destroy_program_stream(w); }
+};
+
+int extract_to_program_stream(DiskHandle disk, const ExtractionRequest& r, const char* path,
+                              const char* prefix, char* message, ExtractionResult* result) {
+    MuxFiles files{path, prefix, r.output_time, {}, {}};
+    ProgramStreamOptions options;
+    options.av_offset_ms = r.av_offset_ms;
+    options.split_bytes = r.split_bytes;
+    ProgramStreamOutput output{&files, begin_mux_part, write_mux_part};
+    std::unique_ptr<ProgramStreamWriter, DestroyWriter> writer(
+        create_program_stream(options, output, r.hooks));
+    if (!writer) {
+        put_message(message, "Could not create output file.");
+        return 0;
+    }
+    ExtractionOutputs outputs;
+    outputs.video = program_stream_video_sink(writer.get());
+    outputs.audio = program_stream_audio_sink(writer.get());
+    ExtractionRequest walk = r;
+    walk.audio_type = AUDIO_TYPE_MPG;  // the writer takes the PES packets with their time stamps
+    walk.no_video = false;
+    if (!walk_recording(disk, walk, outputs, message)) return 0;
+    if (!finish_program_stream(writer.get(), message)) return 0;
+    result->mux = program_stream_counts(writer.get());
+    for (OutputFilePtr& f : files.files) {
+        if (r.output_time >= 0) set_output_time(f.get(), r.output_time);
+        if (!commit_output_file(f.release())) {
+            put_message(message, "Could not create output file.");
+            return 0;
+        }
+    }
+    result->files = files.names;
     return 1;
 }
 
 }  // namespace
 
-int extract_recording(DiskHandle disk, const ExtractionRequest& request, char* message) {
+int extract_recording(DiskHandle disk, const ExtractionRequest& request, char* message,
+                      ExtractionResult* result) {
     const char* path = request.path ? request.path : "";
     const char* prefix = request.prefix ? request.prefix : "";
     if (!check_output_names(path, prefix, message)) return 0;
     ExtractionRequest r = request;
     if (r.audio_type != AUDIO_TYPE_MPG) r.audio_type = AUDIO_TYPE_MP2;
-    if (!extract_to_files(disk, r, path, prefix, message)) return 0;
+    ExtractionResult ignored;
+    if (!result) result = &ignored;
+    result->files.clear();
+    int ok = r.mux ? extract_to_program_stream(disk, r, path, prefix, message, result)
+                   : extract_to_files(disk, r, path, prefix, message, result);
+    if (!ok) return 0;
     put_message(message, "The extraction has completed successfully.");
     return 1;
 }

@@ -14,9 +14,12 @@
 
 #include <csignal>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "disk/hooks.h"
 #include "disk/sector_access.h"
+#include "extract/program_stream.h"
 #include "extract/stream_filters.h"
 
 namespace quarrow {
@@ -49,6 +52,16 @@ struct ExtractionRequest {
     int sync_tuning = SYNC_TUNING_MIN;
     // Leaves the video out: no ".m2v" is created.
     bool no_video = false;
+    // One program stream "<prefix>.mpg" (video and audio with time stamps) instead of the two
+    // files; the audio type and no_video do not apply. av_offset_ms moves the audio later
+    // (negative: earlier); split_bytes > 0 cuts it into parts "<prefix>-001.mpg", ... of at most
+    // that size.
+    bool mux = false;
+    int64_t av_offset_ms = 0;
+    int64_t split_bytes = 0;
+    // The modification time every output gets (seconds since 1970, UTC); -1 leaves the time of
+    // writing.
+    int64_t output_time = -1;
     // Destination folder and file name without extension, Latin-1 as the disk's titles and the
     // Windows ANSI calls have them; on POSIX the joined names become UTF-8 before the files are
     // created.
@@ -69,12 +82,20 @@ struct ExtractionOutputs {
 // The walk's message when the request's interrupt was set.
 constexpr const char* EXTRACTION_INTERRUPTED = "The extraction was interrupted.";
 
+// What an extraction wrote, for the front end's report.
+struct ExtractionResult {
+    std::vector<std::string> files;  // the outputs' names, as the file system has them
+    ProgramStreamCounts mux;         // with mux
+};
+
 // Extracts one recording as the request says. Each file is written under a temporary name and
 // takes its final name, replacing an existing file, only when the whole extraction succeeded; a
 // failed or interrupted one removes its temporaries and leaves earlier files as they were.
 // Returns 1 on success, 0 on failure; message (MESSAGE_SIZE bytes) receives the result text in
 // both cases.
-int extract_recording(DiskHandle disk, const ExtractionRequest& request, char* message);
+// result (may be null) receives the names written.
+int extract_recording(DiskHandle disk, const ExtractionRequest& request, char* message,
+                      ExtractionResult* result = nullptr);
 
 // The walk itself, into the caller's outputs; the request's path and prefix are not used.
 // Returns 1 when the walk reached its end (message left for the caller), 0 with the message

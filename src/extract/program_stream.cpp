@@ -1,0 +1,935 @@
+#include "extract/program_stream.h"
+
+#include <cstring>
+#include <deque>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "disk/sector_access.h"
+#include "extract/mpeg_audio.h"
+
+namespace quarrow {
+namespace {
+
+// Times are counted in ticks of the 27 MHz system clock; PTS and DTS are its 90 kHz part.
+constexpr int64_t CLOCK = 27000000;
+constexpr int64_t TICKS_PER_PTS = 300;
+constexpr int64_t MUX_BYTES_PER_SECOND = int64_t(PROGRAM_MUX_RATE) * 50;
+// One pack's transfer time at the mux rate, rounded up.
+constexpr int64_t PACK_TICKS =
+    (PACK_SIZE * CLOCK + MUX_BYTES_PER_SECOND - 1) / MUX_BYTES_PER_SECOND;
+constexpr int PACK_HEADER_SIZE = 14;
+constexpr int PES_ROOM = PACK_SIZE - PACK_HEADER_SIZE;  // for one PES packet (and padding)
+// The first I-picture is shown this long after the first pack, so that it has arrived.
+constexpr int64_t PREROLL = CLOCK * 7 / 10;
+// Audio time stamps further apart than this start a new time base.
+constexpr int64_t MAX_AUDIO_GAP = 10 * CLOCK;
+// Video held while the audio is missing (a long gap in the broadcast) before packs go out
+// regardless; bounds the writer's memory.
+constexpr size_t MAX_HELD_VIDEO = 20u << 20;
+constexpr size_t MAX_HELD_FRAMES = 4000;
+constexpr size_t OUTPUT_CHUNK = 256 * 1024;
+constexpr int64_t PTS_WRAP = int64_t(1) << 33;
+
+// Frame period per frame_rate_code of the sequence header.
+const int64_t FRAME_TICKS[9] = {1080000, 1126125, 1125000, 1080000, 900900,
+                                900000,  540000,  450450,  450000};
+
+constexpr int PICTURE_I = 1, PICTURE_P = 2, PICTURE_B = 3;
+
+// One picture of the video elementary stream (two field pictures of one frame count as one),
+// with the sequence and GOP headers that precede it.
+struct VideoUnit {
+    std::vector<uint8_t> bytes;
+    int picture_at = -1;  // offset of its (first) picture start code
+    int type = 0;
+    int fields = 2;          // fields it is shown for
+    bool opens_gop = false;  // begins a group of pictures: a navigation pack goes before it
+    int gop_at = -1;
+    bool closed_gop = false;
+    bool has_sequence = false;
+    int sequence_at = -1;
+    bool timed = false;
+    int64_t pts = 0, dts = 0;
+    size_t sent = 0;
+};
+
+struct AudioFrame {
+    std::vector<uint8_t> bytes;
+    int64_t pts = 0;
+    size_t sent = 0;
+};
+
+// Bytes in a decoder buffer and when they leave it (the DTS of their picture, the PTS of their
+// frame), in the order they came.
+struct DecoderBuffer {
+    int64_t size = 0;
+    std::deque<std::pair<int64_t, int64_t>> held;  // (leaves at, bytes)
+    int64_t bytes = 0;
+    void advance(int64_t now) {
+        while (!held.empty() && held.front().first <= now) {
+            bytes -= held.front().second;
+            held.pop_front();
+        }
+    }
+    // The earliest time from `now` on at which `need` more bytes fit.
+    int64_t room_at(int64_t now, int64_t need) const {
+        int64_t b = bytes;
+        if (b + need <= size) return now;
+        for (const auto& h : held) {
+            b -= h.second;
+            if (b + need <= size) return h.first > now ? h.first : now;
+        }
+        return now;
+    }
+    void add(int64_t leaves_at, int64_t n) {
+        if (!held.empty() && held.back().first == leaves_at)
+            held.back().second += n;
+        else
+            held.emplace_back(leaves_at, n);
+        bytes += n;
+    }
+};
+
+void put_timestamp(uint8_t* p, int prefix, int64_t ticks) {
+    uint64_t t = uint64_t(ticks / TICKS_PER_PTS) & uint64_t(PTS_WRAP - 1);
+    p[0] = uint8_t((prefix << 4) | ((t >> 29) & 0x0E) | 1);
+    p[1] = uint8_t(t >> 22);
+    p[2] = uint8_t(((t >> 14) & 0xFE) | 1);
+    p[3] = uint8_t(t >> 7);
+    p[4] = uint8_t(((t << 1) & 0xFE) | 1);
+}
+
+void put_pack_header(uint8_t* p, int64_t scr) {
+    uint64_t base = uint64_t(scr / TICKS_PER_PTS) & uint64_t(PTS_WRAP - 1);
+    uint64_t ext = uint64_t(scr % TICKS_PER_PTS);
+    p[0] = 0, p[1] = 0, p[2] = 1, p[3] = 0xBA;
+    p[4] = uint8_t(0x44 | ((base >> 27) & 0x38) | ((base >> 28) & 0x03));
+    p[5] = uint8_t(base >> 20);
+    p[6] = uint8_t(((base >> 12) & 0xF8) | 0x04 | ((base >> 13) & 0x03));
+    p[7] = uint8_t(base >> 5);
+    p[8] = uint8_t(((base << 3) & 0xF8) | 0x04 | ((ext >> 7) & 0x03));
+    p[9] = uint8_t((ext << 1) | 1);
+    p[10] = uint8_t(PROGRAM_MUX_RATE >> 14);
+    p[11] = uint8_t(PROGRAM_MUX_RATE >> 6);
+    p[12] = uint8_t((PROGRAM_MUX_RATE << 2) | 0x03);
+    p[13] = 0xF8;  // no pack stuffing
+}
+
+// "HH:MM:SS" of a time from the start of the video.
+std::string clock_text(int64_t ticks) {
+    if (ticks < 0) ticks = 0;
+    int64_t s = ticks / CLOCK;
+    char text[32];
+    snprintf(text, sizeof text, "%02lld:%02lld:%02lld", static_cast<long long>(s / 3600),
+             static_cast<long long>(s / 60 % 60), static_cast<long long>(s % 60));
+    return text;
+}
+
+}  // namespace
+
+struct ProgramStreamWriter {
+    ProgramStreamOptions options;
+    ProgramStreamOutput output;
+    const OperationHooks* hooks = nullptr;
+    ProgramStreamCounts counts;
+    bool write_failed = false;
+    bool part_failed = false;  // the next part's file could not be created
+
+    // ---- Video: the elementary stream cut into pictures ----
+    std::vector<uint8_t> pending;  // the picture being gathered
+    size_t scanned = 0;            // start codes before this offset are handled
+    int pictures_in_pending = 0;
+    int pending_structure = 3;  // picture_structure of its first picture (3: a frame)
+    VideoUnit unit;             // what is known of the pending picture
+    int frame_rate_code = 3;
+    bool progressive_sequence = false;
+    std::vector<uint8_t> sequence_header;  // the last, with its extensions
+    bool video_started = false;            // the first I-picture was met
+    bool dropping_leading_b = false;
+    std::deque<VideoUnit> video;  // decode order; timed ones first
+    size_t untimed_from = 0;      // index of the first unit not yet timed
+    size_t held_video = 0;        // bytes in `video`
+    bool first_group = true;
+    int64_t display_clock = 0;
+    int64_t last_anchor_pts = 0;
+    int64_t first_picture_pts = 0;  // where the first I-picture is shown
+
+    // ---- Audio: PES packets to frames placed on the video's time line ----
+    std::vector<uint8_t> pes;  // PES bytes not yet taken apart
+    std::vector<uint8_t> es;   // audio frames' bytes not yet cut into frames
+    struct Stamp {
+        size_t from, to;  // the packet's payload in `es`
+        int64_t pts;      // 90 kHz
+    };
+    std::deque<Stamp> stamps;
+    uint8_t first_header[4] = {0, 0, 0, 0};
+    bool audio_started = false;
+    int64_t last_source = 0;    // the previous frame's broadcast time, unwrapped, in ticks
+    int64_t last_pts90 = 0;     // and as the 33-bit value
+    int64_t source_anchor = 0;  // broadcast time of the frame the time base starts with
+    int64_t out_anchor = 0;     // where that frame was placed
+    int64_t next_out = 0;       // where the frame after the last one placed begins
+    std::deque<AudioFrame> audio;
+
+    // ---- The multiplex ----
+    DecoderBuffer video_buffer, audio_buffer;
+    int64_t next_scr = 0;
+    bool finishing = false;
+    int part = 0;
+    int64_t part_bytes = 0;
+    std::vector<uint8_t> out;
+};
+
+namespace {
+
+// ---- Output ----
+
+bool flush_output(ProgramStreamWriter* w) {
+    if (w->out.empty() || w->write_failed) return !w->write_failed;
+    ByteSpan span{w->out.data(), w->out.size()};
+    if (!w->output.write(w->output.context, &span, 1)) w->write_failed = true;
+    w->out.clear();
+    return !w->write_failed;
+}
+
+uint8_t* new_pack(ProgramStreamWriter* w, int64_t scr) {
+    size_t at = w->out.size();
+    w->out.resize(at + PACK_SIZE);
+    uint8_t* p = w->out.data() + at;
+    put_pack_header(p, scr);
+    w->part_bytes += PACK_SIZE;
+    return p;
+}
+
+void pack_done(ProgramStreamWriter* w) {
+    if (w->out.size() >= OUTPUT_CHUNK) flush_output(w);
+}
+
+// A navigation pack: system header, then the PCI and DSI packets (private stream 2) that a DVD
+// authoring tool fills in; it marks where a video object unit (one group of pictures) begins.
+void write_navigation_pack(ProgramStreamWriter* w, int64_t scr) {
+    uint8_t* p = new_pack(w, scr) + PACK_HEADER_SIZE;
+    static const uint8_t system_header[24] = {
+        0x00,
+        0x00,
+        0x01,
+        0xBB,
+        0x00,
+        0x12,
+        uint8_t(0x80 | (PROGRAM_MUX_RATE >> 15)),
+        uint8_t(PROGRAM_MUX_RATE >> 7),
+        uint8_t((PROGRAM_MUX_RATE << 1) | 1),
+        0x04,  // one audio stream, variable rate
+        0xE1,  // audio and video locked to the clock, one video stream
+        0x7F,
+        0xE0,
+        0xE0,
+        0xE8,  // video: 232 x 1024 bytes
+        0xC0,
+        0xC0,
+        0x20,  // MPEG audio: 32 x 128 bytes
+        0xBD,
+        0xE0,
+        0x3A,  // private stream 1, as DVD players expect it listed
+        0xBF,
+        0xE0,
+        0x02,  // private stream 2: the navigation packets
+    };
+    memcpy(p, system_header, sizeof system_header);
+    p += sizeof system_header;
+    // PCI: 980 bytes of packet data, substream 0; DSI: 1018 bytes, substream 1.
+    const uint8_t pci[7] = {0x00, 0x00, 0x01, 0xBF, 0x03, 0xD4, 0x00};
+    memset(p, 0, 986);
+    memcpy(p, pci, sizeof pci);
+    p += 986;
+    const uint8_t dsi[7] = {0x00, 0x00, 0x01, 0xBF, 0x03, 0xFA, 0x01};
+    memset(p, 0, 1024);
+    memcpy(p, dsi, sizeof dsi);
+    pack_done(w);
+}
+
+// Fills a PES packet into the pack at p (after the pack header): header with the given time
+// stamps, the payload spans, and what is left of the pack as header stuffing (up to 7 bytes) or
+// a padding packet.
+void write_pes(uint8_t* p, uint8_t stream, bool with_pts, bool with_dts, int64_t pts, int64_t dts,
+               const ByteSpan* spans, int count, int payload) {
+    int ts = with_pts ? (with_dts ? 10 : 5) : 0;
+    int used = 9 + ts + payload;
+    int gap = PES_ROOM - used;
+    int stuffing = gap <= 7 ? gap : 0;
+    int header_data = ts + stuffing;
+    int packet_length = 3 + header_data + payload;
+    p[0] = 0, p[1] = 0, p[2] = 1, p[3] = stream;
+    p[4] = uint8_t(packet_length >> 8);
+    p[5] = uint8_t(packet_length);
+    p[6] = 0x81;  // MPEG-2 PES, original
+    p[7] = uint8_t(with_pts ? (with_dts ? 0xC0 : 0x80) : 0x00);
+    p[8] = uint8_t(header_data);
+    uint8_t* q = p + 9;
+    if (with_pts) {
+        put_timestamp(q, with_dts ? 3 : 2, pts);
+        q += 5;
+    }
+    if (with_dts) {
+        put_timestamp(q, 1, dts);
+        q += 5;
+    }
+    memset(q, 0xFF, size_t(stuffing));
+    q += stuffing;
+    for (int i = 0; i < count; ++i) {
+        memcpy(q, spans[i].bytes, spans[i].size);
+        q += spans[i].size;
+    }
+    gap -= stuffing;
+    if (gap > 0) {
+        q[0] = 0, q[1] = 0, q[2] = 1, q[3] = 0xBE;
+        q[4] = uint8_t((gap - 6) >> 8);
+        q[5] = uint8_t(gap - 6);
+        memset(q + 6, 0xFF, size_t(gap - 6));
+    }
+}
+
+// The end code closes a last pack of padding, so that the file stays whole packs long, as DVD
+// authoring tools read it in 2048-byte sectors.
+void write_end_pack(ProgramStreamWriter* w) {
+    uint8_t* p = new_pack(w, w->next_scr) + PACK_HEADER_SIZE;
+    w->next_scr += PACK_TICKS;
+    int padding = PES_ROOM - 4 - 6;
+    p[0] = 0, p[1] = 0, p[2] = 1, p[3] = 0xBE;
+    p[4] = uint8_t(padding >> 8);
+    p[5] = uint8_t(padding);
+    memset(p + 6, 0xFF, size_t(padding));
+    const uint8_t end_code[4] = {0x00, 0x00, 0x01, 0xB9};
+    memcpy(p + 6 + padding, end_code, 4);
+}
+
+// ---- Video timing ----
+
+int64_t frame_ticks(const ProgramStreamWriter* w) {
+    int code = w->frame_rate_code >= 1 && w->frame_rate_code <= 8 ? w->frame_rate_code : 3;
+    return FRAME_TICKS[code];
+}
+
+int64_t shown_ticks(const ProgramStreamWriter* w, const VideoUnit& u) {
+    return frame_ticks(w) * u.fields / 2;
+}
+
+// Times the held anchor picture and the B-pictures after it in decode order, which are shown
+// before it: the B-pictures one after the other from the display clock, then the anchor. An
+// anchor is decoded when the anchor before it is shown (B-pictures when they are shown).
+void time_group(ProgramStreamWriter* w, size_t end) {
+    size_t from = w->untimed_from;
+    if (from >= end) return;
+    VideoUnit& anchor = w->video[from];
+    int64_t first_decode = 0;
+    if (w->first_group) {
+        // B-pictures of a closed first group are shown before the I-picture.
+        int64_t before = 0;
+        for (size_t i = from + 1; i < end; ++i)
+            before += shown_ticks(w, w->video[i]);
+        w->display_clock = w->first_picture_pts - before;
+        first_decode = w->display_clock - frame_ticks(w);
+    }
+    for (size_t i = from + 1; i < end; ++i) {
+        VideoUnit& b = w->video[i];
+        b.pts = b.dts = w->display_clock;
+        b.timed = true;
+        w->display_clock += shown_ticks(w, b);
+    }
+    anchor.pts = w->display_clock;
+    anchor.dts = w->first_group ? first_decode : w->last_anchor_pts;
+    anchor.timed = true;
+    w->display_clock += shown_ticks(w, anchor);
+    w->last_anchor_pts = anchor.pts;
+    w->first_group = false;
+    w->untimed_from = end;
+}
+
+// A whole picture has been gathered: dropped (before the first I-picture, or a B-picture that
+// leads an open first group and refers to a picture never recorded), or queued and timed.
+void picture_done(ProgramStreamWriter* w, VideoUnit&& u) {
+    if (u.has_sequence) {
+        int end = u.gop_at > u.sequence_at ? u.gop_at : u.picture_at;
+        w->sequence_header.assign(u.bytes.begin() + u.sequence_at, u.bytes.begin() + end);
+    }
+    if (!w->video_started) {
+        if (u.type != PICTURE_I) {
+            ++w->counts.dropped_pictures;
+            return;
+        }
+        w->video_started = true;
+        w->dropping_leading_b = !(u.gop_at >= 0 && u.closed_gop);
+        if (!u.has_sequence && !w->sequence_header.empty()) {
+            // The sequence header came with a picture that was dropped: the file needs it first.
+            int n = int(w->sequence_header.size());
+            u.bytes.insert(u.bytes.begin(), w->sequence_header.begin(), w->sequence_header.end());
+            u.picture_at += n;
+            if (u.gop_at >= 0) u.gop_at += n;
+            u.has_sequence = true;
+            u.sequence_at = 0;
+        }
+        u.opens_gop = true;
+    } else if (u.type == PICTURE_B && w->dropping_leading_b) {
+        ++w->counts.dropped_pictures;
+        return;
+    }
+    if (u.type != PICTURE_B) w->dropping_leading_b = false;
+    ++w->counts.video_pictures;
+    bool anchor = u.type != PICTURE_B;
+    w->held_video += u.bytes.size();
+    w->video.push_back(std::move(u));
+    if (anchor) time_group(w, w->video.size() - 1);
+}
+
+// Start codes of the pending bytes, from where the last call stopped. A picture ends where a
+// sequence header, a GOP header or the next picture begins (the second field of a frame coded
+// as two field pictures stays with the first).
+void scan_video(ProgramStreamWriter* w) {
+    std::vector<uint8_t>& b = w->pending;
+    size_t i = w->scanned;
+    while (i + 12 <= b.size()) {
+        const void* hit = memchr(b.data() + i + 2, 0x01, b.size() - 12 - i + 1);
+        if (!hit) {
+            i = b.size() - 11;
+            break;
+        }
+        size_t h = size_t(static_cast<const uint8_t*>(hit) - b.data());
+        i = h - 2;
+        if (b[i] != 0 || b[i + 1] != 0) {
+            i = h - 1;
+            continue;
+        }
+        uint8_t code = b[i + 3];
+        bool ends_picture =
+            w->pictures_in_pending > 0 &&
+            (code == 0xB3 || code == 0xB8 ||
+             (code == 0x00 && !(w->pictures_in_pending == 1 && w->pending_structure != 3)));
+        if (ends_picture) {
+            VideoUnit u = std::move(w->unit);
+            u.bytes.assign(b.begin(), b.begin() + long(i));
+            b.erase(b.begin(), b.begin() + long(i));
+            w->unit = VideoUnit();
+            w->pictures_in_pending = 0;
+            w->pending_structure = 3;
+            picture_done(w, std::move(u));
+            i = 0;
+            continue;
+        }
+        VideoUnit& u = w->unit;
+        if (code == 0xB3) {
+            u.has_sequence = true;
+            u.sequence_at = int(i);
+            w->frame_rate_code = b[i + 7] & 0x0F;
+        } else if (code == 0xB8) {
+            u.gop_at = int(i);
+            u.closed_gop = (b[i + 7] & 0x40) != 0;
+            u.opens_gop = true;
+        } else if (code == 0xB5) {
+            int id = b[i + 4] >> 4;
+            if (id == 1) w->progressive_sequence = (b[i + 5] >> 3) & 1;
+            if (id == 8 && w->pictures_in_pending == 1) {
+                int structure = b[i + 6] & 3;
+                bool top_first = b[i + 7] >> 7;
+                bool repeat = (b[i + 7] >> 1) & 1;
+                w->pending_structure = structure;
+                if (structure != 3)
+                    u.fields = 2;  // with its second field
+                else if (w->progressive_sequence)
+                    u.fields = repeat ? (top_first ? 6 : 4) : 2;
+                else
+                    u.fields = 2 + (repeat ? 1 : 0);
+            }
+        } else if (code == 0x00) {
+            if (w->pictures_in_pending == 0) {
+                u.picture_at = int(i);
+                u.type = (b[i + 5] >> 3) & 7;
+            }
+            ++w->pictures_in_pending;
+        }
+        i += 4;
+    }
+    w->scanned = i;
+}
+
+// ---- Audio placement ----
+
+void place_frame(ProgramStreamWriter* w, std::vector<uint8_t>&& bytes, int64_t at) {
+    AudioFrame f;
+    f.bytes = std::move(bytes);
+    f.pts = at;
+    w->audio.push_back(std::move(f));
+    ++w->counts.audio_frames;
+}
+
+// A whole frame with its broadcast time stamp (or none, -1): placed at the first frame's time
+// plus its distance from it; gaps filled with silence, overlaps dropped, jumps start a new base.
+void frame_done(ProgramStreamWriter* w, const uint8_t* p, int bytes, int64_t pts90,
+                int64_t duration) {
+    std::vector<uint8_t> frame(p, p + bytes);
+    if (!w->audio_started) {
+        w->audio_started = true;
+        memcpy(w->first_header, p, 4);
+        w->last_pts90 = pts90 >= 0 ? pts90 : 0;
+        w->last_source = w->source_anchor = 0;
+        w->out_anchor = w->first_picture_pts + w->options.av_offset_ms * (CLOCK / 1000);
+        w->next_out = w->out_anchor + duration;
+        place_frame(w, std::move(frame), w->out_anchor);
+        return;
+    }
+    int64_t step;
+    if (pts90 >= 0) {
+        int64_t d = (pts90 - w->last_pts90) & (PTS_WRAP - 1);
+        if (d >= PTS_WRAP / 2) d -= PTS_WRAP;  // the 33-bit clock wrapped, or a step back
+        step = d * TICKS_PER_PTS;
+        w->last_pts90 = pts90;
+    } else {
+        step = duration;
+        w->last_pts90 = (w->last_pts90 + duration / TICKS_PER_PTS) & (PTS_WRAP - 1);
+    }
+    int64_t source = w->last_source + step;
+    w->last_source = source;
+    int64_t expected = w->next_out;
+    if (step < 0 || step > MAX_AUDIO_GAP) {
+        char notice[MESSAGE_SIZE];
+        put_message(notice,
+                    "The audio's time stamps jump %s at %s; the audio goes on from there without "
+                    "a gap.",
+                    step < 0 ? "back" : "ahead by more than 10 seconds",
+                    clock_text(expected - w->first_picture_pts).c_str());
+        hook_notice(w->hooks, notice);
+        w->source_anchor = source;
+        w->out_anchor = expected;
+    }
+    int64_t desired = w->out_anchor + (source - w->source_anchor);
+    int64_t gap = desired - expected;
+    if (gap < -duration / 2) {
+        ++w->counts.dropped_frames;
+        return;
+    }
+    if (gap >= duration) {
+        int64_t n = (gap + duration / 2) / duration;
+        std::vector<uint8_t> silence = silent_audio_frame(p);
+        for (int64_t k = 0; k < n && !silence.empty(); ++k) {
+            place_frame(w, std::vector<uint8_t>(silence), expected);
+            ++w->counts.silent_frames;
+            expected += duration;
+        }
+    }
+    place_frame(w, std::move(frame), expected);
+    w->next_out = expected + duration;
+}
+
+// Frames out of the audio bytes, each with the time stamp of the PES packet it begins in (the
+// first frame that begins in a packet owns the packet's stamp).
+void cut_frames(ProgramStreamWriter* w) {
+    size_t at = 0;
+    std::vector<uint8_t>& es = w->es;
+    while (at + 4 <= es.size()) {
+        AudioFrameHeader h;
+        bool same_kind = !w->audio_started || ((es[at + 1] & 0xFE) == (w->first_header[1] & 0xFE) &&
+                                               (es[at + 2] & 0x0C) == (w->first_header[2] & 0x0C));
+        if (!same_kind || !parse_audio_frame_header(es.data() + at, &h)) {
+            ++at;  // not a frame: look for the next one
+            continue;
+        }
+        if (at + size_t(h.bytes) > es.size()) break;
+        int64_t pts90 = -1;
+        while (!w->stamps.empty() && w->stamps.front().to <= at)
+            w->stamps.pop_front();
+        if (!w->stamps.empty() && w->stamps.front().from <= at) {
+            pts90 = w->stamps.front().pts;
+            w->stamps.pop_front();
+        }
+        int64_t duration = int64_t(h.samples) * CLOCK / h.sample_rate;
+        frame_done(w, es.data() + at, h.bytes, pts90, duration);
+        at += size_t(h.bytes);
+    }
+    es.erase(es.begin(), es.begin() + long(at));
+    for (auto& s : w->stamps) {
+        s.from = s.from > at ? s.from - at : 0;
+        s.to = s.to > at ? s.to - at : 0;
+    }
+}
+
+// Audio PES packets: their payloads to the frame bytes, their PTS to the stamps.
+void take_pes_apart(ProgramStreamWriter* w) {
+    std::vector<uint8_t>& b = w->pes;
+    size_t at = 0;
+    while (at + 9 <= b.size()) {
+        if (!(b[at] == 0 && b[at + 1] == 0 && b[at + 2] == 1 && (b[at + 3] & 0xE0) == 0xC0)) {
+            ++at;
+            continue;
+        }
+        size_t length = size_t(b[at + 4]) << 8 | b[at + 5];
+        if (at + 6 + length > b.size()) break;
+        size_t header = 9 + size_t(b[at + 8]);
+        if ((b[at + 6] & 0xC0) != 0x80 || header > 6 + length) {
+            at += 4;  // not an MPEG-2 PES header
+            continue;
+        }
+        int64_t pts = -1;
+        if ((b[at + 7] & 0x80) && header >= 14) {
+            const uint8_t* t = b.data() + at + 9;
+            pts = (int64_t(t[0] & 0x0E) << 29) | (int64_t(t[1]) << 22) |
+                  (int64_t(t[2] & 0xFE) << 14) | (int64_t(t[3]) << 7) | (t[4] >> 1);
+        }
+        size_t from = w->es.size();
+        w->es.insert(w->es.end(), b.begin() + long(at + header), b.begin() + long(at + 6 + length));
+        if (pts >= 0) w->stamps.push_back({from, w->es.size(), pts});
+        at += 6 + length;
+    }
+    b.erase(b.begin(), b.begin() + long(at));
+    cut_frames(w);
+}
+
+// ---- The multiplex ----
+
+// Bytes of timed video that may go into the next packet: up to the next group of pictures (a
+// navigation pack goes before it) or the first picture not yet timed.
+struct VideoWindow {
+    int64_t bytes = 0;
+    bool ends_at_group = false;
+};
+
+VideoWindow video_window(const ProgramStreamWriter* w, int64_t limit) {
+    VideoWindow v;
+    for (size_t i = 0; i < w->video.size() && v.bytes < limit; ++i) {
+        const VideoUnit& u = w->video[i];
+        if (!u.timed) break;
+        if (i > 0 && u.opens_gop) {
+            v.ends_at_group = true;
+            break;
+        }
+        v.bytes += int64_t(u.bytes.size() - u.sent);
+    }
+    return v;
+}
+
+int64_t audio_bytes(const ProgramStreamWriter* w, int64_t limit) {
+    int64_t n = 0;
+    for (size_t i = 0; i < w->audio.size() && n < limit; ++i)
+        n += int64_t(w->audio[i].bytes.size() - w->audio[i].sent);
+    return n;
+}
+
+// One video PES packet at scr: the window's bytes, with the PTS (and DTS where it differs) of
+// the first picture whose start code lies in it.
+void write_video_pack(ProgramStreamWriter* w, int64_t scr) {
+    // Where the first picture start code lies in the window, and whose it is.
+    int64_t window = PES_ROOM - 9;
+    int64_t offset = 0, first_at = -1;
+    const VideoUnit* first = nullptr;
+    for (size_t i = 0; i < w->video.size() && offset < window; ++i) {
+        const VideoUnit& u = w->video[i];
+        if (!u.timed || (i > 0 && u.opens_gop)) break;
+        if (int64_t(u.sent) <= u.picture_at) {
+            first_at = offset + u.picture_at - int64_t(u.sent);
+            first = &u;
+            break;
+        }
+        offset += int64_t(u.bytes.size() - u.sent);
+    }
+    bool with_pts = false, with_dts = false;
+    int64_t payload = window;
+    if (first) {
+        int header = 9 + (first->dts != first->pts ? 10 : 5);
+        if (first_at < PES_ROOM - header) {
+            with_pts = true;
+            with_dts = first->dts != first->pts;
+            payload = PES_ROOM - header;
+        } else {
+            payload = first_at;  // the picture goes with the next packet and its stamps
+        }
+    }
+    int64_t pts = first ? first->pts : 0, dts = first ? first->dts : 0;
+    VideoWindow v = video_window(w, payload);
+    if (payload > v.bytes) payload = v.bytes;
+
+    ByteSpan spans[16];
+    int count = 0;
+    int64_t left = payload;
+    for (size_t i = 0; left > 0 && i < w->video.size() && count < 16; ++i) {
+        VideoUnit& u = w->video[i];
+        int64_t n = int64_t(u.bytes.size() - u.sent);
+        if (n > left) n = left;
+        spans[count++] = ByteSpan{u.bytes.data() + u.sent, size_t(n)};
+        w->video_buffer.add(u.dts, n);
+        u.sent += size_t(n);
+        left -= n;
+    }
+    uint8_t* p = new_pack(w, scr) + PACK_HEADER_SIZE;
+    write_pes(p, 0xE0, with_pts, with_dts, pts, dts, spans, count, int(payload - left));
+    // Pictures whose bytes are all in the file go (after the copy above).
+    while (!w->video.empty() && w->video.front().sent == w->video.front().bytes.size()) {
+        w->held_video -= w->video.front().bytes.size();
+        w->video.pop_front();
+        --w->untimed_from;
+    }
+    pack_done(w);
+}
+
+void write_audio_pack(ProgramStreamWriter* w, int64_t scr, int64_t limit = PES_ROOM) {
+    int64_t window = PES_ROOM - 9;
+    int64_t offset = 0, first_at = -1;
+    int64_t pts = 0;
+    for (size_t i = 0; i < w->audio.size() && offset < window; ++i) {
+        const AudioFrame& f = w->audio[i];
+        if (f.sent == 0) {
+            first_at = offset;
+            pts = f.pts;
+            break;
+        }
+        offset += int64_t(f.bytes.size() - f.sent);
+    }
+    bool with_pts = false;
+    int64_t payload = window;
+    if (first_at >= 0) {
+        if (first_at < PES_ROOM - 14) {
+            with_pts = true;
+            payload = PES_ROOM - 14;
+        } else {
+            payload = first_at;
+        }
+    }
+    int64_t available = audio_bytes(w, payload);
+    if (payload > available) payload = available;
+    if (payload > limit) payload = limit;
+    ByteSpan spans[32];
+    int count = 0;
+    int64_t left = payload;
+    size_t i = 0;
+    while (left > 0 && i < w->audio.size() && count < 32) {
+        AudioFrame& f = w->audio[i];
+        int64_t n = int64_t(f.bytes.size() - f.sent);
+        if (n > left) n = left;
+        spans[count++] = ByteSpan{f.bytes.data() + f.sent, size_t(n)};
+        w->audio_buffer.add(f.pts, n);
+        f.sent += size_t(n);
+        left -= n;
+        ++i;
+    }
+    uint8_t* p = new_pack(w, scr) + PACK_HEADER_SIZE;
+    write_pes(p, 0xC0, with_pts, false, pts, 0, spans, count, int(payload - left));
+    while (!w->audio.empty() && w->audio.front().sent == w->audio.front().bytes.size())
+        w->audio.pop_front();
+    pack_done(w);
+}
+
+// Whether the group of pictures at the front of the queue still fits into the current part: 1
+// when a new part must begin before it, 0 when not, -1 when the group is not whole yet. Its
+// packs are counted from its video bytes and the audio that plays meanwhile, generously.
+int cut_before_group(ProgramStreamWriter* w, bool force) {
+    int64_t video_bytes = 0, ticks = 0;
+    size_t i = 0;
+    for (; i < w->video.size(); ++i) {
+        const VideoUnit& u = w->video[i];
+        if (i > 0 && u.opens_gop) break;
+        video_bytes += int64_t(u.bytes.size());
+        ticks += shown_ticks(w, u);
+    }
+    if (i == w->video.size() && !force) return -1;
+    AudioFrameHeader h;
+    int64_t audio_rate = w->audio_started && parse_audio_frame_header(w->first_header, &h)
+                             ? int64_t(h.bitrate_kbps) * 125
+                             : 0;
+    int64_t audio_bytes = audio_rate * (ticks + CLOCK) / CLOCK;
+    int64_t packs = 1 + (video_bytes + PES_ROOM - 30) / (PES_ROOM - 29) + w->video.size() / 8 +
+                    (audio_bytes * 3 / 2 + PES_ROOM - 30) / (PES_ROOM - 23) + 4;
+    int64_t need = packs * PACK_SIZE + PACK_SIZE;  // and the part's end pack
+    if (need > w->options.split_bytes) {
+        char notice[MESSAGE_SIZE];
+        put_message(notice,
+                    "A group of pictures at %s is larger than a part (about %lld bytes); it gets "
+                    "a part of its own.",
+                    clock_text(w->video.front().pts - w->first_picture_pts).c_str(),
+                    static_cast<long long>(need));
+        hook_notice(w->hooks, notice);
+    }
+    return w->part_bytes > 0 && w->part_bytes + need > w->options.split_bytes ? 1 : 0;
+}
+
+// Ends the current part with its end code and opens the next; its first group of pictures gets
+// the sequence header (when it has none) and, where it is open, broken_link, so that the part
+// plays on its own.
+bool start_next_part(ProgramStreamWriter* w) {
+    // An audio frame begun in this part ends in it: the next part starts with a whole frame.
+    if (!w->audio.empty() && w->audio.front().sent > 0) {
+        const AudioFrame& f = w->audio.front();
+        int64_t rest = int64_t(f.bytes.size() - f.sent);
+        int64_t at = w->audio_buffer.room_at(w->next_scr, rest);
+        w->audio_buffer.advance(at);
+        write_audio_pack(w, at, rest);
+        w->next_scr = at + PACK_TICKS;
+    }
+    write_end_pack(w);
+    if (!flush_output(w)) return false;
+    if (!w->output.begin_part(w->output.context, w->part + 1)) {
+        w->write_failed = true;
+        w->part_failed = true;
+        return false;
+    }
+    ++w->part;
+    ++w->counts.parts;
+    w->part_bytes = 0;
+    VideoUnit& u = w->video.front();
+    if (!u.has_sequence && !w->sequence_header.empty()) {
+        int n = int(w->sequence_header.size());
+        u.bytes.insert(u.bytes.begin(), w->sequence_header.begin(), w->sequence_header.end());
+        w->held_video += size_t(n);
+        u.picture_at += n;
+        if (u.gop_at >= 0) u.gop_at += n;
+        u.has_sequence = true;
+    }
+    if (u.gop_at >= 0 && !u.closed_gop) u.bytes[size_t(u.gop_at) + 7] |= 0x20;
+    return true;
+}
+
+// Sends packs while what decides the next one is known: video and audio both waiting with a
+// packet's worth (or at their ends), the stream whose next bytes are due first going first as
+// far as its buffer has room.
+void multiplex(ProgramStreamWriter* w) {
+    while (!w->write_failed) {
+        bool force =
+            w->finishing || w->held_video > MAX_HELD_VIDEO || w->audio.size() > MAX_HELD_FRAMES;
+        VideoWindow v = video_window(w, PES_ROOM);
+        int64_t a = audio_bytes(w, PES_ROOM);
+        bool video_ready = v.bytes > 0 && (v.bytes >= PES_ROOM - 9 || v.ends_at_group || force);
+        bool audio_ready = a > 0 && (a >= PES_ROOM - 9 || force);
+        // Which goes first is decided only when both streams' next bytes are known (or at the
+        // end, or when memory runs short).
+        if (!force && !(video_ready && audio_ready)) return;
+        if (!video_ready && !audio_ready) return;
+
+        int64_t now = w->next_scr;
+        w->video_buffer.advance(now);
+        w->audio_buffer.advance(now);
+        int64_t video_at = INT64_MAX, audio_at = INT64_MAX;
+        int64_t video_due = INT64_MAX, audio_due = INT64_MAX;
+        if (video_ready) {
+            const VideoUnit& u = w->video.front();
+            video_at = w->video_buffer.room_at(now, v.bytes < PES_ROOM ? v.bytes : PES_ROOM);
+            video_due = u.dts;
+        }
+        if (audio_ready) {
+            audio_at = w->audio_buffer.room_at(now, a < PES_ROOM ? a : PES_ROOM);
+            audio_due = w->audio.front().pts;
+        }
+        bool video_now = video_at <= now, audio_now = audio_at <= now;
+        bool take_video;
+        if (video_now && audio_now)
+            take_video = video_due <= audio_due;
+        else if (video_now || audio_now)
+            take_video = video_now;
+        else
+            take_video = video_at <= audio_at;
+        int64_t scr = take_video ? video_at : audio_at;
+        if (scr < now) scr = now;
+        if (take_video) {
+            VideoUnit& u = w->video.front();
+            if (u.opens_gop && u.sent == 0 && w->options.split_bytes > 0) {
+                int cut = cut_before_group(w, force);
+                if (cut < 0) return;  // the group is not whole yet
+                if (cut > 0 && !start_next_part(w)) return;
+                if (cut > 0 && scr < w->next_scr) scr = w->next_scr;
+            }
+            if (u.opens_gop && u.sent == 0) {
+                write_navigation_pack(w, scr);
+                scr += PACK_TICKS;
+                u.opens_gop = false;  // the pack is written; the video follows
+                w->next_scr = scr;
+                continue;
+            }
+            w->video_buffer.advance(scr);
+            write_video_pack(w, scr);
+        } else {
+            w->audio_buffer.advance(scr);
+            write_audio_pack(w, scr);
+        }
+        w->next_scr = scr + PACK_TICKS;
+    }
+}
+
+bool video_input(void* context, const ByteSpan* spans, int count) {
+    ProgramStreamWriter* w = static_cast<ProgramStreamWriter*>(context);
+    for (int i = 0; i < count; ++i) {
+        const uint8_t* p = static_cast<const uint8_t*>(spans[i].bytes);
+        w->pending.insert(w->pending.end(), p, p + spans[i].size);
+    }
+    scan_video(w);
+    multiplex(w);
+    return !w->write_failed;
+}
+
+bool audio_input(void* context, const ByteSpan* spans, int count) {
+    ProgramStreamWriter* w = static_cast<ProgramStreamWriter*>(context);
+    for (int i = 0; i < count; ++i) {
+        const uint8_t* p = static_cast<const uint8_t*>(spans[i].bytes);
+        w->pes.insert(w->pes.end(), p, p + spans[i].size);
+    }
+    take_pes_apart(w);
+    multiplex(w);
+    return !w->write_failed;
+}
+
+}  // namespace
+
+ProgramStreamWriter* create_program_stream(const ProgramStreamOptions& options,
+                                           const ProgramStreamOutput& output,
+                                           const OperationHooks* hooks) {
+    ProgramStreamWriter* w = new (std::nothrow) ProgramStreamWriter();
+    if (!w) return nullptr;
+    w->options = options;
+    w->output = output;
+    w->hooks = hooks;
+    w->video_buffer.size = VIDEO_BUFFER_BYTES;
+    w->audio_buffer.size = AUDIO_BUFFER_BYTES;
+    int64_t earlier = options.av_offset_ms < 0 ? -options.av_offset_ms * (CLOCK / 1000) : 0;
+    w->first_picture_pts = PREROLL + earlier;
+    w->part = options.split_bytes > 0 ? 1 : 0;
+    if (!output.begin_part(output.context, w->part)) {
+        delete w;
+        return nullptr;
+    }
+    w->counts.parts = 1;
+    return w;
+}
+
+void destroy_program_stream(ProgramStreamWriter* writer) {
+    delete writer;
+}
+
+ByteSink program_stream_video_sink(ProgramStreamWriter* writer) {
+    return ByteSink{writer, video_input};
+}
+
+ByteSink program_stream_audio_sink(ProgramStreamWriter* writer) {
+    return ByteSink{writer, audio_input};
+}
+
+bool finish_program_stream(ProgramStreamWriter* w, char* message) {
+    // The last picture ends with the stream.
+    if (w->pictures_in_pending > 0) {
+        w->scanned = w->pending.size();
+        VideoUnit u = std::move(w->unit);
+        u.bytes.swap(w->pending);
+        picture_done(w, std::move(u));
+    }
+    time_group(w, w->video.size());
+    w->finishing = true;
+    multiplex(w);
+    write_end_pack(w);
+    if (!flush_output(w)) {
+        put_message(message, w->part_failed ? "Could not create output file."
+                                            : "Error while writing to disk.");
+        return false;
+    }
+    return true;
+}
+
+ProgramStreamCounts program_stream_counts(const ProgramStreamWriter* writer) {
+    return writer->counts;
+}
+
+}  // namespace quarrow

@@ -1,0 +1,71 @@
+// The program stream writer: muxes the extraction's video elementary stream and its audio PES
+// packets into one MPEG-2 program stream (".mpg") as DVD authoring tools take it, in the same
+// pass as the walk and in bounded memory.
+//
+// Packs of 2048 bytes; a navigation pack (system header, PCI and DSI placeholders) opens every
+// group of pictures; video PES packets carry PTS and DTS worked out from the frame cadence (frame
+// rate, temporal order of I/P/B pictures, repeated fields); audio PES packets carry the PTS each
+// frame is placed at. The first audio frame is presented with the first I-picture (plus the
+// requested offset); every later one at that time plus the distance of its own broadcast time
+// stamp from the first's, so audio lost in the broadcast leaves silence, not a shift. The SCR of
+// each pack keeps the decoder's buffers (video 232 KiB, audio 4 KiB) from overflowing and every
+// byte in them before its decoding time.
+#pragma once
+
+#include <cstdint>
+
+#include "disk/hooks.h"
+#include "extract/stream_filters.h"
+
+namespace quarrow {
+
+constexpr int PACK_SIZE = 2048;
+constexpr int64_t VIDEO_BUFFER_BYTES = 232 * 1024;
+constexpr int64_t AUDIO_BUFFER_BYTES = 4 * 1024;
+// program_mux_rate in units of 50 bytes/s: 10.08 Mbit/s, the most a DVD player reads.
+constexpr uint32_t PROGRAM_MUX_RATE = 25200;
+// The smallest part --split allows.
+constexpr int64_t MIN_SPLIT_BYTES = 1 << 20;
+
+// Where the writer's files go. begin_part creates the next file (part 1, 2, ... when the output
+// is split, part 0 for the only one) and make it the target of write; false when it cannot.
+struct ProgramStreamOutput {
+    void* context;
+    bool (*begin_part)(void* context, int part);
+    bool (*write)(void* context, const ByteSpan* spans, int count);
+};
+
+struct ProgramStreamOptions {
+    int64_t av_offset_ms = 0;  // audio later by this much (negative: earlier)
+    int64_t split_bytes = 0;   // parts of at most this size, cut before a group of pictures; 0: one
+};
+
+struct ProgramStreamWriter;
+
+// Null when memory runs short. hooks (may be null) get the notices: audio time stamps that jump,
+// a group of pictures larger than a part.
+ProgramStreamWriter* create_program_stream(const ProgramStreamOptions& options,
+                                           const ProgramStreamOutput& output,
+                                           const OperationHooks* hooks);
+void destroy_program_stream(ProgramStreamWriter* writer);
+
+// The sinks the walk's video filter and audio filter (unchanged PES packets) write to.
+ByteSink program_stream_video_sink(ProgramStreamWriter* writer);
+ByteSink program_stream_audio_sink(ProgramStreamWriter* writer);
+
+// Writes what is still held and the program end code. false when a write failed; message then
+// says so.
+bool finish_program_stream(ProgramStreamWriter* writer, char* message);
+
+// Figures for the closing report of an extraction and for tests.
+struct ProgramStreamCounts {
+    int64_t video_pictures = 0;    // pictures written
+    int64_t dropped_pictures = 0;  // before the first I-picture, or leading B-pictures of it
+    int64_t audio_frames = 0;      // frames written, silent ones included
+    int64_t silent_frames = 0;     // inserted into gaps
+    int64_t dropped_frames = 0;    // overlapping their predecessor
+    int parts = 0;
+};
+ProgramStreamCounts program_stream_counts(const ProgramStreamWriter* writer);
+
+}  // namespace quarrow
