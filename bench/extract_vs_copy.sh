@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Times `quarrow extract` of a 1 GiB broadcast-like recording against a plain copy of the same
-# clusters' bytes (dd bs=8M from the same image), both with a warm cache, and prints the ratio
-# and the peak memory of each. Then runs the hot-loop benchmark.
+# clusters' bytes (dd bs=8M from the same image), and `quarrow extract --mux` of the same
+# recording against the plain extraction, all with a warm cache and side by side in each round;
+# prints the median ratios (ROUNDS rounds, 7 by default) and the peak memory of each. Then runs
+# the hot-loop benchmark.
 #   bench/extract_vs_copy.sh [BUILD_DIR] [MIB]
 # BUILD_DIR must be configured with -DQUARROW_BENCH=ON (default: build-bench, made if missing).
 # The image lives in a temporary folder under /tmp; the outputs of both go to a memory file
@@ -11,7 +13,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-bench}
 mib=${2:-1024}
-rounds=${ROUNDS:-3}
+rounds=${ROUNDS:-7}
 
 if [ ! -x "$build/bench/make_bench_disk" ]; then
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUARROW_BENCH=ON \
@@ -46,7 +48,7 @@ measure() {
     awk -v a="$t0" -v b="$t1" -v k="$kib" -v c="$cpu" 'BEGIN { printf "%.3f %d %.2f\n", b - a, k, c }'
 }
 
-extract_times=() copy_times=()
+extract_times=() copy_times=() mux_times=() mux_kib=0
 best_extract=999999 best_copy=999999 extract_kib=0 copy_kib=0 extract_cpu=0 copy_cpu=0
 for round in $(seq "$rounds"); do
     rm -f "$out"/out.* "$out/copy.bin"
@@ -57,6 +59,11 @@ for round in $(seq "$rounds"); do
     best_extract=$(awk -v a="$t" -v b="$best_extract" 'BEGIN { print (a < b ? a : b) }')
     [ "$kib" -gt "$extract_kib" ] && extract_kib=$kib
     rm -f "$out"/out.*
+    read -r t kib cpu < <(measure "$build/quarrow" extract "$image" 1 -o "$out" --prefix out -q --mux)
+    echo "  round $round: mux     $t s, cpu $cpu s (peak ${kib} KiB)"
+    mux_times+=("$t")
+    [ "$kib" -gt "$mux_kib" ] && mux_kib=$kib
+    rm -f "$out"/out.*
     read -r t kib cpu < <(measure dd if="$image" of="$out/copy.bin" bs=8M skip="$range_start" \
         count="$range_bytes" iflag=skip_bytes,count_bytes)
     echo "  round $round: copy    $t s, cpu $cpu s (peak ${kib} KiB)"
@@ -66,10 +73,19 @@ for round in $(seq "$rounds"); do
     [ "$kib" -gt "$copy_kib" ] && copy_kib=$kib
 done
 "$build/quarrow" extract "$image" 1 -o "$out" --prefix out -q >/dev/null
+"$build/quarrow" extract "$image" 1 -o "$out" --prefix out -q --mux >/dev/null
 ls -l "$out"/out.* "$out/copy.bin" | awk '{print "  " $5 " " $9}'
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-awk -v e="$(median "${extract_times[@]}")" -v c="$(median "${copy_times[@]}")" 'BEGIN {
-    printf "median: extraction %.3f s, copy %.3f s, ratio %.3f\n", e, c, e / c
+# Ratios of each round's pair, then their median.
+ratios() { local -n a=$1 b=$2; for i in "${!a[@]}"; do awk -v x="${a[$i]}" -v y="${b[$i]}" 'BEGIN { print x / y }'; done; }
+awk -v e="$(median "${extract_times[@]}")" -v c="$(median "${copy_times[@]}")" \
+    -v r="$(median $(ratios extract_times copy_times))" 'BEGIN {
+    printf "median: extraction %.3f s, copy %.3f s; median ratio of the pairs %.3f (target <= 1.05)\n", e, c, r
+}'
+awk -v m="$(median "${mux_times[@]}")" -v e="$(median "${extract_times[@]}")" \
+    -v r="$(median $(ratios mux_times extract_times))" -v k="$mux_kib" 'BEGIN {
+    printf "median: --mux %.3f s, plain extraction %.3f s; median ratio of the pairs %.3f (target <= 1.3)\n", m, e, r
+    printf "peak memory: --mux %.1f MiB (target <= 48)\n", k / 1024
 }'
 awk -v e="$best_extract" -v c="$best_copy" -v ek="$extract_kib" -v ck="$copy_kib" \
     -v ec="$extract_cpu" -v cc="$copy_cpu" 'BEGIN {

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds quarrow, writes the sample MediaMaster disk image to build/sample.hex (five recordings
 # made from the fixture media in tests/fixtures), shows what is on it, extracts one recording
-# (its clusters run 9 -> 4 -> 6) and shows the files written and, where ffprobe is installed, what
-# it reads in them.
+# (its clusters run 9 -> 4 -> 6), as separate video and audio and as one program stream (--mux),
+# and shows the files written and, where ffprobe is installed, what it reads in them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,8 +14,6 @@ echo
 echo "\$ quarrow list build/sample.hex"
 build/quarrow list build/sample.hex
 
-# The sample's short test media opens a new sequence in every video block, so auto video sync
-# would hold all its audio back: count every video block instead.
 out=build/demo
 rm -rf "$out"
 mkdir -p "$out"
@@ -23,9 +21,12 @@ echo
 echo "\$ quarrow extract build/sample.hex 3 -o $out"
 build/quarrow extract build/sample.hex 3 -o "$out"
 echo
+echo "\$ quarrow extract build/sample.hex 3 -o $out --mux --metadata"
+build/quarrow extract build/sample.hex 3 -o "$out" --mux --metadata
+echo
 ls -l "$out"
 if command -v ffprobe >/dev/null; then
-    for f in "$out"/*; do
+    for f in "$out"/*.m2v "$out"/*.mp2 "$out"/*.mpg; do
         echo
         echo "\$ ffprobe \"$f\""
         ffprobe -v error -count_frames -show_entries \

@@ -3,7 +3,8 @@
 # native toolchains (g++ and clang with its sanitizer runtime), CMake and Ninja, GoogleTest and
 # Google Benchmark, CLI11 and nlohmann-json, the MinGW-w64 cross compiler, Wine with a virtual X
 # display for the Windows tests and screenshots, ffmpeg and twolame for the fixture media, and
-# losetup for the loop-device test.
+# losetup for the loop-device test; dvdauthor, which the one-file output test hands a program
+# stream to.
 # mount and e2fsprogs: losetup, mount and mkfs.ext2 for the loop-device tests of the erase.
 # nbdkit with its Python plugin, nbdfuse (libnbd-bin) and fuse3 serve a disk image as a drive with
 # failing sectors for the rescue tests; gddrescue is the rescue they and the benchmark compare with.
@@ -15,7 +16,7 @@ packages=(
     libcli11-dev nlohmann-json3-dev
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     wine wine64 xvfb xauth xdotool imagemagick
-    ffmpeg twolame
+    ffmpeg twolame dvdauthor
     util-linux git ca-certificates
     mount e2fsprogs
     nbdkit nbdkit-plugin-python libnbd-bin fuse3 gddrescue
