@@ -27,7 +27,7 @@ namespace {
 // Ctrl-C: the walk stops at its next block and removes its unfinished files.
 volatile std::sig_atomic_t interrupted = 0;
 
-extern "C" void on_interrupt(int) {
+extern "C" void on_extract_interrupt(int) {
     interrupted = 1;
 }
 
@@ -37,8 +37,8 @@ struct InterruptScope {
     void (*old_term)(int);
     InterruptScope() {
         interrupted = 0;
-        old_int = std::signal(SIGINT, on_interrupt);
-        old_term = std::signal(SIGTERM, on_interrupt);
+        old_int = std::signal(SIGINT, on_extract_interrupt);
+        old_term = std::signal(SIGTERM, on_extract_interrupt);
     }
     ~InterruptScope() {
         std::signal(SIGINT, old_int);
