@@ -1,0 +1,108 @@
+// The program stream writer fed directly: where audio frames go when the broadcast's time stamps
+// have gaps, duplicates and jumps, and the silent frames it makes.
+#include "extract/program_stream.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "extract/mpeg_audio.h"
+#include "support/disk_builder.h"
+#include "support/program_stream_probe.h"
+#include "support/sample_disk.h"
+
+namespace quarrow {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Collected {
+    Bytes bytes;
+    std::vector<std::string> notices;
+};
+
+bool begin_part(void*, int) {
+    return true;
+}
+bool collect(void* context, const ByteSpan* spans, int count) {
+    Bytes& b = static_cast<Collected*>(context)->bytes;
+    for (int i = 0; i < count; ++i) {
+        const uint8_t* p = static_cast<const uint8_t*>(spans[i].bytes);
+        b.insert(b.end(), p, p + spans[i].size);
+    }
+    return true;
+}
+
+TEST(ProgramStreamAudio, GapsAreFilledOverlapsDroppedAndJumpsStartANewTimeBase) {
+    test::SampleMedia media;
+    ASSERT_TRUE(test::load_sample_media("", &media));
+    std::vector<size_t> frames = test::mpeg_audio_frames(media.audio);
+    const int64_t FRAME = 2160;  // 1152 samples at 48 kHz, in 90 kHz ticks
+    // Broadcast time stamps per frame (-1: the frame is not sent): steady, a gap of five frames,
+    // a duplicate, a gap of 1.4 frames, a jump back by a second, a jump ahead by 20 seconds.
+    std::vector<int64_t> stamps;
+    int64_t t = 900000;
+    for (int i = 0; i < 100; ++i) {
+        if (i == 30) t += 5 * FRAME;
+        if (i == 50) t -= FRAME;            // the frame before, again
+        if (i == 60) t += FRAME * 14 / 10;  // 1.4 frames late
+        if (i == 70) t -= 90000;
+        if (i == 85) t += 20 * 90000;
+        stamps.push_back(t);
+        t += FRAME;
+    }
+    Bytes pes;
+    for (size_t i = 0; i < stamps.size(); ++i) {
+        size_t from = frames[i % frames.size()];
+        size_t to = i % frames.size() + 1 < frames.size() ? frames[i % frames.size() + 1]
+                                                          : media.audio.size();
+        Bytes p = test::audio_pes_packet(media.audio.data() + from, to - from, stamps[i]);
+        pes.insert(pes.end(), p.begin(), p.end());
+    }
+
+    Collected out;
+    OperationHooks hooks{};
+    hooks.context = &out;
+    hooks.notice = [](void* c, const char* text) {
+        static_cast<Collected*>(c)->notices.push_back(text);
+    };
+    ProgramStreamWriter* w = create_program_stream({}, {&out, begin_part, collect}, &hooks);
+    ASSERT_NE(w, nullptr);
+    ByteSink video = program_stream_video_sink(w), audio = program_stream_audio_sink(w);
+    ASSERT_TRUE(sink_write(&video, media.video.data(), int64_t(media.video.size())));
+    ASSERT_TRUE(sink_write(&audio, pes.data(), int64_t(pes.size())));
+    char message[MESSAGE_SIZE] = "";
+    ASSERT_TRUE(finish_program_stream(w, message));
+    ProgramStreamCounts counts = program_stream_counts(w);
+    destroy_program_stream(w);
+
+    EXPECT_EQ(counts.silent_frames, 5 + 1);
+    EXPECT_EQ(counts.dropped_frames, 1);
+    EXPECT_EQ(counts.audio_frames, 100 - 1 + 6);
+    ASSERT_EQ(out.notices.size(), 2u);
+    EXPECT_EQ(out.notices[0],
+              "The audio's time stamps jump back at 00:00:01; the audio goes on from there "
+              "without a gap.");
+    EXPECT_NE(out.notices[1].find("ahead by more than 10 seconds at 00:00:02"), std::string::npos)
+        << out.notices[1];
+
+    // The audio plays without a break: every frame starts where the one before ended, and the
+    // silent ones decode as frames of the same kind.
+    test::ProbedProgramStream ps =
+        test::probe_program_stream(out.bytes, VIDEO_BUFFER_BYTES, AUDIO_BUFFER_BYTES);
+    EXPECT_EQ(ps.faults, std::vector<std::string>());
+    ASSERT_EQ(ps.audio.units.size(), size_t(counts.audio_frames));
+    for (size_t i = 1; i < ps.audio.units.size(); ++i) {
+        if (!ps.audio.units[i].stamped) continue;
+        EXPECT_EQ(ps.audio.units[i].pts - ps.audio.units[0].pts, int64_t(i) * FRAME * 300)
+            << "frame " << i;
+    }
+    Bytes silent = silent_audio_frame(media.audio.data());
+    ASSERT_EQ(silent.size(), 576u);
+    EXPECT_EQ(Bytes(silent.begin(), silent.begin() + 4),
+              Bytes(media.audio.begin(), media.audio.begin() + 4));
+}
+
+}  // namespace
+}  // namespace quarrow
