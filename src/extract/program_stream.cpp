@@ -29,6 +29,7 @@ constexpr int64_t MAX_AUDIO_GAP = 10 * CLOCK;
 // regardless; bounds the writer's memory.
 constexpr size_t MAX_HELD_VIDEO = 20u << 20;
 constexpr size_t MAX_HELD_FRAMES = 4000;
+constexpr size_t MAX_PICTURE_BYTES = 16u << 20;
 constexpr size_t OUTPUT_CHUNK = 256 * 1024;
 constexpr int64_t PTS_WRAP = int64_t(1) << 33;
 
@@ -381,6 +382,8 @@ void picture_done(ProgramStreamWriter* w, VideoUnit&& u) {
     w->held_video += u.bytes.size();
     w->video.push_back(std::move(u));
     if (anchor) time_group(w, w->video.size() - 1);
+    // A stream whose anchors stop coming (damaged data) would hold every picture untimed.
+    if (w->held_video > MAX_HELD_VIDEO) time_group(w, w->video.size());
 }
 
 // Start codes of the pending bytes, from where the last call stopped. A picture ends where a
@@ -858,6 +861,16 @@ bool video_input(void* context, const ByteSpan* spans, int count) {
         w->pending.insert(w->pending.end(), p, p + spans[i].size);
     }
     scan_video(w);
+    // No picture is this large (the largest decoder buffer of MPEG-2 holds under 10 MB): data
+    // without picture boundaries is dropped rather than held without end.
+    if (w->pending.size() > MAX_PICTURE_BYTES) {
+        w->pending.clear();
+        w->scanned = 0;
+        w->unit = VideoUnit();
+        w->pictures_in_pending = 0;
+        w->pending_structure = 3;
+        ++w->counts.dropped_pictures;
+    }
     multiplex(w);
     return !w->write_failed;
 }
