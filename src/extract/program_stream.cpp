@@ -1,5 +1,6 @@
 #include "extract/program_stream.h"
 
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <new>
