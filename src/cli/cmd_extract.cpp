@@ -420,10 +420,12 @@ void add_extract_command(CLI::App& app, int* exit_code) {
                   "as DVD authoring tools take it) instead of .m2v and .mp2");
     cmd->add_option("--av-offset", o->av_offset,
                     "With --mux: audio later by MS milliseconds (negative: earlier)")
+        ->type_name("MS")
         ->check(CLI::Range(int64_t(-10000), int64_t(10000)));
     cmd->add_option("--split", o->split,
                     "With --mux: parts PREFIX-001.mpg, ... of at most SIZE bytes (K, M, G; at "
-                    "least 1M), cut before a group of pictures; 4000M suits FAT32");
+                    "least 1M), cut before a group of pictures; 4000M suits FAT32")
+        ->type_name("SIZE");
     cmd->add_flag("--metadata", o->metadata,
                   "Also write PREFIX.json (title, channel, date, duration, attributes, files, "
                   "notices) and date every output with the recording's start time");
