@@ -38,7 +38,7 @@ constexpr int64_t PTS_WRAP = int64_t(1) << 33;
 const int64_t FRAME_TICKS[9] = {1080000, 1126125, 1125000, 1080000, 900900,
                                 900000,  540000,  450450,  450000};
 
-constexpr int PICTURE_I = 1, PICTURE_P = 2, PICTURE_B = 3;
+constexpr int PICTURE_I = 1, PICTURE_B = 3;  // picture_coding_type; P-pictures are 2
 
 // One picture of the video elementary stream (two field pictures of one frame count as one),
 // with the sequence and GOP headers that precede it.
