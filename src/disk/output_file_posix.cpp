@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -99,10 +100,10 @@ bool commit_output_file(OutputFile* file) {
     if (!file) return false;
     bool ok = true;
     if (file->time >= 0) {
-        timespec times[2];
+        timeval times[2];
         times[0].tv_sec = times[1].tv_sec = time_t(file->time);
-        times[0].tv_nsec = times[1].tv_nsec = 0;
-        ok = ::futimens(file->fd, times) == 0;
+        times[0].tv_usec = times[1].tv_usec = 0;
+        ok = ::futimes(file->fd, times) == 0;
     }
     // close reports a write that the file system could not complete (a full disk over NFS).
     ok = ::close(file->fd) == 0 && ok;
