@@ -3,9 +3,11 @@
 // dvdauthor, on the sample disk and on a recording with a 3:2 pulldown stretch; the command
 // line's rules for the new options.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -274,6 +276,32 @@ TEST(MuxCommand, OptionsThatDoNotGoTogetherAreRefused) {
     }
     EXPECT_EQ(test::run_program("ls " + shell_quote(dir.path)).out, "disk.hex\n");
     EXPECT_EQ(quarrow(base + "--mux --audio mp2 --av-offset -200 --split 1M").status, 0);
+}
+
+TEST(MuxCommand, MetadataDescribesTheRecordingAndDatesEveryOutput) {
+    test::SampleMedia media;
+    ASSERT_TRUE(test::load_sample_media("", &media));
+    test::TempDir dir;
+    std::string image = write_image(dir, test::sample_disk(media));
+    for (const char* mode : {"", " --mux"}) {
+        test::ProgramResult r = quarrow("extract " + shell_quote(image) + " 4 -q --metadata -o " +
+                                        shell_quote(dir.path) + mode);
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::vector<uint8_t> json = test::read_file_bytes(dir.file("Cafe Noel.json"));
+        std::string text(json.begin(), json.end());
+        for (const char* field :
+             {"\"title\": \"Caf\xC3\xA9 No\xC3\xABl\"", "\"channel\": \"TV5MONDE\"",
+              "\"date\": \"2002-12-24T18:30:00Z\"", "\"duration_seconds\": 2",
+              "\"attributes\": \"Permanent, Locked\"", "\"number\": 4", "\"notices\": []"})
+            EXPECT_NE(text.find(field), std::string::npos) << field << "\n" << text;
+        for (const char* name : {"Cafe Noel.json", *mode ? "Cafe Noel.mpg" : "Cafe Noel.m2v"}) {
+            struct stat st;
+            ASSERT_EQ(stat(dir.file(name).c_str(), &st), 0) << name;
+            EXPECT_EQ(st.st_mtime, 1040754600) << name;  // 24-12-2002 18:30:00 GMT
+            if (strstr(name, ".json") == nullptr)        // listed among the files
+                EXPECT_NE(text.find(dir.file(name)), std::string::npos) << text;
+        }
+    }
 }
 
 }  // namespace
