@@ -298,8 +298,9 @@ TEST(MuxCommand, MetadataDescribesTheRecordingAndDatesEveryOutput) {
             struct stat st;
             ASSERT_EQ(stat(dir.file(name).c_str(), &st), 0) << name;
             EXPECT_EQ(st.st_mtime, 1040754600) << name;  // 24-12-2002 18:30:00 GMT
-            if (strstr(name, ".json") == nullptr)        // listed among the files
+            if (strstr(name, ".json") == nullptr) {      // listed among the files
                 EXPECT_NE(text.find(dir.file(name)), std::string::npos) << text;
+            }
         }
     }
 }
