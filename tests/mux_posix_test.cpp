@@ -278,6 +278,31 @@ TEST(MuxCommand, OptionsThatDoNotGoTogetherAreRefused) {
     EXPECT_EQ(quarrow(base + "--mux --audio mp2 --av-offset -200 --split 1M").status, 0);
 }
 
+TEST(MuxCommand, CtrlCStopsTheExtractionRemovesItsFilesAndExits130) {
+    // A long recording of empty sectors: its walk takes seconds.
+    test::TestDisk disk;
+    disk.cluster_count = 202;
+    test::TestRecording r;
+    r.default_title = "Long";
+    for (uint16_t c = 1; c <= 200; ++c)
+        r.clusters.push_back(c);
+    r.length = 200 * CLUSTER_DATA_SECTORS;
+    disk.recordings.push_back(r);
+    test::TempDir dir;
+    std::string image = dir.file("disk.hex");
+    DiskHandle out = create_output_file(image.c_str());
+    ASSERT_TRUE(out && test::write_test_disk(disk, out));
+    close_disk(out);
+    ASSERT_TRUE(test::write_file(dir.file("p.mpg"), Bytes(100, 0x42)));
+    test::ProgramResult run = test::run_program(
+        shell_quote(QUARROW_CLI_PATH) + " extract " + shell_quote(image) + " 1 -q --mux -o " +
+        shell_quote(dir.path) + " --prefix p & pid=$!; sleep 0.5; kill -INT $pid; wait $pid");
+    EXPECT_EQ(run.status, 130) << run.err;
+    EXPECT_NE(run.err.find("The extraction was interrupted."), std::string::npos) << run.err;
+    EXPECT_EQ(test::run_program("ls " + shell_quote(dir.path)).out, "disk.hex\np.mpg\n");
+    EXPECT_EQ(test::read_file_bytes(dir.file("p.mpg")), Bytes(100, 0x42));
+}
+
 TEST(MuxCommand, MetadataDescribesTheRecordingAndDatesEveryOutput) {
     test::SampleMedia media;
     ASSERT_TRUE(test::load_sample_media("", &media));
