@@ -260,3 +260,78 @@ TEST_F(FailingDrive, AStoppedRescueResumesWithoutRereadingRescuedAreas) {
 }
 
 }  // namespace
+
+namespace {
+
+int count_of(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+}  // namespace
+
+TEST_F(FailingDrive, ExtractAndBackupGoOnPastUnreadableSectorsAndNameThem) {
+    if (!mount())
+        GTEST_SKIP() << "FUSE refused the mount: " << read_text(dir_->file("nbdfuse.log"));
+    std::string q = shell_quote(kCli) + " ";
+    std::string out = dir_->file("out");
+    mkdir(out.c_str(), 0755);
+    ProgramResult clean = run_program(q + "extract " + shell_quote(disk_) + " 1 -q -o " +
+                                      shell_quote(out) + " --prefix clean");
+    ASSERT_EQ(clean.status, 0) << clean.err;
+
+    ProgramResult stops = run_program(q + "extract " + shell_quote(source()) + " 1 -q -o " +
+                                      shell_quote(out) + " --prefix stops");
+    EXPECT_EQ(stops.status, 1) << "without --skip-bad the first read error ends it";
+    EXPECT_NE(stops.err.find("Error while accessing 1st cluster (FAT Entry 0)."), std::string::npos)
+        << stops.err;
+
+    ProgramResult skip = run_program(q + "extract " + shell_quote(source()) + " 1 -q -o " +
+                                     shell_quote(out) + " --prefix damaged --skip-bad");
+    EXPECT_EQ(skip.status, 1) << skip.err;
+    EXPECT_NE(
+        skip.err.find("The allocation table has 8 unreadable sectors; its copy was used for 8."),
+        std::string::npos)
+        << skip.err;
+    EXPECT_EQ(count_of(skip.err, "Unreadable: 00:00:0"), 2) << skip.err;
+    EXPECT_NE(skip.err.find("(8 sectors from disk sector 16784)"), std::string::npos) << skip.err;
+    EXPECT_NE(skip.err.find("(16 sectors from disk sector 17584)"), std::string::npos) << skip.err;
+    EXPECT_NE(skip.err.find("24 unreadable sectors in 2 ranges"), std::string::npos) << skip.err;
+    // Everything else reaches the files: the unreadable sectors are zeros inside a payload, or
+    // stepped over where a block header was.
+    int64_t clean_bytes = file_size(out + "/clean.m2v") + file_size(out + "/clean.mp2");
+    int64_t damaged_bytes = file_size(out + "/damaged.m2v") + file_size(out + "/damaged.mp2");
+    EXPECT_LE(damaged_bytes, clean_bytes);
+    EXPECT_GE(damaged_bytes, clean_bytes - 24 * SECTOR_SIZE - 2 * 200 * SECTOR_SIZE);
+    EXPECT_FALSE(read_all(out + "/damaged.m2v") == read_all(out + "/clean.m2v"));
+
+    std::string mmr = dir_->file("damaged.mmr");
+    ProgramResult backup = run_program(q + "backup " + shell_quote(source()) + " 1 " +
+                                       shell_quote(mmr) + " --skip-bad");
+    EXPECT_EQ(backup.status, 1) << backup.err;
+    EXPECT_EQ(count_of(backup.err, "Unreadable: "), 2) << backup.err;
+    EXPECT_EQ(file_size(mmr), 2048 + 2 * int64_t(CLUSTER_SECTORS) * SECTOR_SIZE);
+
+    // The image rescued from the drive, with its map: list and diagnose tell the damage.
+    std::string image = dir_->file("listed.hex"), map = dir_->file("listed.map");
+    run_program(q + "rescue " + shell_quote(source()) + " " + shell_quote(image) + " --map " +
+                shell_quote(map));
+    ProgramResult list =
+        run_program(q + "list " + shell_quote(image) + " --map " + shell_quote(map));
+    EXPECT_EQ(list.status, 0) << list.err;
+    EXPECT_NE(list.out.find(" % unreadable  Damaged"), std::string::npos) << list.out;
+    ProgramResult diagnose =
+        run_program(q + "diagnose " + shell_quote(image) + " --map " + shell_quote(map));
+    EXPECT_EQ(diagnose.status, 1);
+    EXPECT_NE(diagnose.out.find(
+                  "System Area: unreadable sectors in the allocation table (8 sectors) [Damaged]"),
+              std::string::npos)
+        << diagnose.out;
+    ProgramResult from_image =
+        run_program(q + "extract " + shell_quote(image) + " 1 -q -o " + shell_quote(out) +
+                    " --prefix mapped --map " + shell_quote(map));
+    EXPECT_EQ(from_image.status, 1);
+    EXPECT_EQ(count_of(from_image.err, "Unreadable: 00:00:0"), 2) << from_image.err;
+}

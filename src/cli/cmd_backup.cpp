@@ -1,5 +1,6 @@
 // quarrow backup: one recording to a ".mmr" backup file (its record, then its clusters whole).
 #include <CLI/CLI.hpp>
+#include <cstdint>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -7,6 +8,7 @@
 #include <system_error>
 
 #include "cli/cli_common.h"
+#include "cli/damage_report.h"
 #include "fs/backup_restore.h"
 
 namespace quarrow::cli {
@@ -17,6 +19,8 @@ struct BackupOptions {
     std::string number;
     std::string file;
     bool force = false;
+    bool skip_bad = false;
+    std::string map;
 };
 
 int run_backup(const BackupOptions& o) {
@@ -39,6 +43,8 @@ int run_backup(const BackupOptions& o) {
             }
         }
     }
+    RescueMap map;
+    if (!o.map.empty() && !load_map_option(o.map, &map)) return EXIT_FAILED;
     OpenSource src;
     if (!open_source(o.source, false, &src)) return EXIT_FAILED;
     int index = recording_index(o.number, src);
@@ -48,14 +54,22 @@ int run_backup(const BackupOptions& o) {
     progress.unit = "clusters";
     progress.bytes_per_unit = CLUSTER_BYTES;
     OperationHooks hooks = terminal_hooks(&progress);
-    int ok = backup_recording(src.disk, index, o.file.c_str(), &hooks, src.message);
+    DamagedReads damaged;
+    damaged.skip_bad = o.skip_bad;
+    damaged.map = o.map.empty() ? nullptr : &map;
+    bool tolerant = o.skip_bad || !o.map.empty();
+    int ok = backup_recording(src.disk, index, o.file.c_str(), &hooks, src.message,
+                              tolerant ? &damaged : nullptr);
     finish_progress(&progress);
+    // Every sector of the clusters is in the file, so every unreadable one counts.
+    int64_t unreadable =
+        tolerant ? report_damage(damaged, src.entries[index], INT64_MIN / 2, INT64_MAX / 2) : 0;
     if (!ok) {
         std::cerr << src.message << "\n";
         return EXIT_FAILED;
     }
     std::cout << "Backup Operation Successful.\n";
-    return EXIT_OK;
+    return unreadable ? EXIT_FAILED : EXIT_OK;
 }
 
 void add_backup_command(CLI::App& app, int* exit_code) {
@@ -71,6 +85,12 @@ void add_backup_command(CLI::App& app, int* exit_code) {
         ->required();
     cmd->add_option("FILE", options->file, "Backup file to write, e.g. recording.mmr")->required();
     cmd->add_flag("-f,--force", options->force, "Replace FILE when it exists, without asking");
+    cmd->add_flag("--skip-bad", options->skip_bad,
+                  "Go on past unreadable sectors (zeros in their place) and name each damaged "
+                  "time range; exit status 1 when any, the file kept");
+    cmd->add_option("--map", options->map,
+                    "Map of an image made by 'quarrow rescue' or ddrescue: name the time ranges "
+                    "whose sectors were not rescued");
     cmd->callback([options, exit_code] { *exit_code = run_backup(*options); });
 }
 

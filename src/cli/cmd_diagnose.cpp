@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/cli_common.h"
+#include "cli/damage_report.h"
 #include "fs/diagnostics.h"
 
 namespace quarrow::cli {
@@ -14,11 +15,20 @@ namespace {
 struct DiagnoseOptions {
     std::string source;
     bool json = false;
+    std::string map;
 };
 
 int run_diagnose(const DiagnoseOptions& o) {
+    RescueMap map;
+    if (!o.map.empty() && !load_map_option(o.map, &map)) return EXIT_FAILED;
     OpenSource src;
     if (!open_source(o.source, false, &src)) return EXIT_FAILED;
+    // With a rescue's map: whether the system area itself lost sectors, before the figures that
+    // rest on it.
+    SystemAreaDamage system;
+    if (!o.map.empty()) system = check_system_area(src.disk, &map);
+    int status = system.any() ? EXIT_FAILED : EXIT_OK;
+    if (!o.map.empty() && !o.json) std::cout << system_area_text(system) << "\n";
     char notification[MESSAGE_SIZE] = {0};
     if (!read_fs_notification(src.disk, notification)) {
         std::cerr << DIAG_TOC_FAILED << "\n";
@@ -46,8 +56,16 @@ int run_diagnose(const DiagnoseOptions& o) {
             {"termination_found", stats.termination_found != 0},
             {"chain_loops", stats.chain_loops != 0},
         };
+        if (!o.map.empty()) {
+            j["system_area_damaged"] = system.any();
+            j["system_area"] = {{"boot_area", system.boot_area},
+                                {"fat_sectors", system.fat_bad},
+                                {"fat_copy_sectors", system.fat_copy_bad},
+                                {"toc", system.toc},
+                                {"records", system.records_bad}};
+        }
         std::cout << j.dump(2) << "\n";
-        return EXIT_OK;
+        return status;
     }
     DiagnosticsTexts t{};
     format_diagnostics(stats, src.count, &t);
@@ -58,7 +76,7 @@ int run_diagnose(const DiagnoseOptions& o) {
               << DIAG_LABEL_TERMINATION << " " << t.termination << "\n"
               << DIAG_LABEL_INTEGRITY << " " << t.integrity << "\n"
               << DIAG_LABEL_CRC << " " << t.crc << "\n";
-    return EXIT_OK;
+    return status;
 }
 
 void add_diagnose_command(CLI::App& app, int* exit_code) {
@@ -74,6 +92,9 @@ void add_diagnose_command(CLI::App& app, int* exit_code) {
         ->required();
     cmd->add_flag("--json", options->json,
                   "Print a JSON object of the figures instead (the notification as on the disk)");
+    cmd->add_option("--map", options->map,
+                    "Map of an image made by 'quarrow rescue' or ddrescue: also say whether the "
+                    "system area lost sectors (exit status 1 when it did)");
     cmd->callback([options, exit_code] { *exit_code = run_diagnose(*options); });
 }
 

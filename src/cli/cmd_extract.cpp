@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "cli/cli_common.h"
+#include "cli/damage_report.h"
 #include "disk/output_file.h"
 #include "extract/extraction_engine.h"
 #include "extract/output_name.h"
@@ -68,6 +69,8 @@ struct ExtractOptions {
     bool metadata = false;
     bool audio_given = false;
     bool av_offset_given = false;
+    bool skip_bad = false;
+    std::string map;
 };
 
 // "4000M", "2G", "700K", "1048576": bytes, with binary suffixes; -1 when it is not such a size.
@@ -205,9 +208,10 @@ bool write_metadata(const OpenSource& src, int index, const ExtractOptions& o,
 }
 
 // Extracts one recording; prints the engine's message (stdout on success, stderr on failure)
-// and the files written.
+// and the files written. On a damaged disk (--skip-bad, --map) also the damaged time ranges; a
+// recording with unreadable sectors keeps its files but counts as failed.
 bool extract_one(const OpenSource& src, int index, const ExtractOptions& o, const std::string& dir,
-                 const std::string& prefix) {
+                 const std::string& prefix, const RescueMap* map) {
     const RecordingEntry& e = src.entries[index];
     int64_t start = o.start >= 0 ? o.start : e.start_offset;
     int64_t length = o.length >= 0 ? o.length : e.length;
@@ -240,10 +244,15 @@ bool extract_one(const OpenSource& src, int index, const ExtractOptions& o, cons
     request.prefix = prefix.c_str();
     request.hooks = &hooks;
     request.interrupt = &interrupted;
+    DamagedReads damaged;
+    damaged.skip_bad = o.skip_bad;
+    damaged.map = map;
+    if (o.skip_bad || map) request.damaged = &damaged;
     char message[MESSAGE_SIZE] = "";
     ExtractionResult result;
     int ok = extract_recording(src.disk, request, message, &result);
     finish_progress(&progress);
+    int64_t unreadable = request.damaged ? report_damage(damaged, e, start, start + length) : 0;
     if (!ok && interrupted) {
         std::cerr << message << " No files were written for this recording.\n";
         return false;
@@ -265,7 +274,7 @@ bool extract_one(const OpenSource& src, int index, const ExtractOptions& o, cons
     if (o.mux && result.mux.silent_frames > 0)
         std::cout << "  (" << result.mux.silent_frames
                   << " silent audio frames fill gaps in the broadcast's audio)\n";
-    return true;
+    return unreadable == 0;
 }
 
 // The one-file options' rules; a message and false when they do not go together.
@@ -322,6 +331,9 @@ int run_extract(ExtractOptions o) {
         return EXIT_FAILED;
     }
 
+    RescueMap map;
+    if (!o.map.empty() && !load_map_option(o.map, &map)) return EXIT_FAILED;
+    const RescueMap* damage_map = o.map.empty() ? nullptr : &map;
     OpenSource src;
     if (!open_source(o.source, false, &src)) return EXIT_FAILED;
     InterruptScope interrupt_scope;
@@ -329,7 +341,7 @@ int run_extract(ExtractOptions o) {
         int index = recording_index(o.recording, src);
         if (index < 0) return EXIT_FAILED;
         if (o.prefix.empty()) prefix = default_prefix(src.entries[index], index + 1);
-        bool ok = extract_one(src, index, o, dir, prefix);
+        bool ok = extract_one(src, index, o, dir, prefix, damage_map);
         if (interrupted) return EXIT_INTERRUPT_STATUS;
         return ok ? EXIT_OK : EXIT_FAILED;
     }
@@ -360,7 +372,7 @@ int run_extract(ExtractOptions o) {
         }
         std::cout << std::endl;
         done_sectors += src.entries[i].length;
-        if (!extract_one(src, i, o, dir, name)) ++failed;
+        if (!extract_one(src, i, o, dir, name, damage_map)) ++failed;
         if (interrupted) {
             std::cerr << "Interrupted: " << i << " of " << src.count
                       << " recordings were extracted.\n";
@@ -429,6 +441,12 @@ void add_extract_command(CLI::App& app, int* exit_code) {
     cmd->add_flag("--metadata", o->metadata,
                   "Also write PREFIX.json (title, channel, date, duration, attributes, files, "
                   "notices) and date every output with the recording's start time");
+    cmd->add_flag("--skip-bad", o->skip_bad,
+                  "Go on past unreadable sectors (zeros in their place) and name each damaged "
+                  "time range; exit status 1 when any, the files kept");
+    cmd->add_option("--map", o->map,
+                    "Map of an image made by 'quarrow rescue' or ddrescue: name the time ranges "
+                    "whose sectors were not rescued");
     cmd->callback([o, exit_code, cmd] {
         o->audio_given = cmd->count("--audio") > 0;
         o->av_offset_given = cmd->count("--av-offset") > 0;

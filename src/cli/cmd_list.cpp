@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "cli/cli_common.h"
+#include "cli/damage_report.h"
+#include "fs/layout.h"
 
 namespace quarrow::cli {
 namespace {
@@ -14,6 +16,7 @@ namespace {
 struct ListOptions {
     std::string source;
     bool json = false;
+    std::string map;
 };
 
 std::string duration_text(const RecordingEntry& e) {
@@ -35,9 +38,34 @@ std::string pad(const std::string& s, size_t width) {
     return w >= width ? s : s + std::string(width - w, ' ');
 }
 
+// Sectors of each listed recording that its rescue did not copy, by the map; the allocation
+// table is read around its own lost sectors.
+std::vector<int64_t> missing_sectors(const OpenSource& src, const RescueMap& map) {
+    std::vector<uint8_t> table(FAT_BYTES);
+    read_fat_around_damage(src.disk, &map, table.data());
+    std::vector<int64_t> missing;
+    for (int i = 0; i < src.count; ++i) {
+        const RecordingEntry& e = src.entries[i];
+        missing.push_back(recording_missing_sectors(map, table.data(), e.first_cluster,
+                                                    e.start_offset, e.length));
+    }
+    return missing;
+}
+
+std::string share_text(int64_t missing, uint32_t length) {
+    char text[48];
+    double share = length ? 100.0 * double(missing) / double(length) : 0;
+    snprintf(text, sizeof text, "%.2f %% unreadable", share);
+    return text;
+}
+
 int run_list(const ListOptions& o) {
+    RescueMap map;
+    if (!o.map.empty() && !load_map_option(o.map, &map)) return EXIT_FAILED;
     OpenSource src;
     if (!open_source(o.source, false, &src)) return EXIT_FAILED;
+    std::vector<int64_t> missing;
+    if (!o.map.empty()) missing = missing_sectors(src, map);
     if (o.json) {
         nlohmann::ordered_json list = nlohmann::ordered_json::array();
         for (int i = 0; i < src.count; ++i) {
@@ -58,6 +86,11 @@ int run_list(const ListOptions& o) {
                             {"length_sectors", e.length},
                             {"start_offset", e.start_offset},
                             {"size_mb", recording_size_mb(e.length)}});
+            if (!o.map.empty()) {
+                list.back()["unreadable_sectors"] = missing[size_t(i)];
+                list.back()["unreadable_share"] =
+                    e.length ? double(missing[size_t(i)]) / double(e.length) : 0.0;
+            }
         }
         std::cout << list.dump(2) << "\n";
         return EXIT_OK;
@@ -72,8 +105,13 @@ int run_list(const ListOptions& o) {
                         utf8(e.channel),
                         // As the extraction panel shows a recording without any title.
                         e.display_title[0] ? utf8(e.display_title) : "[no title]"});
+        // With a map the share of unreadable sectors goes before the title.
+        if (!o.map.empty())
+            rows.back().insert(rows.back().end() - 1, missing[size_t(i)]
+                                                          ? share_text(missing[size_t(i)], e.length)
+                                                          : "whole");
     }
-    std::vector<size_t> widths(7, 0);
+    std::vector<size_t> widths(rows.empty() ? 0 : rows[0].size(), 0);
     for (auto& row : rows)
         for (size_t c = 0; c < row.size(); ++c)
             widths[c] = std::max(widths[c], columns(row[c]));
@@ -102,6 +140,9 @@ void add_list_command(CLI::App& app, int* exit_code) {
     cmd->add_option("SOURCE", options->source, "Disk image, whole-disk device, or 'scan'")
         ->required();
     cmd->add_flag("--json", options->json, "Print a JSON array of the recordings instead");
+    cmd->add_option("--map", options->map,
+                    "Map of an image made by 'quarrow rescue' or ddrescue: show the share of each "
+                    "recording's sectors that were not rescued");
     cmd->callback([options, exit_code] { *exit_code = run_list(*options); });
 }
 

@@ -7,6 +7,7 @@
 
 #include "extract/output_name.h"
 #include "extract/stream_filters.h"
+#include "fs/damaged_disk.h"
 #include "fs/layout.h"
 
 namespace quarrow {
@@ -137,6 +138,7 @@ struct Walk {
 
     uint16_t cluster_b = NO_CLUSTER;  // the cluster whose data is area B
     bool looped = false;              // the chain came back to a cluster met before
+    int64_t clusters_read = 0;        // chain position of the next cluster read
     int64_t position = 0;             // byte offset of the next sector to examine
     int64_t remaining = 0;            // sectors still to walk
     int64_t skipped = 0;              // sectors that were no block header
@@ -170,21 +172,34 @@ bool allocate_walk(Walk& w, char* message) {
     return true;
 }
 
+// Reads the data area of the walk's next cluster in chain order; on a damaged disk unreadable
+// sectors read as zeros and are noted with their place in the recording.
+bool read_next_cluster(Walk& w, uint16_t cluster, uint8_t* into) {
+    int64_t index = w.clusters_read++;
+    DamagedReads* damaged = w.request->damaged;
+    if (!damaged) return read_cluster(w.disk, cluster, into) != 0;
+    return read_damaged(w.disk, into, cluster_data_sector(cluster), CLUSTER_DATA_SECTORS,
+                        index * CLUSTER_DATA_SECTORS, damaged) == CLUSTER_DATA_SECTORS;
+}
+
 // The allocation table, the first cluster's data as area A and its successor's as area B.
 bool load_first_clusters(Walk& w, char* message) {
     uint16_t first = w.request->first_cluster;
-    if (!read_fat(w.disk, w.fat.get())) {
+    if (w.request->damaged) {
+        w.request->damaged->fat =
+            read_fat_around_damage(w.disk, w.request->damaged->map, w.fat.get());
+    } else if (!read_fat(w.disk, w.fat.get())) {
         put_message(message, "Error while attempting to read the FAT");
         return false;
     }
-    if (!read_cluster(w.disk, first, w.buffer->base())) {
+    if (!read_next_cluster(w, first, w.buffer->base())) {
         put_message(message, "Error while accessing 1st cluster (FAT Entry %d).", int(first));
         return false;
     }
     w.visited->test_and_set(first);
     w.cluster_b = chain_successor(w.fat.get(), first, w.visited.get(), &w.looped);
     if (w.cluster_b != NO_CLUSTER) {
-        if (!read_cluster(w.disk, w.cluster_b, w.buffer->next_area())) {
+        if (!read_next_cluster(w, w.cluster_b, w.buffer->next_area())) {
             put_message(message, "Error while accessing 2nd cluster (FAT Entry %d)",
                         int(w.cluster_b));
             return false;
@@ -265,7 +280,7 @@ bool move_to_next_cluster(Walk& w, char* message) {
     w.position -= AREA_BYTES;
     w.cluster_b = chain_successor(w.fat.get(), w.cluster_b, w.visited.get(), &w.looped);
     if (w.cluster_b == NO_CLUSTER) return true;
-    if (!read_cluster(w.disk, w.cluster_b, w.buffer->next_area())) {
+    if (!read_next_cluster(w, w.cluster_b, w.buffer->next_area())) {
         put_message(message, "Error while accessing data cluster (FAT Entry %d)", int(w.cluster_b));
         return false;
     }

@@ -24,6 +24,8 @@
 
 namespace quarrow {
 
+struct DamagedReads;  // fs/damaged_disk.h
+
 // Audio type: what the audio file holds.
 constexpr int AUDIO_TYPE_MPG = 1;  // the audio PES packets unchanged, "<prefix>.mpg"
 constexpr int AUDIO_TYPE_MP2 = 2;  // PES headers removed: an MPEG audio stream, "<prefix>.mp2"
@@ -71,6 +73,11 @@ struct ExtractionRequest {
     const OperationHooks* hooks = nullptr;
     // Set (by a signal handler) to stop the walk at the next block; may be null.
     const volatile std::sig_atomic_t* interrupt = nullptr;
+    // A disk with unreadable sectors (the command line's --skip-bad and --map): they read as
+    // zeros, which the walk steps over as unexpected sectors, the allocation table's copy stands
+    // in for unreadable sectors of the first, and every damaged run is noted there. Null: the
+    // first read error ends the extraction.
+    DamagedReads* damaged = nullptr;
 };
 
 // Where a walk's two streams go.

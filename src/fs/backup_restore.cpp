@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "fs/damaged_disk.h"
 #include "fs/maintenance_io.h"
 #include "fs/recording_editing.h"
 #include "fs/recording_table.h"
@@ -93,7 +94,7 @@ int find_free_record_sector(DiskHandle disk, uint8_t* record, uint16_t* offset, 
 }
 
 int backup_recording(DiskHandle disk, int index, const char* path, const OperationHooks* hooks,
-                     char* message) {
+                     char* message, DamagedReads* damaged) {
     DiskHandle out = create_output_file(path);
     if (!out) {
         put_message(message, "Could not create output file.");
@@ -101,7 +102,10 @@ int backup_recording(DiskHandle disk, int index, const char* path, const Operati
     }
     HandleCloser close_out(out);
     uint8_t table[FAT_BYTES];
-    if (!read_fat_whole(disk, table, message)) return 0;
+    if (damaged)
+        damaged->fat = read_fat_around_damage(disk, damaged->map, table);
+    else if (!read_fat_whole(disk, table, message))
+        return 0;
     uint8_t toc[TOC_BYTES];
     if (!read_toc_whole(disk, toc, message)) return 0;
     int n = static_cast<int>(read_be16(toc + TOC_COUNT_OFFSET));
@@ -143,8 +147,14 @@ int backup_recording(DiskHandle disk, int index, const char* path, const Operati
             put_message(message, "%s", CHAIN_LOOPS_MESSAGE);
             return 0;
         }
-        if (!read_whole(disk, buffer.get(), static_cast<int>(cluster_first_sector(k)),
-                        CLUSTER_SECTORS)) {
+        // On a damaged disk the header sectors count as the start of the cluster's data.
+        bool read = damaged
+                        ? read_damaged(disk, buffer.get(), cluster_first_sector(k), CLUSTER_SECTORS,
+                                       done * CLUSTER_DATA_SECTORS - CLUSTER_HEADER_SECTORS,
+                                       damaged) == CLUSTER_SECTORS
+                        : read_whole(disk, buffer.get(), static_cast<int>(cluster_first_sector(k)),
+                                     CLUSTER_SECTORS);
+        if (!read) {
             put_message(message, "Read operation failed.");
             return 0;
         }

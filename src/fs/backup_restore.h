@@ -28,14 +28,19 @@
 
 namespace quarrow {
 
+struct DamagedReads;  // fs/damaged_disk.h
+
 constexpr uint32_t CLUSTER_BYTES = uint32_t(CLUSTER_SECTORS) * SECTOR_SIZE;  // 8388608
 
 // Writes the recording at list index (slot n - 1 - index) to a new backup file at path (an
 // existing file is emptied). Ends with "FAT Pointer out of bounds." at a link beyond the disk's
 // last cluster, and with CHAIN_LOOPS_MESSAGE when the chain is longer than the disk has clusters
-// (it must then loop); the clusters before that point are in the file, which stays.
+// (it must then loop); the clusters before that point are in the file, which stays. With damaged
+// (the command line's --skip-bad and --map; null in the Windows program) the clusters are read
+// past unreadable sectors, zeros in their place, and the allocation table's copy stands in for
+// unreadable sectors of the first; damaged->found names each run.
 int backup_recording(DiskHandle disk, int index, const char* path, const OperationHooks* hooks,
-                     char* message);
+                     char* message, DamagedReads* damaged = nullptr);
 
 // Adds the recording in the backup file at path to the disk as a new recording (the newest, list
 // index 0): allocates the lowest free clusters as an ascending chain, appends a slot, writes the

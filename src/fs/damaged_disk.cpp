@@ -1,5 +1,6 @@
 #include "fs/damaged_disk.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -85,6 +86,65 @@ SystemAreaDamage check_system_area(DiskHandle disk, const RescueMap* map) {
         damage.records_bad += count_true(bad) > 0;
     }
     return damage;
+}
+
+int64_t read_damaged(DiskHandle disk, uint8_t* buffer, int64_t first, int64_t count,
+                     int64_t recording_sector, DamagedReads* damaged) {
+    std::vector<SectorRun> bad;
+    int64_t got = 0;
+    if (damaged->skip_bad) {
+        got = read_sectors_partial(disk, buffer, first, count, damaged->retries, &bad);
+    } else {
+        got = read_sectors(disk, buffer, static_cast<int>(first), static_cast<int>(count),
+                           SECTOR_SIZE);
+        if (got < count) return got;
+    }
+    // Sectors the rescue never copied hold zeros or stale bytes in the image: zeros, and named.
+    if (damaged->map &&
+        map_unfinished_bytes(*damaged->map, first * SECTOR_SIZE, (first + got) * SECTOR_SIZE) > 0) {
+        std::vector<bool> unreadable(size_t(got), false);
+        for (const SectorRun& r : bad)
+            for (int64_t s = r.first; s < r.first + r.count; ++s)
+                unreadable[size_t(s - first)] = true;
+        for (int64_t s = first; s < first + got; ++s) {
+            if (!sectors_missing(damaged->map, s, 1)) continue;
+            memset(buffer + (s - first) * SECTOR_SIZE, 0, SECTOR_SIZE);
+            unreadable[size_t(s - first)] = true;
+        }
+        bad.clear();
+        for (int64_t i = 0; i < got; ++i)
+            if (unreadable[size_t(i)]) add_sector_run(&bad, first + i, 1);
+    }
+    for (const SectorRun& r : bad) {
+        int64_t at = recording_sector + (r.first - first);
+        std::vector<DamagedRun>& found = damaged->found;
+        if (!found.empty() && found.back().disk_sector + found.back().count == r.first &&
+            found.back().recording_sector + found.back().count == at)
+            found.back().count += r.count;
+        else
+            found.push_back({r.first, r.count, at});
+    }
+    return got;
+}
+
+int64_t recording_missing_sectors(const RescueMap& map, const uint8_t* table,
+                                  uint16_t first_cluster, uint32_t start, uint32_t length) {
+    int64_t missing = 0;
+    int64_t from = start, end = int64_t(start) + length;  // recording sectors of the data
+    std::vector<bool> seen(size_t(FAT_ENTRIES), false);
+    uint16_t c = first_cluster;
+    for (int64_t k = 0; c < FAT_ENTRIES && !seen[c] && k * CLUSTER_DATA_SECTORS < end; ++k) {
+        seen[c] = true;
+        int64_t a = std::max(from, k * CLUSTER_DATA_SECTORS);
+        int64_t b = std::min(end, (k + 1) * CLUSTER_DATA_SECTORS);
+        if (a < b) {
+            int64_t disk = cluster_data_sector(c) + (a - k * CLUSTER_DATA_SECTORS);
+            missing += map_unfinished_bytes(map, disk * SECTOR_SIZE, (disk + b - a) * SECTOR_SIZE) /
+                       SECTOR_SIZE;
+        }
+        c = next_cluster(table, c);
+    }
+    return missing;
 }
 
 std::vector<SectorRun> recording_areas(DiskHandle disk, const RescueMap* map) {

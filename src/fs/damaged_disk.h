@@ -39,6 +39,36 @@ struct SystemAreaDamage {
 };
 SystemAreaDamage check_system_area(DiskHandle disk, const RescueMap* map);
 
+// How an operation reads a disk with unreadable sectors; an operation given none stops at the
+// first read error, as it always did. Filled by the command line's --skip-bad and --map.
+struct DamagedRun {
+    int64_t disk_sector;       // first unreadable sector
+    int64_t count;             // sectors
+    int64_t recording_sector;  // where it lies in the recording, counted from its first cluster's
+                               // first data sector (header sectors count as the data that
+                               // follows them)
+};
+struct DamagedReads {
+    int retries = 1;
+    bool skip_bad = false;           // read errors: zeros in their place, go on
+    const RescueMap* map = nullptr;  // an image made by a rescue: sectors it lacks are unreadable
+    // Filled by the operation: the allocation table's damage and every unreadable run met.
+    FatDamage fat;
+    std::vector<DamagedRun> found;
+};
+
+// Reads count sectors from first for an operation that goes on past damage: unreadable sectors
+// (read errors when skip_bad is set, or missing by the map) read as zeros and are added to
+// damaged->found with recording_sector + their distance from first. Gives the sectors delivered:
+// count, or fewer when a read error is not to be skipped or the source ends.
+int64_t read_damaged(DiskHandle disk, uint8_t* buffer, int64_t first, int64_t count,
+                     int64_t recording_sector, DamagedReads* damaged);
+
+// Unreadable sectors of a recording's data (start and length in sectors from its first cluster's
+// first data sector) along its chain in the table; by the map only.
+int64_t recording_missing_sectors(const RescueMap& map, const uint8_t* table,
+                                  uint16_t first_cluster, uint32_t start, uint32_t length);
+
 // The system area: every sector before cluster 0.
 inline SectorRun system_area() {
     return {0, CLUSTER_SECTORS};

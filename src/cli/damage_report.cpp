@@ -1,0 +1,77 @@
+#include "cli/damage_report.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+namespace quarrow::cli {
+
+bool load_map_option(const std::string& path, RescueMap* map) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        std::cerr << "Could not read the map " << path << ".\n";
+        return false;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    char message[MESSAGE_SIZE] = "";
+    if (!parse_rescue_map(text.str(), map, message)) {
+        std::cerr << path << ": " << message << "\n";
+        return false;
+    }
+    return true;
+}
+
+std::string recording_time(const RecordingEntry& e, int64_t recording_sector) {
+    int64_t total = int64_t(e.hours) * 3600 + int64_t(e.minutes) * 60 + e.seconds;
+    int64_t at = recording_sector - int64_t(e.start_offset);
+    int64_t seconds = e.length > 0 ? at * total / int64_t(e.length) : 0;
+    seconds = std::max<int64_t>(0, std::min(seconds, total));
+    char text[32];
+    snprintf(text, sizeof text, "%02lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
+             static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
+    return text;
+}
+
+int64_t report_damage(const DamagedReads& damaged, const RecordingEntry& e, int64_t from,
+                      int64_t to) {
+    const FatDamage& fat = damaged.fat;
+    if (fat.first_table_bad > 0) {
+        std::cerr << "The allocation table has " << fat.first_table_bad
+                  << " unreadable sectors; its copy was used for " << fat.from_copy;
+        if (fat.lost > 0) std::cerr << ", " << fat.lost << " are unreadable in both";
+        std::cerr << ".\n";
+    }
+    int64_t total = 0;
+    int ranges = 0;
+    for (const DamagedRun& r : damaged.found) {
+        int64_t a = std::max(r.recording_sector, from);
+        int64_t b = std::min(r.recording_sector + r.count, to);
+        if (a >= b) continue;  // in a cluster's unused part
+        total += b - a;
+        ++ranges;
+        std::cerr << "Unreadable: " << recording_time(e, a) << " - " << recording_time(e, b) << " ("
+                  << (b - a) << " sectors from disk sector "
+                  << r.disk_sector + (a - r.recording_sector) << ")\n";
+    }
+    if (total > 0)
+        std::cerr << total << " unreadable sectors in " << ranges
+                  << (ranges == 1 ? " range" : " ranges") << " were read as zeros.\n";
+    return total + fat.lost;
+}
+
+std::string system_area_text(const SystemAreaDamage& d) {
+    if (!d.any()) return "System Area: every sector rescued [Ok]";
+    std::string parts;
+    auto add = [&parts](const std::string& part) { parts += (parts.empty() ? "" : ", ") + part; };
+    if (d.boot_area) add("boot area");
+    if (d.fat_bad) add("allocation table (" + std::to_string(d.fat_bad) + " sectors)");
+    if (d.fat_copy_bad) add("its copy (" + std::to_string(d.fat_copy_bad) + " sectors)");
+    if (d.toc) add("Table of Contents");
+    if (d.records_bad) add(std::to_string(d.records_bad) + " recording records");
+    return "System Area: unreadable sectors in the " + parts + " [Damaged]";
+}
+
+}  // namespace quarrow::cli
