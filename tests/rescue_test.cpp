@@ -244,3 +244,68 @@ TEST(DamagedDisk, TheTableComesFromTheCopyWhereTheFirstIsUnreadable) {
     EXPECT_EQ(firsts, (std::vector<int64_t>{7, 5, 3, 0}));
     EXPECT_EQ(counts, (std::vector<int64_t>{1, 1, 1, 2}));
 }
+
+TEST(DamagedDisk, DamagedReadsNameRunsByTheirPlaceInTheRecording) {
+    struct Case {
+        const char* what;
+        bool skip_bad;
+        std::vector<FailingSectors> failing;
+        int64_t missing_first, missing_count;  // by the map
+        int64_t delivered;
+        std::vector<DamagedRun> found;
+    } cases[] = {
+        {"clean", true, {}, 0, 0, 64, {}},
+        {"read error without skip-bad stops", false, {{110, 2}}, 0, 0, 0, {}},
+        {"read errors skipped",
+         true,
+         {{110, 2}, {150, 1}},
+         0,
+         0,
+         64,
+         {{110, 2, 1010}, {150, 1, 1050}}},
+        {"missing by the map", false, {}, 120, 4, 64, {{120, 4, 1020}}},
+        {"both, touching", true, {{110, 2}}, 112, 3, 64, {{110, 5, 1010}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        MemoryDisk m;
+        m.bytes = numbered_sectors(256);
+        m.failing = c.failing;
+        RescueMap map;
+        init_rescue_map(&map, int64_t(m.bytes.size()));
+        set_map_status(&map, 0, map.size(), MAP_FINISHED);
+        if (c.missing_count)
+            set_map_status(&map, c.missing_first * SECTOR_SIZE, c.missing_count * SECTOR_SIZE,
+                           MAP_NON_TRIED);
+        DamagedReads damaged;
+        damaged.skip_bad = c.skip_bad;
+        damaged.map = &map;
+        DiskHandle h = open_memory_disk(&m);
+        std::vector<uint8_t> buffer(64 * SECTOR_SIZE, 0xEE);
+        EXPECT_EQ(read_damaged(h, buffer.data(), 100, 64, 1000, &damaged), c.delivered);
+        close_disk(h);
+        ASSERT_EQ(damaged.found.size(), c.found.size());
+        for (size_t i = 0; i < c.found.size(); ++i) {
+            EXPECT_EQ(damaged.found[i].disk_sector, c.found[i].disk_sector);
+            EXPECT_EQ(damaged.found[i].count, c.found[i].count);
+            EXPECT_EQ(damaged.found[i].recording_sector, c.found[i].recording_sector);
+            for (int64_t s = c.found[i].disk_sector; s < c.found[i].disk_sector + c.found[i].count;
+                 ++s)
+                EXPECT_EQ(buffer[size_t(s - 100) * SECTOR_SIZE], 0) << "zeros in sector " << s;
+        }
+    }
+    // The share list shows: the sectors of a recording's data the map lacks, along its chain.
+    std::vector<uint8_t> table(FAT_BYTES, 0);
+    write_be16(table.data() + 2 * 4, FAT_ALLOCATED | 2);
+    write_be16(table.data() + 2 * 2, FAT_LAST_ALLOCATED);
+    RescueMap map;
+    init_rescue_map(&map, int64_t(6) * CLUSTER_SECTORS * SECTOR_SIZE);
+    set_map_status(&map, 0, map.size(), MAP_FINISHED);
+    set_map_status(&map, (cluster_data_sector(4) + 10) * SECTOR_SIZE, 5 * SECTOR_SIZE, MAP_BAD);
+    set_map_status(&map, (cluster_data_sector(2) + 100) * SECTOR_SIZE, 7 * SECTOR_SIZE, MAP_BAD);
+    set_map_status(&map, (cluster_data_sector(3)) * SECTOR_SIZE, 9 * SECTOR_SIZE, MAP_BAD);
+    EXPECT_EQ(recording_missing_sectors(map, table.data(), 4, 0, 2 * CLUSTER_DATA_SECTORS), 12);
+    EXPECT_EQ(recording_missing_sectors(map, table.data(), 4, 12, CLUSTER_DATA_SECTORS), 3);
+    EXPECT_EQ(recording_missing_sectors(map, table.data(), 4, 12, CLUSTER_DATA_SECTORS + 200), 10);
+    EXPECT_EQ(recording_missing_sectors(map, table.data(), 4, 0, 100), 5);
+}
