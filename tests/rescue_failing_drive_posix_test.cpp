@@ -141,8 +141,8 @@ class FailingDrive : public ::testing::Test {
         return ok && resize_file(path, uint64_t(CLUSTERS + 1) * CLUSTER_SECTORS * SECTOR_SIZE);
     }
 
-    // Serves the disk through the plugin as dir/mnt/disk; false when FUSE refuses the mount.
-    bool mount(const std::string& extra = "") {
+    // Serves the disk through the plugin as dir/mnt/disk; empty, or why it could not.
+    std::string mount(const std::string& extra = "") {
         mnt_ = dir_->file("mnt");
         mkdir(mnt_.c_str(), 0755);
         log_ = dir_->file("reads.log");
@@ -155,7 +155,9 @@ class FailingDrive : public ::testing::Test {
         run_program(command);
         for (int i = 0; i < 100 && access((mnt_ + "/disk").c_str(), R_OK) != 0; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        if (access((mnt_ + "/disk").c_str(), R_OK) != 0) return false;
+        if (access((mnt_ + "/disk").c_str(), R_OK) != 0)
+            return "FUSE refused the mount: " + read_text(dir_->file("nbdfuse.log"));
+        mounted_ = true;
         // Without read-ahead the kernel reads exactly the pages asked for, so the plugin's log
         // shows what the program read.
         ProgramResult bdi = run_program("mountpoint -d " + shell_quote(mnt_));
@@ -163,8 +165,8 @@ class FailingDrive : public ::testing::Test {
         std::ofstream ra("/sys/class/bdi/" + id + "/read_ahead_kb");
         ra << "0\n";
         ra.close();
-        mounted_ = true;
-        return bool(ra);
+        if (!ra) return "read-ahead of the FUSE mount cannot be switched off (needs root)";
+        return "";
     }
     void unmount() {
         if (!mounted_) return;
@@ -207,8 +209,7 @@ std::string FailingDrive::disk_;
 std::string FailingDrive::skip_;
 
 TEST_F(FailingDrive, RescueMapsExactlyTheFailingSectorsAsDdrescueDoes) {
-    if (!mount())
-        GTEST_SKIP() << "FUSE refused the mount: " << read_text(dir_->file("nbdfuse.log"));
+    if (std::string why = mount(); !why.empty()) GTEST_SKIP() << why;
     std::string image = dir_->file("rescued.hex"), map = dir_->file("rescued.map");
     ProgramResult run = run_program(shell_quote(kCli) + " rescue " + shell_quote(source()) + " " +
                                     shell_quote(image) + " --map " + shell_quote(map));
@@ -232,8 +233,8 @@ TEST_F(FailingDrive, AStoppedRescueResumesWithoutRereadingRescuedAreas) {
     std::string image = dir_->file("resumed.hex"), map = dir_->file("resumed.map");
     std::string pid = dir_->file("rescue.pid");
     // The plugin interrupts the rescue itself after its 150th read: midway through the first pass.
-    if (!mount("interrupt_after=150 pidfile=" + shell_quote(pid)))
-        GTEST_SKIP() << "FUSE refused the mount: " << read_text(dir_->file("nbdfuse.log"));
+    if (std::string why = mount("interrupt_after=150 pidfile=" + shell_quote(pid)); !why.empty())
+        GTEST_SKIP() << why;
     std::string rescue = shell_quote(kCli) + " rescue " + shell_quote(source()) + " " +
                          shell_quote(image) + " --map " + shell_quote(map);
     ProgramResult first =
@@ -246,7 +247,7 @@ TEST_F(FailingDrive, AStoppedRescueResumesWithoutRereadingRescuedAreas) {
     EXPECT_LT(rescued, stopped.size());
     unmount();
 
-    ASSERT_TRUE(mount());
+    ASSERT_EQ(mount(), "");
     ProgramResult second = run_program(rescue);
     EXPECT_EQ(second.status, 1) << second.err;
     for (auto& [offset, len] : reads())
@@ -273,8 +274,7 @@ int count_of(const std::string& text, const std::string& what) {
 }  // namespace
 
 TEST_F(FailingDrive, ExtractAndBackupGoOnPastUnreadableSectorsAndNameThem) {
-    if (!mount())
-        GTEST_SKIP() << "FUSE refused the mount: " << read_text(dir_->file("nbdfuse.log"));
+    if (std::string why = mount(); !why.empty()) GTEST_SKIP() << why;
     std::string q = shell_quote(kCli) + " ";
     std::string out = dir_->file("out");
     mkdir(out.c_str(), 0755);
