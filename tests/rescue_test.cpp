@@ -243,6 +243,12 @@ TEST(DamagedDisk, TheTableComesFromTheCopyWhereTheFirstIsUnreadable) {
     }
     EXPECT_EQ(firsts, (std::vector<int64_t>{7, 5, 3, 0}));
     EXPECT_EQ(counts, (std::vector<int64_t>{1, 1, 1, 2}));
+
+    disk.bytes[TOC_SECTOR * SECTOR_SIZE + TOC_SIGNATURE_OFFSET] = 'v';
+    h = open_memory_disk(&disk);
+    EXPECT_TRUE(recording_areas(h, nullptr).empty())
+        << "not a MediaMaster disk: no order of its own";
+    close_disk(h);
 }
 
 TEST(DamagedDisk, DamagedReadsNameRunsByTheirPlaceInTheRecording) {

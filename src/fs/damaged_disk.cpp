@@ -150,7 +150,10 @@ int64_t recording_missing_sectors(const RescueMap& map, const uint8_t* table,
 std::vector<SectorRun> recording_areas(DiskHandle disk, const RescueMap* map) {
     std::vector<SectorRun> areas;
     uint8_t toc[TOC_BYTES];
-    if (sectors_missing(map, TOC_SECTOR, TOC_SECTORS) || !read_toc(disk, toc)) return areas;
+    // Another kind of disk has no recordings to put first: its sectors are copied in order.
+    if (sectors_missing(map, TOC_SECTOR, TOC_SECTORS) || !is_mediamaster_disk(disk) ||
+        !read_toc(disk, toc))
+        return areas;
     std::unique_ptr<uint8_t[]> table(new (std::nothrow) uint8_t[FAT_BYTES]);
     if (!table) return areas;
     read_fat_around_damage(disk, map, table.get());
