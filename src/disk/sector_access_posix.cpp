@@ -20,9 +20,14 @@
 #include <sys/sysmacros.h>
 #endif
 
+#include "disk/file_identity.h"
 #include "disk/sector_access.h"
+#include "disk/system_error.h"
 
 namespace quarrow {
+
+void identity_from_stat(const struct stat& st, FileIdentity* out);  // file_identity_posix.cpp
+
 namespace {
 
 struct PosixFile {
@@ -43,6 +48,7 @@ int64_t posix_read_at(Disk* disk, int64_t offset, void* buffer, uint32_t len) {
         ssize_t n = pread(fd_of(disk), p + done, len - done, static_cast<off_t>(offset + done));
         if (n < 0) {
             if (errno == EINTR) continue;
+            note_system_failure(nullptr);
             return done > 0 ? static_cast<int64_t>(done) : -1;
         }
         if (n == 0) break;
@@ -58,6 +64,7 @@ int64_t posix_write_at(Disk* disk, int64_t offset, const void* buffer, uint32_t 
         ssize_t n = pwrite(fd_of(disk), p + done, len - done, static_cast<off_t>(offset + done));
         if (n < 0) {
             if (errno == EINTR) continue;
+            note_system_failure(nullptr);
             return done > 0 ? static_cast<int64_t>(done) : -1;
         }
         if (n == 0) break;
@@ -125,15 +132,41 @@ DiskHandle wrap_fd(int fd, bool writable) {
     return disk;
 }
 
+// Only regular files and block devices hold a disk or a backup. Anything else is refused before
+// a byte is read: opening a FIFO for reading waits for a writer that never comes (hence
+// O_NONBLOCK, taken off again once the kind is known), and a directory opens but reads nothing.
+int open_disk_fd(const char* path, int flags) {
+    int fd = ::open(path, flags | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        note_system_failure(path);
+        return -1;
+    }
+    struct stat st;
+    const char* refused = nullptr;
+    if (fstat(fd, &st) != 0)
+        refused = strerror(errno);
+    else if (S_ISDIR(st.st_mode))
+        refused = "it is a directory";
+    else if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode))
+        refused = "it is not a regular file or a block device";
+    if (refused) {
+        note_failure_reason(path, refused);
+        ::close(fd);
+        return -1;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
 // Read-write when asked and possible, else read-only: a caller that asked for writing may get a
 // read-only handle, and its later writes then fail with the operation's own message.
 DiskHandle open_existing(const char* path, bool want_write) {
     if (!path || !*path) return nullptr;
     if (want_write) {
-        int fd = ::open(path, O_RDWR | O_CLOEXEC);
+        int fd = open_disk_fd(path, O_RDWR);
         if (fd >= 0) return wrap_fd(fd, true);
     }
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    int fd = open_disk_fd(path, O_RDONLY);
     if (fd < 0) return nullptr;
     return wrap_fd(fd, false);
 }
@@ -251,8 +284,20 @@ DiskHandle open_input_file(const char* path) {
 DiskHandle create_output_file(const char* path) {
     if (!path || !*path) return nullptr;
     int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return nullptr;
+    if (fd < 0) {
+        note_system_failure(path);
+        return nullptr;
+    }
     return wrap_fd(fd, true);
+}
+
+bool disk_identity(DiskHandle disk, FileIdentity* out) {
+    if (!disk || disk->close != posix_close) return false;
+    struct stat st;
+    if (fstat(fd_of(disk), &st) != 0) return false;
+    *out = FileIdentity{};
+    identity_from_stat(st, out);
+    return true;
 }
 
 int get_os_family() {

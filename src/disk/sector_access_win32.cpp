@@ -8,9 +8,14 @@
 #include <cstring>
 #include <new>
 
+#include "disk/file_identity.h"
 #include "disk/sector_access.h"
+#include "disk/system_error.h"
 
 namespace quarrow {
+
+bool identity_from_handle(HANDLE h, FileIdentity* out);  // file_identity_win32.cpp
+
 namespace {
 
 struct Win32File {
@@ -36,7 +41,10 @@ int64_t win32_read_at(Disk* disk, int64_t offset, void* buffer, uint32_t len) {
     HANDLE h = handle_of(disk);
     if (!seek_to(h, offset)) return -1;
     DWORD moved = 0;
-    if (!ReadFile(h, buffer, len, &moved, nullptr)) return -1;
+    if (!ReadFile(h, buffer, len, &moved, nullptr)) {
+        note_system_failure(nullptr);
+        return -1;
+    }
     return moved;
 }
 
@@ -44,7 +52,10 @@ int64_t win32_write_at(Disk* disk, int64_t offset, const void* buffer, uint32_t 
     HANDLE h = handle_of(disk);
     if (!seek_to(h, offset)) return -1;
     DWORD moved = 0;
-    if (!WriteFile(h, buffer, len, &moved, nullptr)) return -1;
+    if (!WriteFile(h, buffer, len, &moved, nullptr)) {
+        note_system_failure(nullptr);
+        return -1;
+    }
     return moved;
 }
 
@@ -83,8 +94,12 @@ void win32_close(Disk* disk) {
     delete disk;
 }
 
-DiskHandle wrap_handle(HANDLE h, bool writable, bool file_as_drive = false) {
-    if (h == INVALID_HANDLE_VALUE) return nullptr;
+DiskHandle wrap_handle(HANDLE h, bool writable, bool file_as_drive = false,
+                       const char* path = nullptr) {
+    if (h == INVALID_HANDLE_VALUE) {
+        note_system_failure(path);
+        return nullptr;
+    }
     auto* file = new (std::nothrow) Win32File{h, file_as_drive};
     auto* disk = new (std::nothrow) Disk{};
     if (!file || !disk) {
@@ -145,10 +160,11 @@ DiskHandle open_physical_drive(int drive, bool want_write) {
             CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                         nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         if (h != INVALID_HANDLE_VALUE) return wrap_handle(h, true, file_as_drive);
+        note_system_failure(path);  // kept as the reason when only reading succeeds
     }
     HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    return wrap_handle(h, false, file_as_drive);
+    return wrap_handle(h, false, file_as_drive, path);
 }
 
 DiskHandle open_image_file(const char* path, bool want_write) {
@@ -158,24 +174,30 @@ DiskHandle open_image_file(const char* path, bool want_write) {
             CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                         nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         if (h != INVALID_HANDLE_VALUE) return wrap_handle(h, true);
+        note_system_failure(path);  // kept as the reason when only reading succeeds
     }
     HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    return wrap_handle(h, false);
+    return wrap_handle(h, false, false, path);
 }
 
 DiskHandle open_input_file(const char* path) {
     if (!path || !*path) return nullptr;
     HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    return wrap_handle(h, false);
+    return wrap_handle(h, false, false, path);
 }
 
 DiskHandle create_output_file(const char* path) {
     if (!path || !*path) return nullptr;
     HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    return wrap_handle(h, true);
+    return wrap_handle(h, true, false, path);
+}
+
+bool disk_identity(DiskHandle disk, FileIdentity* out) {
+    if (!disk || disk->close != win32_close) return false;
+    return identity_from_handle(handle_of(disk), out);
 }
 
 int get_os_family() {

@@ -317,15 +317,11 @@ void report_notices(const Walk& w) {
 
 }  // namespace
 
-bool prefix_char_allowed(unsigned char c) {
-    return c != 0 && c != 0xA6 && !strchr("\\/:*?<>|\"", c);
-}
-
 int check_output_names(const char* path, const char* prefix, char* message) {
     if (!path) path = "";
     if (!prefix) prefix = "";
     // 5: the separator and the four-character extension.
-    if (strlen(path) + strlen(prefix) + 5 > static_cast<size_t>(MAX_OUTPUT_NAME)) {
+    if (strlen(path) + strlen(prefix) + 5 > max_output_name_bytes()) {
         put_message(message, "Invalid Path or Prefix (too long).");
         return 0;
     }

@@ -34,7 +34,8 @@ constexpr int AUDIO_TYPE_MP2 = 2;  // PES headers removed: an MPEG audio stream,
 constexpr int SYNC_TUNING_MIN = 1;
 constexpr int SYNC_TUNING_MAX = 5;
 
-// The longest output name, in bytes: path + separator + prefix + 4-byte extension.
+// The longest output name on Windows, in bytes: path + separator + prefix + 4-byte extension
+// (MAX_PATH of the ANSI calls). POSIX has its own limit (output_name.h).
 constexpr int MAX_OUTPUT_NAME = 260;
 
 // One extraction as a front end asks for it: the recording and the range, how the audio is
@@ -64,9 +65,8 @@ struct ExtractionRequest {
     // The modification time every output gets (seconds since 1970, UTC); -1 leaves the time of
     // writing.
     int64_t output_time = -1;
-    // Destination folder and file name without extension, Latin-1 as the disk's titles and the
-    // Windows ANSI calls have them; on POSIX the joined names become UTF-8 before the files are
-    // created.
+    // Destination folder and file name without extension, in the encoding of the platform's file
+    // names (output_name.h): Latin-1 for the Windows ANSI calls, UTF-8 on POSIX.
     const char* path = "";
     const char* prefix = "";
     // Progress (sectors walked of the length) and notices; may be null.
@@ -111,9 +111,10 @@ int walk_recording(DiskHandle disk, const ExtractionRequest& request,
                    const ExtractionOutputs& outputs, char* message);
 
 // The character rules of the names, for front ends that build or check a prefix themselves.
-// A prefix may not hold \ / : * ? < > | " or the byte 0xA6 (broken bar in Latin-1 and the
-// Windows ANSI code page). A path may not hold / * ? < > | " or 0xA6 on Windows; on POSIX, where
-// '/' is the separator, it is allowed.
+// A prefix may not hold \ / : * ? < > | ", nor on Windows the byte 0xA6 (broken bar in Latin-1
+// and the ANSI code page; on POSIX it is part of a UTF-8 character). A path may not hold
+// * ? < > | ", nor on Windows / and 0xA6; on POSIX '/' is the separator. Both live in
+// output_name_*.cpp.
 bool prefix_char_allowed(unsigned char c);
 bool path_char_allowed(unsigned char c);
 

@@ -20,10 +20,19 @@ void build_output_name(const char* path, const char* prefix, const char* extensi
     out[n] = 0;
 }
 
+size_t max_output_name_bytes() {
+    return MAX_OUTPUT_NAME;
+}
+
 // Backslash and colon belong to Windows paths; '/' is refused as the ANSI file calls would
 // misread it.
 bool path_char_allowed(unsigned char c) {
     return c != 0xA6 && !strchr("/*?<>|\"", c);
+}
+
+// 0xA6 is the broken bar in Latin-1 and in the ANSI code page.
+bool prefix_char_allowed(unsigned char c) {
+    return c != 0 && c != 0xA6 && !strchr("\\/:*?<>|\"", c);
 }
 
 }  // namespace quarrow

@@ -124,7 +124,7 @@ int scan_free_clusters(DiskHandle disk, int limit, const OperationHooks* hooks, 
 }  // namespace
 
 int recover_recordings(DiskHandle disk, int listed_count, const OperationHooks* hooks,
-                       char* message) {
+                       char* message, const RecoveryView* view) {
     uint8_t table[FAT_BYTES];
     uint8_t residue[4];
     uint16_t last = 0;
@@ -137,6 +137,10 @@ int recover_recordings(DiskHandle disk, int listed_count, const OperationHooks* 
         put_message(message, "No Recordings to recover on this disk.");
         return 0;
     }
+    for (int h = 0; view && view->group && h < found; ++h)
+        view->group(view->context, h + 1,
+                    RecoveryGroup{groups[h].key, groups[h].first_cluster, groups[h].cluster_count,
+                                  groups[h].start_time});
     put_message(message, "%d Recordings discovered. Do you want to proceed with recovery?", found);
     if (!hook_confirm(hooks, message)) {
         put_message(message, "Recovery cancelled.");

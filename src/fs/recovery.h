@@ -31,7 +31,20 @@ namespace quarrow {
 // "All Recordings were successfully restored." in message when the recordings were added and
 // everything was written; else 0 with the failure's message (also "No Recordings to recover on
 // this disk."). The caller reloads its recording list after a success.
+//
+// view (may be null) is shown every group the scan found, in order, just before the question, so
+// that a front end can list them (the command line does; the Windows program asks as it is).
+struct RecoveryGroup {
+    uint32_t key;            // the recording key of the group's cluster headers; 0: never written
+    uint16_t first_cluster;  // the lowest-numbered cluster of the group
+    uint32_t cluster_count;
+    uint32_t start_time;  // seconds since 1970, from the first cluster's header
+};
+struct RecoveryView {
+    void* context;
+    void (*group)(void* context, int number, const RecoveryGroup& group);
+};
 int recover_recordings(DiskHandle disk, int listed_count, const OperationHooks* hooks,
-                       char* message);
+                       char* message, const RecoveryView* view = nullptr);
 
 }  // namespace quarrow
