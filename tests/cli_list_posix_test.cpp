@@ -46,6 +46,7 @@ TEST_F(CliList, ListsTheSampleDiskNewestFirstInAlignedColumns) {
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out,
               "MediaMaster Disk Image with 5 Recordings (392 MB).\n"
+              "Free space: 41 clusters (328 MB).\n"
               "1  16-02-2003 10:30:00 GMT  00:00:06   0 MB  Pause, Locked      ORF 1          "
               "Ski-WM \xC3\x85re\n"
               "2  01-02-2003 14:45:00 GMT  00:00:03   0 MB  Erasable, Locked   arte           "
@@ -66,9 +67,10 @@ TEST_F(CliList, JsonCarriesExactlyTheDocumentedKeysWithTheRecordsValues) {
     ASSERT_TRUE(list.is_array());
     ASSERT_EQ(list.size(), 5u);
     const std::vector<std::string> keys = {
-        "number",        "title",          "default_title", "user_title", "channel", "flags",
-        "attributes",    "date",           "duration",      "hours",      "minutes", "seconds",
-        "first_cluster", "length_sectors", "start_offset",  "size_mb"};
+        "number",  "title",      "default_title", "user_title",     "channel",
+        "flags",   "attributes", "date",          "duration",       "hours",
+        "minutes", "seconds",    "first_cluster", "length_sectors", "start_offset",
+        "size_mb", "size_bytes", "start_time",    "date_iso",       "past_end_of_image"};
     for (size_t i = 0; i < list.size(); ++i) {
         std::vector<std::string> got;
         for (auto it = list[i].begin(); it != list[i].end(); ++it)
@@ -116,7 +118,7 @@ TEST_F(CliList, ScanFindsTheDiskOnDriveOneThroughQuarrowDrives) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out.substr(0, r.out.find('\n')),
               "Detected MediaMaster Disk (0 GB) with 5 Recordings.");
-    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 6);
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 7);  // with the free space
 }
 
 TEST_F(CliList, ScanStopsAtAMissingDrive) {
@@ -133,7 +135,7 @@ TEST_F(CliList, ScanStopsAtAMissingDrive) {
 TEST_F(CliList, FailuresAndUsageErrorsHaveTheirExitStatus) {
     ProgramResult r = quarrow("list " + shell_quote(dir_->file("missing.hex")));
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Invalid image file.\n");
+    EXPECT_EQ(r.err, "Invalid image file. (No such file or directory)\n");
     EXPECT_EQ(r.out, "");
 
     std::string big = dir_->file("too-many.hex");
@@ -171,7 +173,7 @@ TEST_F(CliList, EmptyDiskListsOnlyItsMessage) {
               0);
     ProgramResult r = quarrow("list " + shell_quote(empty));
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "No Recordings found in this image.\n");
+    EXPECT_EQ(r.out, "No Recordings found in this image.\nFree space: 41 clusters (328 MB).\n");
     r = quarrow("list --json " + shell_quote(empty));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "[]\n");

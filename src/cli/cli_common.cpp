@@ -1,14 +1,19 @@
 #include "cli/cli_common.h"
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
+#include <system_error>
 #include <vector>
 
 #include "disk/disk_detection.h"
+#include "disk/file_identity.h"
+#include "disk/system_error.h"
 #include "fs/layout.h"
 
 namespace quarrow::cli {
@@ -40,28 +45,90 @@ void add_registered_commands(CLI::App& app, int* exit_code) {
         c.add(app, exit_code);
 }
 
+std::string failure_reason(bool with_path) {
+    const SystemFailure& f = last_system_failure();
+    if (f.reason.empty()) return "";
+    if (f.path.empty() || !with_path) return " (" + f.reason + ")";
+    return " (" + f.path + ": " + f.reason + ")";
+}
+
+void clear_reason() {
+    clear_system_failure();
+}
+
+namespace {
+
+// Why an image was refused: what the system said when it would not open, else what is missing
+// in it. The image is opened once more to tell the two apart.
+std::string image_refusal_reason(const std::string& path) {
+    clear_system_failure();
+    DiskHandle probe = open_image_file(path.c_str(), false);
+    if (!probe) {
+        const SystemFailure& f = last_system_failure();
+        return f.reason.empty() ? "" : " (" + f.reason + ")";
+    }
+    uint64_t size = 0;
+    bool short_file = probe->size_bytes && probe->size_bytes(probe, &size) &&
+                      size < uint64_t(BOOT_AREA_SECTORS) * SECTOR_SIZE;
+    close_disk(probe);
+    return short_file ? " (it is shorter than the boot area)"
+                      : " (no MediaMaster signature at sector 0)";
+}
+
+}  // namespace
+
 bool open_source(const std::string& source, bool want_write, OpenSource* out) {
-    if (source == "scan") {
+    clear_system_failure();
+    const bool scan = source == "scan";
+    if (scan) {
         out->disk = detect_disk(&out->count, out->entries.get(), want_write, out->message);
     } else {
         out->disk = open_disk_image(&out->count, out->entries.get(), want_write, out->message,
                                     source.c_str());
     }
     if (!out->disk) {
-        std::cerr << out->message << "\n";
+        std::string reason;
+        if (!scan && strcmp(out->message, "Invalid image file.") == 0)
+            reason = image_refusal_reason(source);
+        std::cerr << out->message << reason << "\n";
         return false;
     }
-    if (want_write && !out->disk->writable) {
-        std::cerr << "Cannot open " << source << " for writing; nothing was changed.\n";
-        return false;
-    }
-    return true;
+    if (!want_write) return true;
+    // Root may write to any file; an image whose owner took every write permission away is still
+    // meant to stay as it is, so the mode is asked, not only the open.
+    FileIdentity id;
+    const bool mode_read_only = disk_identity(out->disk, &id) && id.regular && !id.mode_writable;
+    if (out->disk->writable && !mode_read_only) return true;
+    const std::string name = scan ? "the MediaMaster disk" : source;
+    std::string reason =
+        mode_read_only ? "its file mode allows no writing" : last_system_failure().reason;
+    std::cerr << "Cannot open " << name << " for writing"
+              << (reason.empty() ? "" : " (" + reason + ")") << "; nothing was changed.";
+    if (mode_read_only && !scan)
+        std::cerr << " To allow changes: " << allow_writing_command(source);
+    std::cerr << "\n";
+    return false;
+}
+
+CLI::Option* add_recording_number(CLI::App* cmd, std::string* number, const char* help,
+                                  bool allow_all) {
+    CLI::Validator check(
+        [allow_all](std::string& text) -> std::string {
+            if (allow_all && text == "all") return {};
+            bool digits =
+                !text.empty() && text.size() <= 9 &&
+                std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+            if (digits && strtol(text.c_str(), nullptr, 10) >= 1) return {};
+            return "'" + text + "' is not a recording number (1 = newest" +
+                   (allow_all ? ", or 'all'" : "") + ")";
+        },
+        allow_all ? "N|all" : "N");
+    return cmd->add_option("N", *number, help)->required()->check(check);
 }
 
 int recording_index(const std::string& number, const OpenSource& src) {
-    char* end = nullptr;
-    long n = strtol(number.c_str(), &end, 10);
-    if (number.empty() || !end || *end || n < 1 || n > src.count) {
+    long n = strtol(number.c_str(), nullptr, 10);
+    if (n < 1 || n > src.count) {
         if (src.count == 0)
             std::cerr << "There are no recordings on this disk.\n";
         else
@@ -75,6 +142,95 @@ std::string utf8(const char* latin1) {
     char buffer[512];
     latin1_to_utf8(latin1, buffer, sizeof buffer);
     return buffer;
+}
+
+std::string shown(const char* latin1) {
+    std::string out;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(latin1); p && *p; ++p) {
+        // C0 and C1 controls and DEL: a terminal would act on them (0x9B opens an escape
+        // sequence just as ESC [ does).
+        if (*p < 0x20 || *p == 0x7F || (*p >= 0x80 && *p < 0xA0)) {
+            char escaped[8];
+            snprintf(escaped, sizeof escaped, "\\x%02x", *p);
+            out += escaped;
+        } else if (*p < 0x80) {
+            out += static_cast<char>(*p);
+        } else {
+            out += static_cast<char>(0xC0 | (*p >> 6));
+            out += static_cast<char>(0x80 | (*p & 0x3F));
+        }
+    }
+    return out;
+}
+
+bool output_is_source(const std::string& output, const OpenSource& src, const char* role) {
+    if (!path_is_disk(output.c_str(), src.disk)) return false;
+    std::cerr << output << " is the disk being " << role << "; choose another file.\n";
+    return true;
+}
+
+bool prepare_output_folder(const std::string& folder) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::file_status status = fs::status(folder, ec);
+    if (fs::is_directory(status)) return true;
+    if (fs::exists(status)) {
+        std::cerr << "Could not create output file. (" << folder << " is not a folder)\n";
+        return false;
+    }
+    if (!fs::create_directories(folder, ec) || ec) {
+        std::cerr << "Could not create output file. (" << folder << ": "
+                  << (ec ? ec.message() : std::string("cannot be made")) << ")\n";
+        return false;
+    }
+    std::cerr << "Created folder " << folder << "\n";
+    return true;
+}
+
+DiskReach measure_reach(const OpenSource& src) {
+    DiskReach r;
+    r.past_end.assign(static_cast<size_t>(src.count), false);
+    r.no_clusters.assign(static_cast<size_t>(src.count), false);
+    uint16_t last = read_last_cluster_index(src.disk);
+    std::unique_ptr<uint8_t[]> table(new uint8_t[FAT_BYTES]);
+    if (last == 0 || !read_fat(src.disk, table.get())) return r;
+    if (!src.disk->size_bytes || !src.disk->size_bytes(src.disk, &r.size_bytes)) return r;
+    r.known = true;
+    r.clusters = uint32_t(last) + 1;
+    auto held = [&](uint32_t c) {
+        return uint64_t(cluster_first_sector(c) + CLUSTER_SECTORS) * SECTOR_SIZE <= r.size_bytes;
+    };
+    for (uint32_t c = 0; c <= last; ++c) {
+        if (held(c)) ++r.clusters_held;
+        if (!(read_be16(table.get() + 2 * c) & FAT_ALLOCATED)) ++r.free_clusters;
+    }
+    for (int i = 0; i < src.count; ++i) {
+        uint32_t c = src.entries[i].first_cluster;
+        if (c > last) {
+            r.no_clusters[i] = true;
+            continue;
+        }
+        // At most one step per cluster: a chain that loops is not followed round again.
+        for (uint32_t steps = 0; c <= last && steps <= last; ++steps) {
+            if (!held(c)) {
+                r.past_end[i] = true;
+                ++r.past_end_count;
+                break;
+            }
+            c = next_cluster(table.get(), static_cast<uint16_t>(c));
+        }
+    }
+    return r;
+}
+
+std::string reach_summary(const DiskReach& reach) {
+    if (!reach.known || reach.past_end_count == 0) return "";
+    char text[200];
+    snprintf(text, sizeof text,
+             "This image holds %u of the disk's %u clusters; %d %s past its end (marked *).",
+             reach.clusters_held, reach.clusters, reach.past_end_count,
+             reach.past_end_count == 1 ? "recording reaches" : "recordings reach");
+    return text;
 }
 
 bool ask_yes_no(const char* question) {
@@ -91,8 +247,23 @@ double now_seconds() {
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
-void draw(TerminalProgress* p, int64_t done, int64_t total) {
+// "12 s", "4:05", "1:02:03".
+std::string duration_text(double seconds) {
+    long s = seconds < 0 ? 0 : static_cast<long>(seconds + 0.5);
+    char text[32];
+    if (s < 60)
+        snprintf(text, sizeof text, "%ld s", s);
+    else if (s < 3600)
+        snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
+    else
+        snprintf(text, sizeof text, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+    return text;
+}
+
+// One line of the bar, in bytes and time; the final one says how long the whole took.
+void draw(TerminalProgress* p, int64_t done, int64_t total, bool final_line) {
     double elapsed = now_seconds() - p->started;
+    if (done > total) done = total;
     int percent = total > 0 ? static_cast<int>(done * 100 / total) : 0;
     const int width = 30;
     int filled = total > 0 ? static_cast<int>(done * width / total) : 0;
@@ -101,14 +272,28 @@ void draw(TerminalProgress* p, int64_t done, int64_t total) {
         bar[i] = i < filled ? '#' : '-';
     bar[width] = 0;
     double mb = static_cast<double>(done) * p->bytes_per_unit / 1048576.0;
+    double total_mb = static_cast<double>(total) * p->bytes_per_unit / 1048576.0;
     double rate = elapsed > 0 ? mb / elapsed : 0;
-    char left[32] = "--:--";
-    if (done > 0 && total > done && elapsed > 0.2) {
-        int secs = static_cast<int>(elapsed * (total - done) / done);
-        snprintf(left, sizeof left, "%d:%02d", secs / 60, secs % 60);
-    }
-    fprintf(stderr, "\r[%s] %3d%% %lld/%lld %s  %.1f MB/s  %s left ", bar, percent,
-            static_cast<long long>(done), static_cast<long long>(total), p->unit, rate, left);
+    std::string tail;
+    if (final_line)
+        tail = (done == total ? "done in " : "stopped after ") + duration_text(elapsed);
+    else if (done > 0 && elapsed > 0.2)
+        tail = duration_text(elapsed * (total - done) / done) + " left";
+    else
+        tail = "--:-- left";
+    char amount[64];
+    if (done == total)
+        snprintf(amount, sizeof amount, "%.1f MB", total_mb);
+    else
+        snprintf(amount, sizeof amount, "%.1f of %.1f MB", mb, total_mb);
+    char line[200];
+    int n = snprintf(line, sizeof line, "[%s] %3d%%  %s  %.1f MB/s  %s", bar, percent, amount, rate,
+                     tail.c_str());
+    // Spaces cover what a longer earlier line left behind (no escape sequences: the Windows
+    // console shows them as text).
+    int cover = p->line_width > n ? p->line_width - n : 0;
+    fprintf(stderr, "\r%s%*s", line, cover, "");
+    p->line_width = n;
     fflush(stderr);
     p->drawn = true;
 }
@@ -120,16 +305,19 @@ void on_progress(void* context, int64_t done, int64_t total) {
     if (!p->enabled) return;
     double t = now_seconds();
     if (p->started == 0) p->started = t;
+    // The last line is finish_progress's, drawn once.
+    if (done >= total) return;
     // A few redraws a second: a line per block would cost more than the copy itself.
-    if (p->last_draw >= 0 && t - p->last_draw < 0.25 && done < total) return;
+    if (p->last_draw >= 0 && t - p->last_draw < 0.25) return;
     p->last_draw = t;
-    draw(p, done, total);
+    draw(p, done, total, false);
 }
 
 void on_notice(void* context, const char* text) {
     auto* p = static_cast<TerminalProgress*>(context);
     if (p->drawn) fputc('\n', stderr);
     p->drawn = false;
+    p->line_width = 0;
     fprintf(stderr, "%s\n", text);
 }
 
@@ -149,12 +337,17 @@ OperationHooks terminal_hooks(TerminalProgress* progress) {
     return hooks;
 }
 
-void finish_progress(TerminalProgress* progress) {
-    if (progress->enabled && progress->drawn) {
-        draw(progress, progress->last_total, progress->last_total);
+void finish_progress(TerminalProgress* progress, bool completed) {
+    if (progress->enabled && (progress->drawn || progress->last_total > 0)) {
+        // An extraction reports the sectors walked before each block, never the last count.
+        int64_t done = completed ? progress->last_total : progress->last_done;
+        draw(progress, done, progress->last_total, true);
         fputc('\n', stderr);
     }
     progress->drawn = false;
+    progress->line_width = 0;
+    progress->last_total = 0;
+    progress->last_done = 0;
 }
 
 }  // namespace quarrow::cli

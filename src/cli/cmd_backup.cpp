@@ -24,14 +24,13 @@ struct BackupOptions {
 };
 
 int run_backup(const BackupOptions& o) {
+    OpenSource src;
+    if (!open_source(o.source, false, &src)) return EXIT_FAILED;
+    // Never the disk itself, however it is named; an existing file only when the user says so.
+    if (output_is_source(o.file, src, "backed up")) return EXIT_USAGE;
     namespace fs = std::filesystem;
     std::error_code ec;
     if (fs::exists(o.file, ec)) {
-        // An existing file is only replaced when the user says so, and never when it is the disk.
-        if (fs::equivalent(o.file, o.source, ec)) {
-            std::cerr << "The backup file cannot be the disk itself.\n";
-            return EXIT_USAGE;
-        }
         if (!o.force) {
             if (!stdin_is_terminal()) {
                 std::cerr << o.file << " exists: add --force to replace it.\n";
@@ -45,8 +44,6 @@ int run_backup(const BackupOptions& o) {
     }
     RescueMap map;
     if (!o.map.empty() && !load_map_option(o.map, &map)) return EXIT_FAILED;
-    OpenSource src;
-    if (!open_source(o.source, false, &src)) return EXIT_FAILED;
     int index = recording_index(o.number, src);
     if (index < 0) return EXIT_FAILED;
     TerminalProgress progress;
@@ -58,14 +55,15 @@ int run_backup(const BackupOptions& o) {
     damaged.skip_bad = o.skip_bad;
     damaged.map = o.map.empty() ? nullptr : &map;
     bool tolerant = o.skip_bad || !o.map.empty();
+    clear_reason();
     int ok = backup_recording(src.disk, index, o.file.c_str(), &hooks, src.message,
                               tolerant ? &damaged : nullptr);
-    finish_progress(&progress);
+    finish_progress(&progress, ok);
     // Every sector of the clusters is in the file, so every unreadable one counts.
     int64_t unreadable =
         tolerant ? report_damage(damaged, src.entries[index], INT64_MIN / 2, INT64_MAX / 2) : 0;
     if (!ok) {
-        std::cerr << src.message << "\n";
+        std::cerr << src.message << failure_reason() << "\n";
         return EXIT_FAILED;
     }
     std::cout << "Backup Operation Successful.\n";
@@ -81,8 +79,8 @@ void add_backup_command(CLI::App& app, int* exit_code) {
         "or another MediaMaster disk. Only reads the disk.");
     cmd->add_option("SOURCE", options->source, "Disk image, whole-disk device, or 'scan'")
         ->required();
-    cmd->add_option("N", options->number, "Recording number, 1 = newest (see 'quarrow list')")
-        ->required();
+    add_recording_number(cmd, &options->number,
+                         "Recording number, 1 = newest (see 'quarrow list')");
     cmd->add_option("FILE", options->file, "Backup file to write, e.g. recording.mmr")->required();
     cmd->add_flag("-f,--force", options->force, "Replace FILE when it exists, without asking");
     cmd->add_flag("--skip-bad", options->skip_bad,

@@ -27,7 +27,7 @@ int run_delete(const DeleteOptions& o) {
     if (!open_source(o.source, true, &src)) return EXIT_FAILED;
     int index = recording_index(o.number, src);
     if (index < 0) return EXIT_FAILED;
-    std::string title = utf8(src.entries[index].display_title);
+    std::string title = shown(src.entries[index].display_title);
     if (!o.yes) {
         std::string question = "Do you really want to delete '" + title + "' ?";
         if (!ask_yes_no(question.c_str())) {
@@ -36,7 +36,7 @@ int run_delete(const DeleteOptions& o) {
         }
     }
     if (!delete_recording(src.disk, index, src.entries.get(), src.message)) {
-        std::cerr << src.message << "\n";
+        std::cerr << src.message << failure_reason() << "\n";
         return EXIT_FAILED;
     }
     std::cout << "Deleted recording " << index + 1 << ": '" << title << "'.\n";
@@ -53,8 +53,8 @@ void add_delete_command(CLI::App& app, int* exit_code) {
         "required.");
     cmd->add_option("SOURCE", options->source, "Disk image, whole-disk device, or 'scan'")
         ->required();
-    cmd->add_option("N", options->number, "Recording number, 1 = newest (see 'quarrow list')")
-        ->required();
+    add_recording_number(cmd, &options->number,
+                         "Recording number, 1 = newest (see 'quarrow list')");
     cmd->add_flag("-y,--yes", options->yes, "Delete without asking");
     cmd->callback([options, exit_code] { *exit_code = run_delete(*options); });
 }

@@ -8,6 +8,7 @@
 #include "cli/cli_common.h"
 #include "cli/damage_report.h"
 #include "fs/diagnostics.h"
+#include "fs/layout.h"
 
 namespace quarrow::cli {
 namespace {
@@ -17,6 +18,15 @@ struct DiagnoseOptions {
     bool json = false;
     std::string map;
 };
+
+// A fault is whatever the dialog marks as a warning or an error, a notification the receiver
+// left, or an image too short for the clusters its recordings use.
+bool disk_is_sound(const FatStatistics& s, int recording_count, const char* notification,
+                   const DiskReach& reach) {
+    return !notification[0] && s.linked_clusters == s.allocated_clusters &&
+           s.string_count == static_cast<uint32_t>(recording_count) && s.termination_found &&
+           s.entries_in_bounds && !s.chain_loops && s.checksum_ok && reach.past_end_count == 0;
+}
 
 int run_diagnose(const DiagnoseOptions& o) {
     RescueMap map;
@@ -43,8 +53,11 @@ int run_diagnose(const DiagnoseOptions& o) {
         std::cerr << DIAG_FAT_FAILED << "\n";
         return EXIT_FAILED;
     }
+    const DiskReach reach = measure_reach(src);
+    const bool ok = disk_is_sound(stats, src.count, notification, reach);
     if (o.json) {
         nlohmann::ordered_json j = {
+            {"ok", ok},
             {"notification", utf8(notification)},
             {"fat_entries", stats.fat_entries},
             {"allocated_clusters", stats.allocated_clusters},
@@ -55,6 +68,10 @@ int run_diagnose(const DiagnoseOptions& o) {
             {"entries_in_bounds", stats.entries_in_bounds != 0},
             {"termination_found", stats.termination_found != 0},
             {"chain_loops", stats.chain_loops != 0},
+            {"free_clusters", reach.free_clusters},
+            {"free_bytes", uint64_t(reach.free_clusters) * CLUSTER_SECTORS * SECTOR_SIZE},
+            {"image_clusters", reach.clusters_held},
+            {"recordings_past_end", reach.past_end_count},
         };
         if (!o.map.empty()) {
             j["system_area_damaged"] = system.any();
@@ -65,7 +82,7 @@ int run_diagnose(const DiagnoseOptions& o) {
                                 {"records", system.records_bad}};
         }
         std::cout << j.dump(2) << "\n";
-        return status;
+        return ok && status == EXIT_OK ? EXIT_OK : EXIT_FAILED;
     }
     DiagnosticsTexts t{};
     format_diagnostics(stats, src.count, &t);
@@ -76,7 +93,15 @@ int run_diagnose(const DiagnoseOptions& o) {
               << DIAG_LABEL_TERMINATION << " " << t.termination << "\n"
               << DIAG_LABEL_INTEGRITY << " " << t.integrity << "\n"
               << DIAG_LABEL_CRC << " " << t.crc << "\n";
-    return status;
+    if (reach.past_end_count > 0)
+        std::cout << "Image Size: " << reach.clusters_held << " of " << reach.clusters
+                  << " clusters [Error: " << reach.past_end_count
+                  << (reach.past_end_count == 1 ? " recording reaches" : " recordings reach")
+                  << " past the end of the image!]\n";
+    if (ok && status == EXIT_OK) return EXIT_OK;
+    std::cout.flush();
+    std::cerr << "The disk has faults (see the lines above).\n";
+    return EXIT_FAILED;
 }
 
 void add_diagnose_command(CLI::App& app, int* exit_code) {
@@ -85,13 +110,16 @@ void add_diagnose_command(CLI::App& app, int* exit_code) {
         "diagnose",
         "Check the disk's File Allocation Table against its Table of Contents and the recording "
         "list: the file-system notification, table size, allocated and linked clusters, number "
-        "of chains, termination word, integrity and checksum, each with its verdict. Only reads "
-        "the disk; a damaged disk is reported, not repaired (exit 0 once the figures are "
-        "shown).");
+        "of chains, termination word, integrity and checksum, each with its verdict, and for an "
+        "image cut short the clusters it holds. Only reads the disk; a damaged disk is reported, "
+        "not repaired.\n"
+        "Exit status: 0 no fault found; 1 a fault (a warning or error above) or the disk could "
+        "not be read; 2 wrong command line.");
     cmd->add_option("SOURCE", options->source, "Disk image, whole-disk device, or 'scan'")
         ->required();
     cmd->add_flag("--json", options->json,
-                  "Print a JSON object of the figures instead (the notification as on the disk)");
+                  "Print a JSON object of the figures instead (the notification as on the disk; "
+                  "\"ok\" is the overall verdict)");
     cmd->add_option("--map", options->map,
                     "Map of an image made by 'quarrow rescue' or ddrescue: also say whether the "
                     "system area lost sectors (exit status 1 when it did)");

@@ -33,7 +33,7 @@ std::vector<std::string> fields_of(const char* line) {
     std::string field;
     for (const char* p = line;; ++p) {
         if (*p == '\t' || *p == 0) {
-            if (!field.empty()) fields.push_back(utf8(field.c_str()));
+            if (!field.empty()) fields.push_back(shown(field.c_str()));
             field.clear();
             if (*p == 0) break;
         } else {

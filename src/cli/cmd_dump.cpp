@@ -56,17 +56,15 @@ int run_dump(const DumpOptions& o) {
         std::cerr << NEED_POSITIVE << "\n";
         return EXIT_FAILED;
     }
-    // Emptying the file being read would destroy the very disk image being dumped.
+    // Emptying the file being read would destroy the very disk being dumped, however it was named
+    // (a symlink, another spelling, the drive a scan found).
+    if (output_is_source(o.file, src, "dumped")) return EXIT_USAGE;
     std::error_code ec;
     namespace fs = std::filesystem;
     if (fs::exists(o.file, ec)) {
         // A dump makes image files; writing it over a device would overwrite a drive.
         if (!fs::is_regular_file(o.file, ec)) {
             std::cerr << o.file << " is not a regular file; dump writes image files only.\n";
-            return EXIT_USAGE;
-        }
-        if (fs::equivalent(o.source, o.file, ec)) {
-            std::cerr << o.file << " is the disk being dumped; choose another file.\n";
             return EXIT_USAGE;
         }
         if (!o.force) {
@@ -91,14 +89,15 @@ int run_dump(const DumpOptions& o) {
     progress.bytes_per_unit = int64_t(CLUSTER_SECTORS) * SECTOR_SIZE;
     OperationHooks hooks = terminal_hooks(&progress);
     char message[MESSAGE_SIZE] = {0};
+    clear_reason();
     int ok =
         dump_disk(src.disk, count, CLUSTER_SECTORS, SECTOR_SIZE, o.file.c_str(), &hooks, message);
-    finish_progress(&progress);
+    finish_progress(&progress, ok);
     if (!ok) {
         if (!message[0])
             snprintf(message, sizeof message, "%s",
                      "Physical drives can only be reached on Windows NT or later.");
-        std::cerr << "The operation failed: " << message << "\n";
+        std::cerr << "The operation failed: " << message << failure_reason() << "\n";
         return EXIT_FAILED;
     }
     std::cout << "Operation successfully completed.\n";
@@ -114,7 +113,9 @@ void add_dump_command(CLI::App& app, int* exit_code) {
         "cluster of recordings. N is cut to what the disk holds.");
     cmd->add_option("SOURCE", options->source, "Disk image, whole-disk device, or 'scan'")
         ->required();
-    cmd->add_option("FILE", options->file, "Image file to write (created or overwritten)")
+    cmd->add_option("FILE", options->file,
+                    "Image file to write; an existing one is replaced only after a question or "
+                    "with --force, and never when it is the disk being read")
         ->required();
     cmd->add_option("-n,--clusters", options->clusters,
                     "Number of 8 MiB clusters to copy, or 'all'")

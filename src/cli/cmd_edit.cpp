@@ -90,11 +90,12 @@ int run_edit(const EditOptions& o, const CLI::App& cmd) {
 
     if (!apply_recording_changes(src.disk, index, &entry, title, channel, flags, APPLY_MASK,
                                  src.message)) {
-        std::cerr << src.message << "\n";
+        std::cerr << src.message << failure_reason() << "\n";
         return EXIT_FAILED;
     }
-    std::cout << "Recording " << index + 1 << ": \"" << utf8(entry.display_title)
-              << "\", channel \"" << utf8(entry.channel) << "\", " << entry.attribute_text << ".\n";
+    std::cout << "Recording " << index + 1 << ": \"" << shown(entry.display_title)
+              << "\", channel \"" << shown(entry.channel) << "\", " << entry.attribute_text
+              << ".\n";
     return EXIT_OK;
 }
 
@@ -108,8 +109,8 @@ void add_edit_command(CLI::App& app, int* exit_code) {
         "take it off too, as a click on Permanent does in the window.");
     cmd->add_option("SOURCE", options->source, "Disk image, whole-disk device, or 'scan'")
         ->required();
-    cmd->add_option("N", options->number, "Recording number, 1 = newest (see 'quarrow list')")
-        ->required();
+    add_recording_number(cmd, &options->number,
+                         "Recording number, 1 = newest (see 'quarrow list')");
     cmd->add_option("--title", options->title,
                     "New user title, at most 47 Latin-1 characters; \"\" removes it, and the "
                     "default title or the channel name is shown instead");

@@ -27,7 +27,7 @@ std::string shown_line(const char* line) {
         else if (p[1] != '\t')
             out += "  ";
     }
-    return utf8(out.c_str());
+    return shown(out.c_str());
 }
 
 int run_erase(const EraseOptions& o) {

@@ -47,9 +47,6 @@ struct InterruptScope {
     }
 };
 
-// The exit status for Ctrl-C: 128 + SIGINT, as shells report a program the signal ended.
-constexpr int EXIT_INTERRUPT_STATUS = 130;
-
 struct ExtractOptions {
     std::string source;
     std::string recording;
@@ -134,7 +131,40 @@ std::string default_prefix(const RecordingEntry& e, int number) {
         prefix += prefix_char_allowed(static_cast<unsigned char>(*p)) ? *p : '_';
     size_t first = prefix.find_first_not_of(' ');
     if (first == std::string::npos) return "Recording " + std::to_string(number);
-    return prefix;
+    return safe_default_prefix(disk_text_as_name(prefix));
+}
+
+// The characters of text that check fails, quoted: "'/', '?'".
+std::string refused_chars(const std::string& text, bool (*allowed)(unsigned char)) {
+    std::string list;
+    for (unsigned char c : text) {
+        if (allowed(c)) continue;
+        std::string one = std::string("'") + static_cast<char>(c) + "'";
+        if (list.find(one) != std::string::npos) continue;
+        list += (list.empty() ? "" : ", ") + one;
+    }
+    return list;
+}
+
+// The engine's message with what the CLI knows of the reason: which characters, how long, what
+// the system said.
+std::string explained(const char* message, const std::string& dir, const std::string& prefix) {
+    std::string m = message;
+    if (m == "File Prefix contains invalid characters.")
+        return "File Prefix contains invalid characters: " +
+               refused_chars(prefix, prefix_char_allowed);
+    if (m == "Path contains invalid characters.")
+        return "Path contains invalid characters: " + refused_chars(dir, path_char_allowed);
+    if (m == "Invalid Path or Prefix (too long).")
+        return m + " (" + std::to_string(dir.size() + prefix.size() + 5) + " bytes; at most " +
+               std::to_string(max_output_name_bytes()) + ")";
+    return m + failure_reason();
+}
+
+// The walk's notices that mean it stopped before the end of the range.
+bool ends_early(const char* notice) {
+    return strncmp(notice, "The recording's clusters end after", 34) == 0 ||
+           strncmp(notice, "The recording's cluster chain loops back", 40) == 0;
 }
 
 std::string lower(const std::string& s) {
@@ -160,15 +190,18 @@ std::string output_name(const std::string& dir, const std::string& prefix, const
     return name;
 }
 
-// The terminal's hooks, with the notices also kept for the metadata file.
+// The terminal's hooks, with the notices also kept for the metadata file and for the exit
+// status (an extraction that ended early).
 struct CollectingHooks {
     OperationHooks terminal;
     std::vector<std::string> notices;
+    bool ended_early = false;
 };
 
 void collect_notice(void* context, const char* text) {
     CollectingHooks* c = static_cast<CollectingHooks*>(context);
     c->notices.push_back(utf8(text));
+    if (ends_early(text)) c->ended_early = true;
     if (c->terminal.notice) c->terminal.notice(c->terminal.context, text);
 }
 
@@ -207,12 +240,42 @@ bool write_metadata(const OpenSource& src, int index, const ExtractOptions& o,
     return commit_output_file(file.release());
 }
 
+// The names this extraction may write, so that none of them is the disk being read.
+std::vector<std::string> planned_outputs(const ExtractOptions& o, const std::string& dir,
+                                         const std::string& prefix) {
+    std::vector<std::string> names;
+    if (o.mux && o.split_bytes > 0) {
+        // Parts are numbered from 001; a disk image among the first thousand would be one.
+        for (int part = 1; part <= 999; ++part) {
+            char suffix[16];
+            snprintf(suffix, sizeof suffix, "-%03d.mpg", part);
+            names.push_back(output_name(dir, prefix, suffix));
+        }
+    } else if (o.mux) {
+        names.push_back(output_name(dir, prefix, ".mpg"));
+    } else {
+        if (!o.no_video) names.push_back(output_name(dir, prefix, ".m2v"));
+        names.push_back(output_name(dir, prefix, o.audio == "mpg" ? ".mpg" : ".mp2"));
+    }
+    if (o.metadata) names.push_back(output_name(dir, prefix, ".json"));
+    return names;
+}
+
 // Extracts one recording; prints the engine's message (stdout on success, stderr on failure)
-// and the files written. On a damaged disk (--skip-bad, --map) also the damaged time ranges; a
-// recording with unreadable sectors keeps its files but counts as failed.
-bool extract_one(const OpenSource& src, int index, const ExtractOptions& o, const std::string& dir,
-                 const std::string& prefix, const RescueMap* map) {
+// and the files written. On a damaged disk (--skip-bad, --map) also the damaged time ranges. A
+// recording with unreadable sectors, or one whose clusters ended before its range did, keeps its
+// files but counts as failed.
+int extract_one(const OpenSource& src, const DiskReach& reach, int index, const ExtractOptions& o,
+                const std::string& dir, const std::string& prefix, const RescueMap* map) {
     const RecordingEntry& e = src.entries[index];
+    if (reach.known && reach.no_clusters[index]) {
+        std::cerr << "Recording " << index + 1 << " has no clusters (its first cluster, "
+                  << e.first_cluster
+                  << ", is past the disk's last); there is nothing to extract.\n";
+        return EXIT_FAILED;
+    }
+    for (const std::string& name : planned_outputs(o, dir, prefix))
+        if (output_is_source(name, src, "read")) return EXIT_USAGE;
     int64_t start = o.start >= 0 ? o.start : e.start_offset;
     int64_t length = o.length >= 0 ? o.length : e.length;
     // The engine counts in signed 32-bit sectors (1 TiB), more than any disk of the receiver.
@@ -250,22 +313,29 @@ bool extract_one(const OpenSource& src, int index, const ExtractOptions& o, cons
     if (o.skip_bad || map) request.damaged = &damaged;
     char message[MESSAGE_SIZE] = "";
     ExtractionResult result;
+    clear_reason();
     int ok = extract_recording(src.disk, request, message, &result);
-    finish_progress(&progress);
+    finish_progress(&progress, ok);
     int64_t unreadable = request.damaged ? report_damage(damaged, e, start, start + length) : 0;
     if (!ok && interrupted) {
         std::cerr << message << " No files were written for this recording.\n";
-        return false;
+        return EXIT_FAILED;
     }
     if (!ok) {
-        std::cerr << message << "\n";
-        return false;
+        std::cerr << explained(message, dir, prefix);
+        if (reach.known && reach.past_end[index] &&
+            strncmp(message, "Error while accessing", 21) == 0)
+            std::cerr << " (the image ends before this recording's clusters do: it holds "
+                      << reach.clusters_held << " of the disk's " << reach.clusters << " clusters)";
+        std::cerr << "\n";
+        return EXIT_FAILED;
     }
     std::string json_name;
     if (o.metadata && !write_metadata(src, index, o, dir, prefix, result, collecting.notices,
                                       start_time, &json_name)) {
-        std::cerr << "Could not write " << output_name(dir, prefix, ".json") << "\n";
-        return false;
+        std::cerr << "Could not write " << output_name(dir, prefix, ".json") << failure_reason()
+                  << "\n";
+        return EXIT_FAILED;
     }
     std::cout << message << "\n";
     for (const std::string& f : result.files)
@@ -274,7 +344,12 @@ bool extract_one(const OpenSource& src, int index, const ExtractOptions& o, cons
     if (o.mux && result.mux.silent_frames > 0)
         std::cout << "  (" << result.mux.silent_frames
                   << " silent audio frames fill gaps in the broadcast's audio)\n";
-    return unreadable == 0;
+    if (collecting.ended_early) {
+        std::cout.flush();
+        std::cerr << "The extraction ended early; the files hold what was read.\n";
+        return EXIT_FAILED;
+    }
+    return unreadable == 0 ? EXIT_OK : EXIT_FAILED;
 }
 
 // The one-file options' rules; a message and false when they do not go together.
@@ -306,6 +381,7 @@ bool check_mux_options(ExtractOptions* o) {
 }
 
 int run_extract(ExtractOptions o) {
+    o.audio = lower(o.audio);  // taken in any case
     if (!check_mux_options(&o)) return EXIT_USAGE;
     bool all = o.recording == "all";
     if (all && !o.prefix.empty()) {
@@ -318,37 +394,32 @@ int run_extract(ExtractOptions o) {
                      "with 'all'.\n";
         return EXIT_USAGE;
     }
-    std::string dir;
-    if (!typed_to_latin1(o.dir, &dir)) {
-        std::cerr << "The folder name holds characters that cannot be written in Latin-1: " << o.dir
-                  << "\n";
-        return EXIT_FAILED;
-    }
-    std::string prefix;
-    if (!o.prefix.empty() && !typed_to_latin1(o.prefix, &prefix)) {
-        std::cerr << "The prefix holds characters that cannot be written in Latin-1: " << o.prefix
-                  << "\n";
-        return EXIT_FAILED;
-    }
+    // Names go to the file calls as typed: UTF-8 on POSIX, the ANSI code page on Windows. An
+    // empty folder (an unset variable in a script) is the current one, not the root.
+    const std::string dir = o.dir.empty() ? "." : o.dir;
+    std::string prefix = o.prefix;
 
     RescueMap map;
     if (!o.map.empty() && !load_map_option(o.map, &map)) return EXIT_FAILED;
     const RescueMap* damage_map = o.map.empty() ? nullptr : &map;
     OpenSource src;
     if (!open_source(o.source, false, &src)) return EXIT_FAILED;
+    const DiskReach reach = measure_reach(src);
     InterruptScope interrupt_scope;
     if (!all) {
         int index = recording_index(o.recording, src);
         if (index < 0) return EXIT_FAILED;
         if (o.prefix.empty()) prefix = default_prefix(src.entries[index], index + 1);
-        bool ok = extract_one(src, index, o, dir, prefix, damage_map);
-        if (interrupted) return EXIT_INTERRUPT_STATUS;
-        return ok ? EXIT_OK : EXIT_FAILED;
+        if (!prepare_output_folder(dir)) return EXIT_FAILED;
+        int status = extract_one(src, reach, index, o, dir, prefix, damage_map);
+        if (interrupted) return EXIT_INTERRUPTED;
+        return status;
     }
     if (src.count == 0) {
         std::cout << "There are no recordings on this disk.\n";
         return EXIT_OK;
     }
+    if (!prepare_output_folder(dir)) return EXIT_FAILED;
     std::set<std::string> used;
     int failed = 0;
     int64_t batch_sectors = 0, done_sectors = 0;
@@ -358,7 +429,7 @@ int run_extract(ExtractOptions o) {
     for (int i = 0; i < src.count; ++i) {
         std::string name = unique_prefix(default_prefix(src.entries[i], i + 1), &used);
         std::cout << "Recording " << (i + 1) << " of " << src.count << ": "
-                  << utf8(src.entries[i].display_title);
+                  << shown(src.entries[i].display_title);
         // The whole batch's time left, from the pace so far.
         double elapsed =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - batch_start).count();
@@ -372,11 +443,11 @@ int run_extract(ExtractOptions o) {
         }
         std::cout << std::endl;
         done_sectors += src.entries[i].length;
-        if (!extract_one(src, i, o, dir, name, damage_map)) ++failed;
+        if (extract_one(src, reach, i, o, dir, name, damage_map) != EXIT_OK) ++failed;
         if (interrupted) {
             std::cerr << "Interrupted: " << i << " of " << src.count
                       << " recordings were extracted.\n";
-            return EXIT_INTERRUPT_STATUS;
+            return EXIT_INTERRUPTED;
         }
     }
     if (failed) {
@@ -405,21 +476,27 @@ void add_extract_command(CLI::App& app, int* exit_code) {
         "\"News\" becomes \"News (2)\").\n"
         "With --mux the audio is placed by its broadcast time stamps: the first audio frame "
         "with the first picture (plus --av-offset), each later one by its distance from the "
-        "first, so audio lost in the broadcast becomes silence instead of shifting the rest.");
+        "first, so audio lost in the broadcast becomes silence instead of shifting the rest.\n"
+        "A missing output folder is created. Exit status: 0 done; 1 failed, or the recording's "
+        "clusters ended before the range did (the files are kept); 2 wrong command line; 130 "
+        "interrupted.");
     cmd->add_option("SOURCE", o->source, "Disk image, whole-disk device, or 'scan'")->required();
-    cmd->add_option("N", o->recording, "Recording number as 'quarrow list' shows it, or 'all'")
-        ->required();
-    cmd->add_option("-o,--output", o->dir, "Folder for the files (default: the current folder)");
+    add_recording_number(cmd, &o->recording,
+                         "Recording number as 'quarrow list' shows it, or 'all'", true);
+    cmd->add_option("-o,--output", o->dir,
+                    "Folder for the files, created when missing (default, and \"\": the current "
+                    "folder)");
     cmd->add_option("--prefix", o->prefix,
                     "File name without extension (default: the title in plain ASCII)");
     cmd->add_option("--start", o->start, "First sector of the range (default: the recording's)")
         ->check(CLI::Range(int64_t(0), int64_t(INT32_MAX)));
-    cmd->add_option("--length", o->length, "Sectors to extract (default: the recording's)")
-        ->check(CLI::Range(int64_t(0), int64_t(INT32_MAX)));
+    cmd->add_option("--length", o->length,
+                    "Sectors to extract, 1 or more (default: the recording's)")
+        ->check(CLI::Range(int64_t(1), int64_t(INT32_MAX)));
     cmd->add_option("--audio", o->audio,
                     "mp2: MPEG audio with the PES headers removed (default); mpg: the audio PES "
-                    "packets unchanged")
-        ->check(CLI::IsMember({"mp2", "mpg"}));
+                    "packets unchanged (any case)")
+        ->check(CLI::IsMember({"mp2", "mpg"}, CLI::ignore_case));
     cmd->add_flag("--no-video", o->no_video, "Leave the video out (no .m2v is written)");
     cmd->add_option("--sync", o->sync, "Video sync: video blocks audio waits for, 1 to 5")
         ->check(CLI::Range(SYNC_TUNING_MIN, SYNC_TUNING_MAX));

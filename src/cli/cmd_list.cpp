@@ -59,6 +59,41 @@ std::string share_text(int64_t missing, uint32_t length) {
     return text;
 }
 
+// Seconds since 1970 of the list's date text ("16-02-2003 10:30:00 GMT"), which shows the
+// record's start time to the second; -1 when the text is not of that form.
+int64_t start_time_of(const char* date_text) {
+    int day, month, year, h, m, sec;
+    if (sscanf(date_text, "%2d-%2d-%4d %2d:%2d:%2d", &day, &month, &year, &h, &m, &sec) != 6 ||
+        month < 1 || month > 12)
+        return -1;
+    // Days from 1970-01-01 to the date (the proleptic Gregorian calendar, years from March).
+    int y = year - (month <= 2);
+    int era = (y >= 0 ? y : y - 399) / 400;
+    int yoe = y - era * 400;
+    int doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    int64_t days = int64_t(era) * 146097 + doe - 719468;
+    return days * 86400 + h * 3600 + m * 60 + sec;
+}
+
+// ISO 8601 in UTC: "2003-02-16T10:30:00Z".
+std::string iso_date(const char* date_text) {
+    int day, month, year, h, m, sec;
+    if (sscanf(date_text, "%2d-%2d-%4d %2d:%2d:%2d", &day, &month, &year, &h, &m, &sec) != 6)
+        return "";
+    char text[32];
+    snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", year, month, day, h, m, sec);
+    return text;
+}
+
+std::string free_space_line(const DiskReach& reach) {
+    char text[96];
+    snprintf(text, sizeof text, "Free space: %u clusters (%llu MB).", reach.free_clusters,
+             static_cast<unsigned long long>(reach.free_clusters) * CLUSTER_SECTORS * SECTOR_SIZE /
+                 1048576);
+    return text;
+}
+
 int run_list(const ListOptions& o) {
     RescueMap map;
     if (!o.map.empty() && !load_map_option(o.map, &map)) return EXIT_FAILED;
@@ -66,6 +101,7 @@ int run_list(const ListOptions& o) {
     if (!open_source(o.source, false, &src)) return EXIT_FAILED;
     std::vector<int64_t> missing;
     if (!o.map.empty()) missing = missing_sectors(src, map);
+    const DiskReach reach = measure_reach(src);
     if (o.json) {
         nlohmann::ordered_json list = nlohmann::ordered_json::array();
         for (int i = 0; i < src.count; ++i) {
@@ -85,7 +121,11 @@ int run_list(const ListOptions& o) {
                             {"first_cluster", e.first_cluster},
                             {"length_sectors", e.length},
                             {"start_offset", e.start_offset},
-                            {"size_mb", recording_size_mb(e.length)}});
+                            {"size_mb", recording_size_mb(e.length)},
+                            {"size_bytes", uint64_t(e.length) * SECTOR_SIZE},
+                            {"start_time", start_time_of(e.date_text)},
+                            {"date_iso", iso_date(e.date_text)},
+                            {"past_end_of_image", reach.known && reach.past_end[i]}});
             if (!o.map.empty()) {
                 list.back()["unreadable_sectors"] = missing[size_t(i)];
                 list.back()["unreadable_share"] =
@@ -96,15 +136,18 @@ int run_list(const ListOptions& o) {
         return EXIT_OK;
     }
     std::cout << src.message << "\n";
+    if (reach.known) std::cout << free_space_line(reach) << "\n";
+    if (!reach_summary(reach).empty()) std::cout << reach_summary(reach) << "\n";
     if (src.count == 0) return EXIT_OK;
     std::vector<std::vector<std::string>> rows;
     for (int i = 0; i < src.count; ++i) {
         const RecordingEntry& e = src.entries[i];
-        rows.push_back({std::to_string(i + 1), e.date_text, duration_text(e),
+        rows.push_back({std::to_string(i + 1) + (reach.known && reach.past_end[i] ? "*" : ""),
+                        e.date_text, duration_text(e),
                         std::to_string(recording_size_mb(e.length)) + " MB", e.attribute_text,
-                        utf8(e.channel),
+                        shown(e.channel),
                         // As the extraction panel shows a recording without any title.
-                        e.display_title[0] ? utf8(e.display_title) : "[no title]"});
+                        e.display_title[0] ? shown(e.display_title) : "[no title]"});
         // With a map the share of unreadable sectors goes before the title.
         if (!o.map.empty())
             rows.back().insert(rows.back().end() - 1, missing[size_t(i)]
@@ -136,10 +179,13 @@ void add_list_command(CLI::App& app, int* exit_code) {
     CLI::App* cmd = app.add_subcommand(
         "list",
         "List the recordings of a disk, newest first, with date, duration, size, "
-        "attributes, channel and title.");
+        "attributes, channel and title, after the disk's status and its free space. On an "
+        "image cut short (a dump of a few clusters), recordings whose clusters it does not hold "
+        "are marked *.");
     cmd->add_option("SOURCE", options->source, "Disk image, whole-disk device, or 'scan'")
         ->required();
-    cmd->add_flag("--json", options->json, "Print a JSON array of the recordings instead");
+    cmd->add_flag("--json", options->json,
+                  "Print a JSON array of the recordings instead (keys in README)");
     cmd->add_option("--map", options->map,
                     "Map of an image made by 'quarrow rescue' or ddrescue: show the share of each "
                     "recording's sectors that were not rescued");

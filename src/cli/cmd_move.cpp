@@ -33,12 +33,12 @@ int run_move(const MoveOptions& o) {
     int ok = up ? move_recording_up(src.disk, index, src.entries.get(), src.message)
                 : move_recording_down(src.disk, index, src.entries.get(), src.message);
     if (!ok) {
-        std::cerr << src.message << "\n";
+        std::cerr << src.message << failure_reason() << "\n";
         return EXIT_FAILED;
     }
     int now = up ? index - 1 : index + 1;
     std::cout << "Recording " << index + 1 << " is now number " << now + 1 << ": "
-              << utf8(src.entries[now].display_title) << "\n";
+              << shown(src.entries[now].display_title) << "\n";
     return EXIT_OK;
 }
 
@@ -51,8 +51,8 @@ void add_move_command(CLI::App& app, int* exit_code) {
         "order.");
     cmd->add_option("SOURCE", options->source, "Disk image, whole-disk device, or 'scan'")
         ->required();
-    cmd->add_option("N", options->number, "Recording number, 1 = newest (see 'quarrow list')")
-        ->required();
+    add_recording_number(cmd, &options->number,
+                         "Recording number, 1 = newest (see 'quarrow list')");
     cmd->add_option("DIRECTION", options->direction, "up or down")
         ->required()
         ->check(CLI::IsMember({"up", "down"}));

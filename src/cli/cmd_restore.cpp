@@ -28,13 +28,14 @@ int run_restore(const RestoreOptions& o) {
         progress.bytes_per_unit = CLUSTER_BYTES;
         OperationHooks hooks = terminal_hooks(&progress);
         src.message[0] = 0;
+        clear_reason();
         int ok = restore_recording(src.disk, file.c_str(), &hooks, src.message);
-        finish_progress(&progress);
+        finish_progress(&progress, ok);
         if (ok) {
             ++restored;
             if (o.files.size() > 1) std::cerr << file << ": restored.\n";
         } else {
-            std::cerr << file << ": " << src.message << "\n";
+            std::cerr << file << ": " << src.message << failure_reason(false) << "\n";
         }
     }
     if (restored > 0) std::cout << "Restore Operation Successful.\n";
@@ -47,7 +48,8 @@ void add_restore_command(CLI::App& app, int* exit_code) {
         "restore",
         "Restore recordings from backup files (.mmr) onto the disk, each as a new recording "
         "(the newest, number 1) on the lowest free clusters. The files are restored in the order "
-        "given; one that fails does not stop the others. Exits 0 when every file was restored.");
+        "given; one that fails does not stop the others. Only regular files are read.\n"
+        "Exit status: 0 every file was restored; 1 one or more failed; 2 wrong command line.");
     cmd->add_option("SOURCE", options->source, "Disk image, whole-disk device, or 'scan'")
         ->required();
     cmd->add_option("FILE", options->files, "Backup files, e.g. recording.mmr")->required();

@@ -12,6 +12,10 @@ int main(int argc, char** argv) {
         "MediaMaster disk among the physical drives. Recordings are numbered from 1, the newest "
         "first, as 'quarrow list' shows them.",
         "quarrow"};
+    app.footer(
+        "Exit status: 0 done; 1 the operation failed or was refused, 'diagnose' found a fault, or "
+        "an extraction ended early (its files kept); 2 wrong command line (a value that fails its "
+        "check before the disk is touched); 130 interrupted (Ctrl-C).");
     app.require_subcommand(1);
     app.set_help_all_flag("--help-all", "Show the help of every command");
     int exit_code = EXIT_OK;

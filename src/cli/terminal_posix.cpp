@@ -1,9 +1,6 @@
 #include <unistd.h>
 
-#include <vector>
-
 #include "cli/cli_common.h"
-#include "fs/layout.h"
 
 namespace quarrow::cli {
 
@@ -14,11 +11,18 @@ bool stderr_is_terminal() {
     return isatty(2) == 1;
 }
 
-bool typed_to_latin1(const std::string& typed, std::string* latin1) {
-    std::vector<char> out(typed.size() + 1);
-    if (!utf8_to_latin1(typed.c_str(), out.data(), out.size())) return false;
-    *latin1 = out.data();
-    return true;
+std::string allow_writing_command(const std::string& path) {
+    return "chmod u+w '" + path + "'";
+}
+
+// File names here are UTF-8.
+std::string disk_text_as_name(const std::string& latin1) {
+    return utf8(latin1.c_str());
+}
+
+// No name is a device here: /dev holds them.
+std::string safe_default_prefix(const std::string& prefix) {
+    return prefix;
 }
 
 }  // namespace quarrow::cli

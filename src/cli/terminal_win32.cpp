@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli/cli_common.h"
+#include "extract/output_name.h"
 
 namespace quarrow::cli {
 
@@ -13,10 +14,18 @@ bool stderr_is_terminal() {
     return _isatty(_fileno(stderr)) != 0;
 }
 
-// Windows hands the program its arguments in the ANSI code page, the Latin-1 of the disk's texts.
-bool typed_to_latin1(const std::string& typed, std::string* latin1) {
-    *latin1 = typed;
-    return true;
+std::string allow_writing_command(const std::string& path) {
+    return "attrib -r \"" + path + "\"";
+}
+
+// The ANSI file calls take the Latin-1 bytes as they are.
+std::string disk_text_as_name(const std::string& latin1) {
+    return latin1;
+}
+
+// "CON.m2v" would be the console, not a file: the file calls ignore the extension.
+std::string safe_default_prefix(const std::string& prefix) {
+    return names_reserved_device(prefix.c_str()) ? prefix + "_" : prefix;
 }
 
 }  // namespace quarrow::cli
