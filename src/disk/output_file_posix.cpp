@@ -13,6 +13,7 @@
 #include <string>
 
 #include "disk/output_file.h"
+#include "disk/system_error.h"
 
 namespace quarrow {
 
@@ -43,7 +44,11 @@ OutputFile* begin_output_file(const char* final_name) {
     if (!final_name || !*final_name) return nullptr;
     // A folder of that name would refuse the rename only after all the work.
     struct stat st;
-    if (::stat(final_name, &st) == 0 && S_ISDIR(st.st_mode)) return nullptr;
+    if (::stat(final_name, &st) == 0 && S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        note_system_failure(final_name);
+        return nullptr;
+    }
     OutputFile* file = new (std::nothrow) OutputFile();
     if (!file) return nullptr;
     file->final_name = final_name;
@@ -54,6 +59,8 @@ OutputFile* begin_output_file(const char* final_name) {
         if (file->fd >= 0) return file;
         if (errno != EEXIST) break;
     }
+    // The user named the final file; the reason is the system's for its temporary.
+    note_system_failure(final_name);
     delete file;
     return nullptr;
 }
@@ -74,7 +81,11 @@ bool output_write(OutputFile* file, const ByteSpan* spans, int count) {
         if (n == 0) return true;
         ssize_t written = ::writev(file->fd, iov, n);
         if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
+        if (written <= 0) {
+            if (written == 0) errno = ENOSPC;  // nothing taken and no error: the device is full
+            note_system_failure(nullptr);
+            return false;
+        }
         // Step over what was written; a short write resumes inside a span.
         size_t left = size_t(written);
         while (next < count && left >= spans[next].size - done_in_first) {
@@ -109,7 +120,10 @@ bool commit_output_file(OutputFile* file) {
     ok = ::close(file->fd) == 0 && ok;
     file->fd = -1;
     ok = ok && ::rename(file->temporary_name.c_str(), file->final_name.c_str()) == 0;
-    if (!ok) close_and_remove(file);
+    if (!ok) {
+        note_system_failure(file->final_name.c_str());
+        close_and_remove(file);
+    }
     delete file;
     return ok;
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "disk/output_file.h"
+#include "disk/system_error.h"
 
 namespace quarrow {
 
@@ -39,8 +40,10 @@ OutputFile* begin_output_file(const char* final_name) {
     if (!final_name || !*final_name) return nullptr;
     // A folder of that name would refuse the rename only after all the work.
     DWORD attributes = GetFileAttributesA(final_name);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        note_failure_reason(final_name, "it is a folder");
         return nullptr;
+    }
     OutputFile* file = new (std::nothrow) OutputFile();
     if (!file) return nullptr;
     file->final_name = final_name;
@@ -52,6 +55,8 @@ OutputFile* begin_output_file(const char* final_name) {
         DWORD error = GetLastError();
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
     }
+    // The user named the final file; the reason is the system's for its temporary.
+    note_system_failure(final_name);
     delete file;
     return nullptr;
 }
@@ -63,7 +68,10 @@ bool output_write(OutputFile* file, const ByteSpan* spans, int count) {
         while (left > 0) {
             DWORD chunk = left > 0x40000000 ? 0x40000000 : DWORD(left);
             DWORD written = 0;
-            if (!WriteFile(file->handle, p, chunk, &written, nullptr) || written == 0) return false;
+            if (!WriteFile(file->handle, p, chunk, &written, nullptr) || written == 0) {
+                note_system_failure(nullptr);
+                return false;
+            }
             p += written;
             left -= written;
         }
@@ -91,7 +99,10 @@ bool commit_output_file(OutputFile* file) {
     file->handle = INVALID_HANDLE_VALUE;
     ok = ok && MoveFileExA(file->temporary_name.c_str(), file->final_name.c_str(),
                            MOVEFILE_REPLACE_EXISTING) != 0;
-    if (!ok) close_and_remove(file);
+    if (!ok) {
+        note_system_failure(file->final_name.c_str());
+        close_and_remove(file);
+    }
     delete file;
     return ok;
 }
