@@ -71,6 +71,7 @@ bool has(const std::string& text, const std::string& part) {
 TEST_F(CliUser, TheSourceIsNeverATargetHoweverItIsNamed) {
     std::string image = copy_sample("disk.hex");
     ASSERT_EQ(symlink(image.c_str(), dir_.file("link.hex").c_str()), 0);
+    ASSERT_EQ(symlink(image.c_str(), dir_.file("arte-002.mpg").c_str()), 0);
     std::string plain = dir_.file("blank.img");
     ASSERT_TRUE(write_file(plain, std::vector<uint8_t>(4096, 0)));
     // An image named as the files its recording 2 ("arte") would be extracted to.
@@ -90,7 +91,10 @@ TEST_F(CliUser, TheSourceIsNeverATargetHoweverItIsNamed) {
          "/disk.hex --clusters all --force"},
         {"backup scan 1 disk.hex --force"},
         {"backup disk.hex 1 link.hex --force"},
+        {"rescue scan disk.hex"},
+        {"rescue disk.hex out.img --map link.hex"},
         {"extract arte.mp2 2 --no-video"},
+        {"extract disk.hex 2 --mux --split 1M -q"},  // its second part would be the disk
         {"extract arte.mp2 all --no-video -q"},
     };
     for (const Case& c : cases) {

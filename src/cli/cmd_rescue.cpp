@@ -13,6 +13,7 @@
 #include <string>
 
 #include "cli/cli_common.h"
+#include "disk/file_identity.h"
 #include "disk/rescue.h"
 #include "fs/damaged_disk.h"
 
@@ -127,17 +128,6 @@ bool checkpoint(void* context, const RescueMap& map) {
     return !interrupted;
 }
 
-// Whether path names the same file or device as the source (for 'scan': as any drive).
-bool same_as_source(const std::string& source, const std::string& path) {
-    std::error_code ec;
-    if (!fs::exists(path, ec)) return false;
-    if (source != "scan") return fs::equivalent(source, path, ec);
-    char drive[4096];
-    for (int n = 0; n < 256 && physical_drive_path(n, drive, sizeof drive); ++n)
-        if (fs::equivalent(drive, path, ec)) return true;
-    return false;
-}
-
 bool read_text_file(const std::string& path, std::string* text) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
@@ -148,10 +138,12 @@ bool read_text_file(const std::string& path, std::string* text) {
 }
 
 // Checks the outputs and loads or starts the map; EXIT_OK to go on.
-int prepare(const RescueOptions& o, const std::string& map_path, int64_t size, RescueMap* map) {
+int prepare(const RescueOptions& o, DiskHandle source, const std::string& map_path, int64_t size,
+            RescueMap* map) {
     std::error_code ec;
     for (const std::string& out : {o.image, map_path}) {
-        if (same_as_source(o.source, out)) {
+        // By identity: a symlink, another spelling or the drive a scan found is the source too.
+        if (path_is_disk(out.c_str(), source)) {
             std::cerr << out << " is the disk being rescued; choose another file.\n";
             return EXIT_USAGE;
         }
@@ -250,7 +242,7 @@ int run_rescue(const RescueOptions& o) {
     }
     std::string map_path = o.map.empty() ? o.image + ".map" : o.map;
     RescueMap map;
-    int ready = prepare(o, map_path, static_cast<int64_t>(size), &map);
+    int ready = prepare(o, source, map_path, static_cast<int64_t>(size), &map);
     if (ready != EXIT_OK) return ready;
     DiskHandle image = open_image(o.image, static_cast<int64_t>(size));
     if (!image) {
