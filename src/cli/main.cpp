@@ -2,6 +2,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/cli_common.h"
+#include "quarrow_version.h"
 
 int main(int argc, char** argv) {
     using namespace quarrow::cli;
@@ -17,6 +18,7 @@ int main(int argc, char** argv) {
         "an extraction ended early (its files kept); 2 wrong command line (a value that fails its "
         "check before the disk is touched); 130 interrupted (Ctrl-C).");
     app.require_subcommand(1);
+    app.set_version_flag("-V,--version", "quarrow " QUARROW_VERSION, "Show the version and exit");
     app.set_help_all_flag("--help-all", "Show the help of every command");
     int exit_code = EXIT_OK;
     add_registered_commands(app, &exit_code);
