@@ -91,6 +91,7 @@ bool open_source(const std::string& source, bool want_write, OpenSource* out) {
         if (!scan && strcmp(out->message, "Invalid image file.") == 0)
             reason = image_refusal_reason(source);
         std::cerr << out->message << reason << "\n";
+        explain_refused_source(source);
         return false;
     }
     if (!want_write) return true;
@@ -124,6 +125,25 @@ CLI::Option* add_recording_number(CLI::App* cmd, std::string* number, const char
         },
         allow_all ? "N|all" : "N");
     return cmd->add_option("N", *number, help)->required()->check(check);
+}
+
+void explain_refused_source(const std::string& source) {
+    if (source != "scan") {
+        explain_refused_drive(source.c_str());
+        return;
+    }
+    // The scan ends at the first drive that does not open; find that one again. Without rights
+    // on a whole machine that is drive 0, and the scan only said it found no MediaMaster disk.
+    for (int d = 0; d < 256; ++d) {
+        DiskHandle disk = open_physical_drive(d, false);
+        if (disk) {
+            close_disk(disk);
+            continue;
+        }
+        char path[4096];
+        if (physical_drive_path(d, path, sizeof path)) explain_refused_drive(path);
+        return;
+    }
 }
 
 int recording_index(const std::string& number, const OpenSource& src) {

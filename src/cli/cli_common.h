@@ -46,6 +46,15 @@ struct OpenSource {
 // image's mode allows no writing (also for root, whom the system would let write).
 bool open_source(const std::string& source, bool want_write, OpenSource* out);
 
+// When the device at path (a physical drive, a whole-disk device) exists but the system refuses
+// to open it for lack of rights, prints why and how to run with them (sudo on Linux, an elevated
+// console on Windows) and gives true; otherwise prints nothing and gives false.
+bool explain_refused_drive(const char* path);
+
+// After SOURCE failed to open: when the device it names, or the drive at which the scan stopped,
+// was refused for lack of rights, says so (explain_refused_drive).
+void explain_refused_source(const std::string& source);
+
 // Adds the recording-number argument N: a whole number from 1 (or "all" when allowed); anything
 // else is a wrong command line (exit 2) before the disk is opened.
 CLI::Option* add_recording_number(CLI::App* cmd, std::string* number, const char* help,

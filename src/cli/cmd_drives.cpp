@@ -62,8 +62,10 @@ int run_drives(const DrivesOptions& o) {
         std::cout << list.dump(2) << "\n";
     }
     if (drives.empty()) {
-        std::cerr << "No physical drive could be opened (reading drives usually needs "
-                     "administrator or root rights).\n";
+        char path[4096];
+        if (!physical_drive_path(0, path, sizeof path) || !explain_refused_drive(path))
+            std::cerr << "No physical drive could be opened (reading drives usually needs "
+                         "administrator or root rights).\n";
         return EXIT_OK;
     }
     if (o.json) return EXIT_OK;

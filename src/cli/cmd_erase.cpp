@@ -54,7 +54,9 @@ int run_erase(const EraseOptions& o) {
     }
     DriveEntry entry;
     if (!describe_physical_drive(drive, &entry)) {
-        std::cerr << "There is no drive " << drive << " (or it cannot be opened).\n";
+        char path[4096];
+        if (!physical_drive_path(drive, path, sizeof path) || !explain_refused_drive(path))
+            std::cerr << "There is no drive " << drive << " (or it cannot be opened).\n";
         return EXIT_FAILED;
     }
     std::cerr << shown_line(entry.line) << "\n";
