@@ -94,7 +94,9 @@ int main(int argc, char** argv) {
     Rng rng;
     std::vector<uint8_t> video(300 * SECTOR_SIZE), audio(4 * SECTOR_SIZE);
     uint64_t total = uint64_t(clusters) * CLUSTER_DATA_BYTES - 8 * CLUSTER_DATA_BYTES / 1000;
-    uint64_t written = 0, since_sequence = 1 << 30, audio_due = 0;
+    uint64_t written = 0, since_sequence = 1 << 30, audio_due = 0, since_picture = 1 << 30;
+    int picture_in_group = 0;
+    int64_t audio_pts = 90000;
     // 6 Mbit/s of video and 192 kbit/s of audio: one 576-byte frame per 18 kB of video.
     const uint64_t video_per_frame = 18000;
     std::vector<uint8_t> frame(576);
@@ -106,16 +108,38 @@ int main(int argc, char** argv) {
             uint64_t v = rng.next() | 0x0101010101010101ull;  // no zero bytes: start codes are ours
             memcpy(video.data() + i, &v, std::min<uint32_t>(8, bytes - i));
         }
-        // Slice start codes every few kB, and a sequence header at about every 400 kB.
+        // Slice start codes every few kB; a picture every 30 kB (25 pictures a second at
+        // 6 Mbit/s) of the types I B B P B B P ..., and a sequence header with a GOP header
+        // before the I-picture about every 400 kB, so that --mux finds pictures to time.
         for (uint32_t i = 1000; i + 4 < bytes; i += 3000) {
             video[i] = 0, video[i + 1] = 0, video[i + 2] = 1, video[i + 3] = 0x01;
         }
-        since_sequence += bytes;
-        if (since_sequence > 400000) {
-            uint32_t at = uint32_t(rng.next() % (bytes / 2));
-            video[at] = 0, video[at + 1] = 0, video[at + 2] = 1, video[at + 3] = 0xB3;
-            since_sequence = 0;
+        for (uint32_t i = 0; i + 40 < bytes; i += 3000) {
+            if (since_picture < 30000) {
+                since_picture += 3000;
+                continue;
+            }
+            since_picture = 0;
+            uint32_t at = i + 1500;
+            if (at + 40 >= bytes) break;
+            int type = 2;
+            if (since_sequence > 400000) {
+                const uint8_t headers[16] = {0, 0, 1, 0xB3, 0x16, 0x01, 0x20, 0x23,
+                                             0, 0, 1, 0xB8, 0x08, 0x00, 0x08, 0x40};
+                memcpy(video.data() + at, headers, sizeof headers);
+                at += sizeof headers;
+                since_sequence = 0;
+                picture_in_group = 0;
+                type = 1;
+            } else {
+                type = picture_in_group % 3 == 0 ? 2 : 3;
+            }
+            int tr = picture_in_group++ & 1023;  // the writer times by picture type
+            video[at] = 0, video[at + 1] = 0, video[at + 2] = 1, video[at + 3] = 0x00;
+            video[at + 4] = uint8_t(tr >> 2);
+            video[at + 5] = uint8_t(((tr & 3) << 6) | (type << 3));
         }
+        since_sequence += bytes;
         block(w, STREAM_BLOCK_VIDEO, video.data(), bytes);
         written += (1 + sectors) * SECTOR_SIZE;
         audio_due += bytes;
@@ -123,8 +147,10 @@ int main(int argc, char** argv) {
             audio_due -= video_per_frame;
             for (auto& b : frame)
                 b = uint8_t(rng.next() | 1);
-            frame[0] = 0xFF, frame[1] = 0xFC;
-            std::vector<uint8_t> p = test::audio_pes_packet(frame.data(), frame.size(), 90000);
+            // Layer II with CRC, 192 kbit/s, 48 kHz, stereo: 576 bytes.
+            frame[0] = 0xFF, frame[1] = 0xFC, frame[2] = 0xA4, frame[3] = 0x04;
+            std::vector<uint8_t> p = test::audio_pes_packet(frame.data(), frame.size(), audio_pts);
+            audio_pts += 2160;  // 24 ms
             pes_stream.insert(pes_stream.end(), p.begin(), p.end());
         }
         // Audio blocks of 2 to 4 sectors, cut without regard to the packets.

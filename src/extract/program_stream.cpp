@@ -31,6 +31,7 @@ constexpr int64_t MAX_AUDIO_GAP = 10 * CLOCK;
 constexpr size_t MAX_HELD_VIDEO = 20u << 20;
 constexpr size_t MAX_HELD_FRAMES = 4000;
 constexpr size_t MAX_PICTURE_BYTES = 16u << 20;
+constexpr int64_t MAX_JUMP_NOTICES = 5;
 constexpr size_t OUTPUT_CHUNK = 256 * 1024;
 constexpr int64_t PTS_WRAP = int64_t(1) << 33;
 
@@ -174,6 +175,7 @@ struct ProgramStreamWriter {
     int64_t out_anchor = 0;     // where that frame was placed
     int64_t next_out = 0;       // where the frame after the last one placed begins
     std::deque<AudioFrame> audio;
+    int64_t jumps = 0;  // new time bases
 
     // ---- The multiplex ----
     DecoderBuffer video_buffer, audio_buffer;
@@ -393,6 +395,7 @@ void picture_done(ProgramStreamWriter* w, VideoUnit&& u) {
 void scan_video(ProgramStreamWriter* w) {
     std::vector<uint8_t>& b = w->pending;
     size_t i = w->scanned;
+    size_t base = 0;  // where the pending picture begins; pictures before it are cut off
     while (i + 12 <= b.size()) {
         const void* hit = memchr(b.data() + i + 2, 0x01, b.size() - 12 - i + 1);
         if (!hit) {
@@ -412,22 +415,21 @@ void scan_video(ProgramStreamWriter* w) {
              (code == 0x00 && !(w->pictures_in_pending == 1 && w->pending_structure != 3)));
         if (ends_picture) {
             VideoUnit u = std::move(w->unit);
-            u.bytes.assign(b.begin(), b.begin() + long(i));
-            b.erase(b.begin(), b.begin() + long(i));
+            u.bytes.assign(b.begin() + long(base), b.begin() + long(i));
+            base = i;
             w->unit = VideoUnit();
             w->pictures_in_pending = 0;
             w->pending_structure = 3;
             picture_done(w, std::move(u));
-            i = 0;
-            continue;
+            continue;  // the start code at i opens the next picture
         }
         VideoUnit& u = w->unit;
         if (code == 0xB3) {
             u.has_sequence = true;
-            u.sequence_at = int(i);
+            u.sequence_at = int(i - base);
             w->frame_rate_code = b[i + 7] & 0x0F;
         } else if (code == 0xB8) {
-            u.gop_at = int(i);
+            u.gop_at = int(i - base);
             u.closed_gop = (b[i + 7] & 0x40) != 0;
             u.opens_gop = true;
         } else if (code == 0xB5) {
@@ -447,14 +449,16 @@ void scan_video(ProgramStreamWriter* w) {
             }
         } else if (code == 0x00) {
             if (w->pictures_in_pending == 0) {
-                u.picture_at = int(i);
+                u.picture_at = int(i - base);
                 u.type = (b[i + 5] >> 3) & 7;
             }
             ++w->pictures_in_pending;
         }
         i += 4;
     }
-    w->scanned = i;
+    // One move per call of what is left, not one per picture.
+    b.erase(b.begin(), b.begin() + long(base));
+    w->scanned = i - base;
 }
 
 // ---- Audio placement ----
@@ -496,13 +500,16 @@ void frame_done(ProgramStreamWriter* w, const uint8_t* p, int bytes, int64_t pts
     w->last_source = source;
     int64_t expected = w->next_out;
     if (step < 0 || step > MAX_AUDIO_GAP) {
-        char notice[MESSAGE_SIZE];
-        put_message(notice,
-                    "The audio's time stamps jump %s at %s; the audio goes on from there without "
-                    "a gap.",
-                    step < 0 ? "back" : "ahead by more than 10 seconds",
-                    clock_text(expected - w->first_picture_pts).c_str());
-        hook_notice(w->hooks, notice);
+        // A damaged stream may jump at every frame: the first few are named, the rest counted.
+        if (++w->jumps <= MAX_JUMP_NOTICES) {
+            char notice[MESSAGE_SIZE];
+            put_message(notice,
+                        "The audio's time stamps jump %s at %s; the audio goes on from there "
+                        "without a gap.",
+                        step < 0 ? "back" : "ahead by more than 10 seconds",
+                        clock_text(expected - w->first_picture_pts).c_str());
+            hook_notice(w->hooks, notice);
+        }
         w->source_anchor = source;
         w->out_anchor = expected;
     }
@@ -931,6 +938,12 @@ bool finish_program_stream(ProgramStreamWriter* w, char* message) {
         picture_done(w, std::move(u));
     }
     time_group(w, w->video.size());
+    if (w->jumps > MAX_JUMP_NOTICES) {
+        char notice[MESSAGE_SIZE];
+        put_message(notice, "The audio's time stamps jumped %lld more times.",
+                    static_cast<long long>(w->jumps - MAX_JUMP_NOTICES));
+        hook_notice(w->hooks, notice);
+    }
     w->finishing = true;
     multiplex(w);
     write_end_pack(w);
