@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "disk/disk_detection.h"
+#include "fs/disk_detection.h"
 #include "fs/layout.h"
 #include "fs/recording_table.h"
 #include "support/disk_builder.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "disk/disk_detection.h"
+#include "fs/disk_detection.h"
 #include "fs/layout.h"
 #include "support/disk_builder.h"
 #include "support/memory_disk.h"
@@ -70,17 +70,6 @@ std::string path_of_missing(const TempDir& dir) {
 }
 
 }  // namespace
-
-TEST(DriveGigabytes, MibToDecimalGigabytesByTruncatingSteps) {
-    EXPECT_EQ(drive_gigabytes(38162), 40u);
-    EXPECT_EQ(drive_gigabytes(38166), 40u);
-    EXPECT_EQ(drive_gigabytes(76319), 80u);
-    EXPECT_EQ(drive_gigabytes(8024), 8u);
-    EXPECT_EQ(drive_gigabytes(0), 0u);
-    // 4 TiB: in 32-bit products this would wrap to 0.
-    EXPECT_EQ(drive_gigabytes(4194304), 4398u);
-    EXPECT_EQ(drive_gigabytes(0xFFFFFFFFu), 4503599u);
-}
 
 TEST(DetectDisk, FindsTheDiskOnALaterDriveWithTheDetectionMessage) {
     TempDir dir;

@@ -1,4 +1,5 @@
 #include "disk/drive_list.h"
+#include "disk/ata_identify.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fs/disk_detection.h"
 #include "support/disk_builder.h"
 #include "support/drive_env.h"
 #include "support/temp_files.h"
@@ -96,8 +98,11 @@ TEST(DriveSizeGb, ThreeTruncatingStepsInWideArithmetic) {
     EXPECT_EQ(drive_size_gb(0), 0u);
     EXPECT_EQ(drive_size_gb(954), 0u);  // 976, then 999, then 0: truncated at each step
     EXPECT_EQ(drive_size_gb(955), 1u);  // 977, then 1000, then 1
-    // 8 TiB: size × 1024 passes 2^32 and must not wrap.
+    EXPECT_EQ(drive_size_gb(8024), 8u);
+    // 4 TiB and 8 TiB: size × 1024 passes 2^32 and must not wrap.
+    EXPECT_EQ(drive_size_gb(4194304), 4398u);
     EXPECT_EQ(drive_size_gb(8388608), 8796u);
+    EXPECT_EQ(drive_size_gb(0xFFFFFFFFu), 4503599u);
 }
 
 TEST(DriveLine, TabsSizeAndTheRightMark) {

@@ -17,6 +17,7 @@
 
 #include "disk/drive_list.h"
 #include "disk/quick_erase.h"
+#include "fs/disk_detection.h"
 #include "support/disk_builder.h"
 #include "support/drive_env.h"
 

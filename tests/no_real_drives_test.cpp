@@ -3,6 +3,7 @@
 // finds none (under Wine run as root, drive 0 would otherwise be the host's own disk).
 #include <gtest/gtest.h>
 
+#include "disk/drive_list.h"
 #include "disk/sector_access.h"
 #include "support/temp_files.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "disk/disk_detection.h"
+#include "fs/disk_detection.h"
 #include "fs/layout.h"
 #include "support/disk_builder.h"
 #include "support/sample_disk.h"

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "disk/drive_list.h"
 #include "disk/sector_access.h"
 #include "fs/layout.h"
 #include "support/memory_disk.h"

@@ -11,9 +11,9 @@
 #include <system_error>
 #include <vector>
 
-#include "disk/disk_detection.h"
 #include "disk/file_identity.h"
 #include "disk/system_error.h"
+#include "fs/disk_detection.h"
 #include "fs/layout.h"
 
 namespace quarrow::cli {

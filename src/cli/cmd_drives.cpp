@@ -8,6 +8,7 @@
 
 #include "cli/cli_common.h"
 #include "disk/drive_list.h"
+#include "fs/disk_detection.h"
 
 namespace quarrow::cli {
 namespace {

@@ -10,6 +10,7 @@
 #include "disk/drive_list.h"
 #include "disk/drive_use.h"
 #include "disk/quick_erase.h"
+#include "fs/disk_detection.h"
 
 namespace quarrow::cli {
 namespace {

@@ -1,20 +1,21 @@
-// Physical drives: the list the erase dialog and `quarrow drives` show (number, model name as
-// the drive reports it, size in GB, MediaMaster or system mark), and the pieces of the ATA
-// IDENTIFY request that names the model.
+// Physical drives: the drive table (which device or file stands for drive number n), and the
+// list the erase dialog and `quarrow drives` show (number, model name as the drive reports it,
+// size in GB, system mark). Whether a drive holds a MediaMaster disk is for the file-system layer
+// to say: it passes that mark in (fs/disk_detection.h lists the drives with it).
 //
-// Platform halves: drive_list_win32.cpp (SMART IDENTIFY through the disk driver) and
-// drive_list_posix.cpp (HDIO_GET_IDENTITY, then sysfs). Everything else here is shared and pure.
+// Platform halves: drive_list_win32.cpp ("\\.\PhysicalDriveN", the model through SMART IDENTIFY)
+// and drive_list_posix.cpp (the whole-disk block devices in sysfs, the model from
+// HDIO_GET_IDENTITY, then sysfs). Everything else here is shared and pure.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "disk/ata_identify.h"
 #include "disk/sector_access.h"
 
 namespace quarrow {
 
-// Model text: at most 40 characters and the terminating NUL.
-constexpr size_t MODEL_TEXT_SIZE = 41;
 // "Drive N:\t\t" + model + "\t(N GB)" + the longest mark, with room to spare.
 constexpr size_t DRIVE_LINE_SIZE = 160;
 
@@ -39,20 +40,19 @@ struct DriveSink {
     void (*drive)(void* context, const DriveEntry* entry);
 };
 
-// Opens the drive read-only and describes it; false when it does not open.
-bool describe_physical_drive(int drive, DriveEntry* entry);
+// The path that stands for physical drive n: the n-th entry of QUARROW_DRIVES when it is set
+// (entries separated by DRIVE_LIST_SEPARATOR), else the machine's own drive n. False past the
+// table, for an empty entry, or when the path does not fit out_size.
+bool physical_drive_path(int drive, char* out, size_t out_size);
 
-// Opens drive 0, 1, 2, ... read-only until one does not open, and hands each to the sink.
-void list_physical_drives(const DriveSink* sink);
+// Entry n of a drive list such as QUARROW_DRIVES. Every entry keeps its position: an empty one is
+// a drive number that does not open, so "a::b" leaves drive 1 missing and a scan stops there, as
+// with a real gap. False for an empty or missing entry and for one that does not fit out_size.
+bool drive_list_entry(const char* list, char separator, int drive, char* out, size_t out_size);
 
-// The model text of a drive into buffer (MODEL_TEXT_SIZE bytes is enough), or "[unknown]"
-// whenever the drive does not say.
-void drive_model_name(char* buffer, size_t size, int drive);
-
-// ATA text: swaps the two bytes of each of the 20 words of a 40-byte IDENTIFY model field (ATA
-// keeps the first character of a word in its high byte), ends the text after 40 characters or
-// at a NUL, and removes leading and trailing spaces. out must hold MODEL_TEXT_SIZE bytes.
-void ata_text(const uint8_t* field, char* out);
+// Describes drive number drive, open as disk: its size, model and drive line. mediamaster is the
+// file-system layer's verdict on the disk.
+void describe_drive(DiskHandle disk, int drive, bool mediamaster, DriveEntry* entry);
 
 // Decimal gigabytes of a drive of size_mb MiB: three truncating steps (× 1024 / 1000 twice,
 // then / 1000), in 64-bit arithmetic so that large drives do not wrap.
@@ -63,42 +63,20 @@ uint32_t drive_size_gb(uint64_t size_mb);
 void format_drive_line(char* out, size_t size, int drive, const char* model, uint32_t size_gb,
                        bool mediamaster);
 
-// The SMART IDENTIFY request, as the Windows disk driver takes it (SENDCMDINPARAMS), built as
-// bytes so that it can be checked on any platform.
-constexpr uint32_t SMART_GET_VERSION_CODE = 0x74080;
-constexpr uint32_t SMART_RCV_DRIVE_DATA_CODE = 0x7C088;
-constexpr size_t GETVERSIONINPARAMS_SIZE = 24;
-constexpr size_t IDE_DEVICE_MAP_OFFSET = 3;   // bIDEDeviceMap in GETVERSIONINPARAMS
-constexpr size_t IDENTIFY_IN_SIZE = 35;       // the input length the driver is given
-constexpr size_t IDENTIFY_OUT_SIZE = 531;     // SENDCMDOUTPARAMS with 512 bytes of data
-constexpr size_t IDENTIFY_DATA_OFFSET = 16;   // bBuffer in SENDCMDOUTPARAMS
-constexpr size_t IDENTIFY_MODEL_OFFSET = 54;  // words 27 to 46 of the IDENTIFY data
-constexpr uint8_t ATA_IDENTIFY_DEVICE = 0xEC;
-constexpr uint8_t ATA_IDENTIFY_PACKET_DEVICE = 0xA1;
+// Platform halves.
 
-// SENDCMDINPARAMS byte offsets.
-constexpr size_t SENDCMD_BUFFER_SIZE = 0;  // cBufferSize (DWORD, little-endian)
-constexpr size_t SENDCMD_FEATURES = 4;     // irDriveRegs.bFeaturesReg
-constexpr size_t SENDCMD_SECTOR_COUNT = 5;
-constexpr size_t SENDCMD_SECTOR_NUMBER = 6;
-constexpr size_t SENDCMD_CYL_LOW = 7;
-constexpr size_t SENDCMD_CYL_HIGH = 8;
-constexpr size_t SENDCMD_DRIVE_HEAD = 9;
-constexpr size_t SENDCMD_COMMAND = 10;
-constexpr size_t SENDCMD_DRIVE_NUMBER = 12;  // bDriveNumber
+// Separates the entries of QUARROW_DRIVES: ':' on POSIX, ';' on Windows (where ':' is part of
+// a path).
+extern const char DRIVE_LIST_SEPARATOR;
 
-// 0xA1 when the map marks the drive as ATAPI (bit drive + 4), else 0xEC. Drives past the four
-// the map can describe get 0xEC.
-uint8_t identify_command(uint8_t ide_device_map, int drive);
+// The machine's own drive n, when QUARROW_DRIVES is not set: "\\.\PhysicalDriveN" on Windows;
+// on Linux the whole-disk block devices (not RAM disks, zram, unattached loop devices or drives
+// without a medium), the disk of the root file system first so that drive 0 is the system disk,
+// then the others by name.
+bool system_drive_path(int drive, char* out, size_t out_size);
 
-// Zero-fills in[IDENTIFY_IN_SIZE] and sets the fields of the request: 512 bytes wanted, one
-// sector, drive/head 0xA0 for an even drive and 0xB0 for an odd one, the command, the drive.
-void fill_identify_request(uint8_t* in, int drive, uint8_t command);
-
-#if defined(_WIN32)
-// Fills in (IDENTIFY_IN_SIZE bytes) and sends SMART_RCV_DRIVE_DATA on a drive handle (a Win32
-// HANDLE) into out (IDENTIFY_OUT_SIZE bytes); gives DeviceIoControl's result.
-int ata_identify(void* drive_handle, uint8_t* in, uint8_t* out, uint8_t command, int drive);
-#endif
+// The model text of a drive into buffer (MODEL_TEXT_SIZE bytes is enough), or "[unknown]"
+// whenever the drive does not say.
+void drive_model_name(char* buffer, size_t size, int drive);
 
 }  // namespace quarrow

@@ -1,22 +1,28 @@
-// POSIX half of the drive list: the model name from the drive's ATA identity
-// (HDIO_GET_IDENTITY), else the model that sysfs shows, else "[unknown]".
+// POSIX half of the drive list: the machine's drive table from sysfs, and the model name from
+// the drive's ATA identity (HDIO_GET_IDENTITY), else the model that sysfs shows, else
+// "[unknown]".
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #if defined(__linux__)
 #include <linux/hdreg.h>
 #include <sys/ioctl.h>
-#include <sys/sysmacros.h>
 #endif
 
 #include "disk/drive_list.h"
 #include "disk/sysfs_block.h"
 
 namespace quarrow {
+
+const char DRIVE_LIST_SEPARATOR = ':';
+
 namespace {
 
 void put_text(char* buffer, size_t size, const char* text) {
@@ -24,6 +30,33 @@ void put_text(char* buffer, size_t size, const char* text) {
 }
 
 #if defined(__linux__)
+// The whole-disk devices of the machine, the disk of the root file system first, then the others
+// by name.
+std::vector<std::string> system_drive_table() {
+    std::vector<std::string> names;
+    for (const std::string& name : sysfs_block_names()) {
+        if (name.rfind("ram", 0) == 0 || name.rfind("zram", 0) == 0) continue;
+        if (name.rfind("loop", 0) == 0 &&
+            sysfs_line("/sys/block/" + name + "/loop/backing_file").empty())
+            continue;
+        // A drive without a medium (an empty CD or card reader) has size 0 and cannot be opened;
+        // since the scan and the drive list end at the first drive that does not open, it would
+        // hide every drive named after it.
+        if (sysfs_line("/sys/block/" + name + "/size") == "0") continue;
+        names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    struct stat st;
+    char root[64];
+    if (stat("/", &st) == 0 && sysfs_whole_disk_name(st.st_dev, root, sizeof root)) {
+        auto it = std::find(names.begin(), names.end(), root);
+        if (it != names.end()) std::rotate(names.begin(), it, it + 1);
+    }
+    for (auto& n : names)
+        n = "/dev/" + n;
+    return names;
+}
+
 // libata answers HDIO_GET_IDENTITY for SATA and PATA disks with the 256 IDENTIFY words in the
 // CPU's byte order; laid out little-endian they are the bytes as the drive sent them, which
 // ata_text then reads like the Windows driver's copy.
@@ -44,28 +77,30 @@ bool identity_model(int fd, char* model) {
 bool sysfs_model(dev_t device, char* model) {
     char name[64];
     if (!sysfs_whole_disk_name(device, name, sizeof name)) return false;
-    char path[160];
-    snprintf(path, sizeof path, "/sys/block/%s/device/model", name);
-    FILE* f = fopen(path, "r");
-    if (!f) return false;
-    char line[128] = {0};
-    bool got = fgets(line, sizeof line, f) != nullptr;
-    fclose(f);
-    if (!got) return false;
-    size_t len = strlen(line);
-    while (len > 0 && (line[len - 1] == '\n' || line[len - 1] == ' '))
-        --len;
-    size_t start = 0;
-    while (start < len && line[start] == ' ')
-        ++start;
-    if (len - start > MODEL_TEXT_SIZE - 1) len = start + MODEL_TEXT_SIZE - 1;
-    memcpy(model, line + start, len - start);
-    model[len - start] = 0;
-    return model[0] != 0;
+    std::string line = sysfs_line(std::string("/sys/block/") + name + "/device/model");
+    size_t start = line.find_first_not_of(' ');
+    if (start == std::string::npos) return false;
+    put_text(model, MODEL_TEXT_SIZE, line.c_str() + start);
+    return true;
 }
 #endif
 
 }  // namespace
+
+bool system_drive_path(int drive, char* out, size_t out_size) {
+#if defined(__linux__)
+    std::vector<std::string> table = system_drive_table();
+    if (drive < 0 || static_cast<size_t>(drive) >= table.size()) return false;
+    if (table[drive].size() + 1 > out_size) return false;
+    memcpy(out, table[drive].c_str(), table[drive].size() + 1);
+    return true;
+#else
+    (void)drive;
+    (void)out;
+    (void)out_size;
+    return false;
+#endif
+}
 
 void drive_model_name(char* buffer, size_t size, int drive) {
     if (!buffer || size == 0) return;

@@ -1,5 +1,6 @@
-// Win32 half of the drive list: the model name through the disk driver's SMART interface
-// (SMART_GET_VERSION for the IDE device map, then SMART_RCV_DRIVE_DATA with ATA IDENTIFY).
+// Win32 half of the drive list: the drives are "\\.\PhysicalDriveN", and the model name comes
+// through the disk driver's SMART interface (SMART_GET_VERSION for the IDE device map, then
+// SMART_RCV_DRIVE_DATA with ATA IDENTIFY).
 #include <windows.h>
 #include <winioctl.h>
 
@@ -11,6 +12,8 @@
 
 namespace quarrow {
 
+const char DRIVE_LIST_SEPARATOR = ';';
+
 // The request is built as bytes; these are the driver's own structures it must match.
 static_assert(sizeof(GETVERSIONINPARAMS) == GETVERSIONINPARAMS_SIZE, "GETVERSIONINPARAMS");
 static_assert(offsetof(GETVERSIONINPARAMS, bIDEDeviceMap) == IDE_DEVICE_MAP_OFFSET, "map");
@@ -21,13 +24,21 @@ static_assert(offsetof(IDEREGS, bDriveHeadReg) == SENDCMD_DRIVE_HEAD - SENDCMD_F
 static_assert(offsetof(IDEREGS, bCommandReg) == SENDCMD_COMMAND - SENDCMD_FEATURES, "command");
 static_assert(offsetof(SENDCMDOUTPARAMS, bBuffer) == IDENTIFY_DATA_OFFSET, "bBuffer");
 
-int ata_identify(void* drive_handle, uint8_t* in, uint8_t* out, uint8_t command, int drive) {
+namespace {
+
+// Fills in (IDENTIFY_IN_SIZE bytes) and sends SMART_RCV_DRIVE_DATA on the drive's handle into out
+// (IDENTIFY_OUT_SIZE bytes); gives DeviceIoControl's result.
+bool ata_identify(HANDLE drive_handle, uint8_t* in, uint8_t* out, uint8_t command, int drive) {
     fill_identify_request(in, drive, command);
     DWORD got = 0;
-    return DeviceIoControl(static_cast<HANDLE>(drive_handle), SMART_RCV_DRIVE_DATA, in,
-                           IDENTIFY_IN_SIZE, out, IDENTIFY_OUT_SIZE, &got, nullptr)
-               ? 1
-               : 0;
+    return DeviceIoControl(drive_handle, SMART_RCV_DRIVE_DATA, in, IDENTIFY_IN_SIZE, out,
+                           IDENTIFY_OUT_SIZE, &got, nullptr) != 0;
+}
+
+}  // namespace
+
+bool system_drive_path(int drive, char* out, size_t out_size) {
+    return snprintf(out, out_size, "\\\\.\\PhysicalDrive%d", drive) < static_cast<int>(out_size);
 }
 
 void drive_model_name(char* buffer, size_t size, int drive) {

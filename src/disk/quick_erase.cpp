@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "disk/drive_list.h"
 #include "disk/drive_use.h"
 
 namespace quarrow {

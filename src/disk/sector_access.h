@@ -42,6 +42,7 @@ struct Disk {
     bool writable;
 };
 
+// Physical drive n as the drive table names it (physical_drive_path in drive_list.h).
 DiskHandle open_physical_drive(int drive, bool want_write);
 DiskHandle open_image_file(const char* path, bool want_write);
 DiskHandle open_input_file(const char* path);
@@ -64,10 +65,6 @@ uint32_t image_size_mb(DiskHandle disk);
 int get_os_family();
 // Whether this platform may open raw drives at all: the NT family on Windows, always on POSIX.
 bool can_reach_raw_drives();
-
-// The path that stands for physical drive n: "\\.\PhysicalDriveN" on Windows, the n-th entry of
-// the drive table on POSIX; QUARROW_DRIVES replaces the table on both. False past the table.
-bool physical_drive_path(int drive, char* out, size_t out_size);
 
 // Copies a formatted message into a MESSAGE_SIZE buffer, cut to fit.
 void put_message(char* message, const char* format, ...)

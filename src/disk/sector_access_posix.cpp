@@ -1,25 +1,19 @@
-// POSIX half of sector access: file descriptors, pread/pwrite, block-device ioctls, and the
-// drive table (whole-disk block devices, the system disk first, or QUARROW_DRIVES).
+// POSIX half of sector access: file descriptors, pread/pwrite, block-device ioctls. Which device
+// stands for a drive number is the drive table's business (drive_list.h).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <new>
-#include <string>
-#include <vector>
 
 #if defined(__linux__)
-#include <dirent.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
-#include <sys/sysmacros.h>
 #endif
 
+#include "disk/drive_list.h"
 #include "disk/file_identity.h"
 #include "disk/sector_access.h"
 #include "disk/system_error.h"
@@ -171,101 +165,7 @@ DiskHandle open_existing(const char* path, bool want_write) {
     return wrap_fd(fd, false);
 }
 
-#if defined(__linux__)
-std::string read_line_file(const std::string& path) {
-    FILE* f = fopen(path.c_str(), "r");
-    if (!f) return {};
-    char line[256] = {0};
-    if (!fgets(line, sizeof line, f)) line[0] = 0;
-    fclose(f);
-    std::string s(line);
-    while (!s.empty() && (s.back() == '\n' || s.back() == ' '))
-        s.pop_back();
-    return s;
-}
-
-// The whole-disk device that holds the root file system, as a /sys/block name ("sda").
-std::string root_disk_name() {
-    struct stat st;
-    if (stat("/", &st) != 0) return {};
-    char dev[64];
-    snprintf(dev, sizeof dev, "/sys/dev/block/%u:%u", major(st.st_dev), minor(st.st_dev));
-    char target[512];
-    ssize_t n = readlink(dev, target, sizeof target - 1);
-    if (n <= 0) return {};
-    target[n] = 0;
-    // .../block/sda/sda1 for a partition, .../block/sda for a whole disk.
-    std::string t(target);
-    std::string last = t.substr(t.rfind('/') + 1);
-    if (access((std::string("/sys/block/") + last).c_str(), F_OK) == 0) return last;
-    std::string parent = t.substr(0, t.rfind('/'));
-    return parent.substr(parent.rfind('/') + 1);
-}
-
-// Whole-disk block devices of the machine; the disk of the root file system first so that
-// drive 0 is the system disk, then the others by name. RAM disks, zram and loop devices with
-// nothing attached are left out.
-std::vector<std::string> system_drive_table() {
-    std::vector<std::string> names;
-    DIR* dir = opendir("/sys/block");
-    if (!dir) return names;
-    while (dirent* e = readdir(dir)) {
-        std::string name = e->d_name;
-        if (name == "." || name == "..") continue;
-        if (name.rfind("ram", 0) == 0 || name.rfind("zram", 0) == 0) continue;
-        if (name.rfind("loop", 0) == 0) {
-            std::string backing = read_line_file("/sys/block/" + name + "/loop/backing_file");
-            if (backing.empty()) continue;
-        }
-        // A drive without a medium (an empty CD or card reader) has size 0 and cannot be opened;
-        // since the scan and the drive list end at the first drive that does not open, it would
-        // hide every drive named after it.
-        if (read_line_file("/sys/block/" + name + "/size") == "0") continue;
-        names.push_back(name);
-    }
-    closedir(dir);
-    std::sort(names.begin(), names.end());
-    std::string root = root_disk_name();
-    auto it = std::find(names.begin(), names.end(), root);
-    if (it != names.end()) std::rotate(names.begin(), it, it + 1);
-    for (auto& n : names)
-        n = "/dev/" + n;
-    return names;
-}
-#endif
-
-std::vector<std::string> drive_table() {
-    std::vector<std::string> table;
-    if (const char* env = getenv("QUARROW_DRIVES")) {
-        // Every entry keeps its position: an empty one is a drive number that does not open,
-        // so "a::b" leaves drive 1 missing and the scan stops there, as with a real gap.
-        std::string list(env);
-        if (list.empty()) return table;
-        size_t start = 0;
-        while (start <= list.size()) {
-            size_t end = list.find(':', start);
-            if (end == std::string::npos) end = list.size();
-            table.push_back(list.substr(start, end - start));
-            start = end + 1;
-        }
-        return table;
-    }
-#if defined(__linux__)
-    table = system_drive_table();
-#endif
-    return table;
-}
-
 }  // namespace
-
-bool physical_drive_path(int drive, char* out, size_t out_size) {
-    if (drive < 0 || !out || out_size == 0) return false;
-    std::vector<std::string> table = drive_table();
-    if (static_cast<size_t>(drive) >= table.size() || table[drive].empty()) return false;
-    if (table[drive].size() + 1 > out_size) return false;
-    memcpy(out, table[drive].c_str(), table[drive].size() + 1);
-    return true;
-}
 
 DiskHandle open_physical_drive(int drive, bool want_write) {
     char path[4096];

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "disk/drive_list.h"
 #include "disk/file_identity.h"
 #include "disk/sector_access.h"
 #include "disk/system_error.h"
@@ -118,38 +119,7 @@ DiskHandle wrap_handle(HANDLE h, bool writable, bool file_as_drive = false,
     return disk;
 }
 
-bool drive_from_environment(int drive, char* out, size_t out_size, bool* listed) {
-    const char* env = getenv("QUARROW_DRIVES");
-    *listed = env != nullptr;
-    if (!env) return false;
-    // Every entry keeps its position: an empty one is a drive number that does not open.
-    int index = 0;
-    const char* p = env;
-    while (*p) {
-        const char* end = strchr(p, ';');
-        size_t len = end ? static_cast<size_t>(end - p) : strlen(p);
-        if (index == drive) {
-            if (len == 0 || len + 1 > out_size) return false;
-            memcpy(out, p, len);
-            out[len] = 0;
-            return true;
-        }
-        ++index;
-        if (!end) break;
-        p = end + 1;
-    }
-    return false;
-}
-
 }  // namespace
-
-bool physical_drive_path(int drive, char* out, size_t out_size) {
-    if (drive < 0 || !out || out_size == 0) return false;
-    bool listed = false;
-    if (drive_from_environment(drive, out, out_size, &listed)) return true;
-    if (listed) return false;
-    return snprintf(out, out_size, "\\\\.\\PhysicalDrive%d", drive) < static_cast<int>(out_size);
-}
 
 DiskHandle open_physical_drive(int drive, bool want_write) {
     char path[MAX_PATH];

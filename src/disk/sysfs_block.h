@@ -1,5 +1,7 @@
-// Linux block devices as sysfs describes them: which whole disk a device number belongs to, its
-// partitions, and what holds them. Used by the POSIX drive list and the erase's in-use checks.
+// Linux block devices as sysfs describes them: the whole disks, which whole disk a device number
+// belongs to, its partitions, what holds them, and their one-line attribute files. Used by the
+// POSIX drive table and drive list and by the erase's in-use checks. Elsewhere sysfs is absent and
+// every lookup fails.
 #pragma once
 
 #include <sys/types.h>
@@ -13,6 +15,13 @@ namespace quarrow {
 // The /sys/block name of the whole disk that device (a disk or one of its partitions) belongs
 // to, such as "sda" for 8:1; false when sysfs does not know the device.
 bool sysfs_whole_disk_name(dev_t device, char* name, size_t size);
+
+// The names in /sys/block ("sda", "loop0", ...), in the order sysfs gives them.
+std::vector<std::string> sysfs_block_names();
+
+// The first line of a one-line sysfs file such as "/sys/block/sda/size", without its line end
+// and trailing spaces; empty when the file cannot be read.
+std::string sysfs_line(const std::string& path);
 
 // One block device of a drive: the drive itself or one of its partitions.
 struct BlockNode {

@@ -51,13 +51,10 @@ std::vector<std::string> entries_of(const std::string& dir) {
 
 // "MAJOR:MINOR" of a sysfs dev file.
 bool read_dev(const std::string& path, dev_t* device) {
-    FILE* f = fopen(path.c_str(), "r");
-    if (!f) return false;
     unsigned ma = 0, mi = 0;
-    bool ok = fscanf(f, "%u:%u", &ma, &mi) == 2;
-    fclose(f);
-    if (ok) *device = makedev(ma, mi);
-    return ok;
+    if (sscanf(sysfs_line(path).c_str(), "%u:%u", &ma, &mi) != 2) return false;
+    *device = makedev(ma, mi);
+    return true;
 }
 
 BlockNode node_of(const std::string& dir, dev_t device) {
@@ -70,6 +67,31 @@ BlockNode node_of(const std::string& dir, dev_t device) {
 #endif
 
 }  // namespace
+
+std::string sysfs_line(const std::string& path) {
+#if defined(__linux__)
+    FILE* f = fopen(path.c_str(), "r");
+    if (!f) return {};
+    char line[256] = {0};
+    if (!fgets(line, sizeof line, f)) line[0] = 0;
+    fclose(f);
+    std::string s(line);
+    while (!s.empty() && (s.back() == '\n' || s.back() == ' '))
+        s.pop_back();
+    return s;
+#else
+    (void)path;
+    return {};
+#endif
+}
+
+std::vector<std::string> sysfs_block_names() {
+#if defined(__linux__)
+    return entries_of("/sys/block");
+#else
+    return {};
+#endif
+}
 
 bool sysfs_whole_disk_name(dev_t device, char* name, size_t size) {
 #if defined(__linux__)

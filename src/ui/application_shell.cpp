@@ -3,7 +3,7 @@
 #include <commctrl.h>
 #include <commdlg.h>
 
-#include "disk/disk_detection.h"
+#include "fs/disk_detection.h"
 #include "resources/resource.h"
 #include "ui/app_state.h"
 #include "ui/control_helpers.h"

@@ -4,6 +4,7 @@
 
 #include "disk/drive_list.h"
 #include "disk/quick_erase.h"
+#include "fs/disk_detection.h"
 #include "resources/resource.h"
 #include "ui/app_state.h"
 #include "ui/control_helpers.h"

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "disk/disk_detection.h"
 #include "disk/hooks.h"
 #include "extract/extraction_engine.h"
+#include "fs/disk_detection.h"
 #include "resources/resource.h"
 #include "ui/app_state.h"
 #include "ui/control_helpers.h"

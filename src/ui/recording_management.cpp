@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "disk/disk_detection.h"
 #include "fs/backup_restore.h"
+#include "fs/disk_detection.h"
 #include "fs/recording_editing.h"
 #include "fs/recovery.h"
 #include "resources/resource.h"

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "disk/disk_detection.h"
+#include "fs/disk_detection.h"
 #include "gui/gui_fixture.h"
 #include "resources/resource.h"
 #include "ui/app_state.h"
@@ -20,7 +20,7 @@ using MenuCommands = GuiTest;
 
 std::string sample_detection_message() {
     DiskHandle disk = open_image_file(sample_image_path().c_str(), false);
-    uint32_t gb = drive_gigabytes(static_cast<uint32_t>(drive_size_mb(disk)));
+    uint32_t gb = drive_size_gb(drive_size_mb(disk));
     close_disk(disk);
     return "Detected MediaMaster Disk (" + std::to_string(gb) + " GB) with 5 Recordings.";
 }

@@ -6,8 +6,8 @@
 
 #include <cstring>
 
-#include "disk/disk_detection.h"
 #include "fs/backup_restore.h"
+#include "fs/disk_detection.h"
 #include "fs/recording_editing.h"
 #include "fs/recovery.h"
 #include "gui/dialog_fixture.h"

@@ -1,7 +1,10 @@
 // Finding the MediaMaster disk among the physical drives or accepting an image, loading its
-// recording table, and wording every outcome as the one-line status message.
+// recording table, and wording every outcome as the one-line status message; and the drive list
+// with each MediaMaster disk marked. Called by the Windows program (src/ui) and by every command
+// of `quarrow` that opens a SOURCE or lists drives (src/cli).
 #pragma once
 
+#include "disk/drive_list.h"
 #include "disk/sector_access.h"
 #include "fs/recording_table.h"
 
@@ -17,7 +20,11 @@ DiskHandle open_disk_image(int* count, RecordingEntry* entries, bool want_write,
 // 1 when the disk stays usable; 0 when it was refused (and closed) or is null.
 int reload_recording_table(DiskHandle disk, int* count, RecordingEntry* entries, char* message);
 
-// Decimal gigabytes shown for a drive of size_mb MiB.
-uint32_t drive_gigabytes(uint32_t size_mb);
+// Opens the drive read-only and describes it, marked when it holds a MediaMaster disk; false when
+// it does not open.
+bool describe_physical_drive(int drive, DriveEntry* entry);
+
+// Opens drive 0, 1, 2, ... read-only until one does not open, and hands each to the sink.
+void list_physical_drives(const DriveSink* sink);
 
 }  // namespace quarrow

@@ -1,4 +1,6 @@
-#include "disk/disk_detection.h"
+#include "fs/disk_detection.h"
+
+#include <climits>
 
 #include "fs/layout.h"
 
@@ -14,14 +16,6 @@ DiskHandle scan_physical_drives(bool want_write) {
     }
 }
 
-// MiB to decimal gigabytes in three truncating steps. The products are taken in 64 bits: in 32
-// bits a drive of 4 TiB or more would wrap and show a small, wrong size.
-uint32_t drive_gigabytes(uint32_t size_mb) {
-    uint64_t s1 = uint64_t(size_mb) * 1024 / 1000;
-    uint64_t s2 = s1 * 1024 / 1000;
-    return static_cast<uint32_t>(s2 / 1000);
-}
-
 DiskHandle detect_disk(int* count, RecordingEntry* entries, bool want_write, char* message) {
     if (get_os_family() == OS_FAMILY_WIN9X) {
         *count = 0;
@@ -34,7 +28,7 @@ DiskHandle detect_disk(int* count, RecordingEntry* entries, bool want_write, cha
         put_message(message, "Could not find MediaMaster Disk.");
         return nullptr;
     }
-    uint32_t size = static_cast<uint32_t>(drive_size_mb(disk));
+    uint32_t size_gb = drive_size_gb(drive_size_mb(disk));
     int n = load_recording_table(disk, entries);
     *count = n;
     if (n == 0) {
@@ -48,7 +42,7 @@ DiskHandle detect_disk(int* count, RecordingEntry* entries, bool want_write, cha
         return nullptr;
     }
     put_message(message, "Detected MediaMaster Disk (%i GB) with %i Recordings.",
-                static_cast<int>(drive_gigabytes(size)), n);
+                static_cast<int>(size_gb), n);
     return disk;
 }
 
@@ -104,6 +98,23 @@ int reload_recording_table(DiskHandle disk, int* count, RecordingEntry* entries,
     }
     put_message(message, "%i Recordings found.", n);
     return 1;
+}
+
+bool describe_physical_drive(int drive, DriveEntry* entry) {
+    DiskHandle disk = open_physical_drive(drive, false);
+    if (!disk) return false;
+    describe_drive(disk, drive, is_mediamaster_disk(disk) != 0, entry);
+    close_disk(disk);
+    return true;
+}
+
+void list_physical_drives(const DriveSink* sink) {
+    // The first number that does not open ends the list.
+    for (int n = 0; n < INT_MAX; ++n) {
+        DriveEntry entry;
+        if (!describe_physical_drive(n, &entry)) break;
+        if (sink && sink->drive) sink->drive(sink->context, &entry);
+    }
 }
 
 }  // namespace quarrow
