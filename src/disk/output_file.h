@@ -32,6 +32,10 @@ bool output_write(OutputFile* file, const void* bytes, size_t size);
 // The modification time the file gets when it is committed (seconds since 1970, UTC).
 void set_output_time(OutputFile* file, int64_t unix_seconds);
 
+// Makes what was written durable (fsync / FlushFileBuffers) before the file is committed, for
+// files whose loss after a crash would cost more than the wait (backups); false on failure.
+bool output_flush(OutputFile* file);
+
 // Closes the file and gives it its final name, replacing a file of that name. On failure the
 // temporary file is removed. Releases the record either way; true when the file is in place.
 bool commit_output_file(OutputFile* file);

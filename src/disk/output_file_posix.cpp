@@ -107,6 +107,13 @@ void set_output_time(OutputFile* file, int64_t unix_seconds) {
     file->time = unix_seconds;
 }
 
+bool output_flush(OutputFile* file) {
+    if (!file || file->fd < 0) return false;
+    while (::fsync(file->fd) != 0)
+        if (errno != EINTR) return false;
+    return true;
+}
+
 bool commit_output_file(OutputFile* file) {
     if (!file) return false;
     bool ok = true;

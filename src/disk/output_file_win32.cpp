@@ -88,6 +88,10 @@ void set_output_time(OutputFile* file, int64_t unix_seconds) {
     file->time = unix_seconds;
 }
 
+bool output_flush(OutputFile* file) {
+    return file && file->handle != INVALID_HANDLE_VALUE && FlushFileBuffers(file->handle) != 0;
+}
+
 bool commit_output_file(OutputFile* file) {
     if (!file) return false;
     bool ok = true;

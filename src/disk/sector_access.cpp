@@ -12,6 +12,23 @@ DiskHandle close_disk(DiskHandle disk) {
     return nullptr;
 }
 
+bool lock_disk(DiskHandle disk, bool exclusive) {
+    if (!disk || !disk->lock) return true;
+    return disk->lock(disk, exclusive) != DISK_IN_USE;
+}
+
+bool flush_disk(DiskHandle disk) {
+    if (!disk) return false;
+    return !disk->flush || disk->flush(disk);
+}
+
+bool flush_and_close(DiskHandle disk) {
+    if (!disk) return false;
+    bool flushed = flush_disk(disk);
+    bool closed = !disk->close || disk->close(disk);
+    return flushed && closed;
+}
+
 // The offset is a 64-bit product so that sectors beyond 4 GiB are reachable; a transfer cut short
 // by the end of an image counts the whole sectors it covered, never a partial one.
 int read_sectors(DiskHandle disk, void* buffer, int first_sector, int count, int sector_size) {

@@ -24,6 +24,12 @@ constexpr size_t MESSAGE_SIZE = 128;
 struct Disk;
 using DiskHandle = Disk*;  // null: no disk
 
+enum DiskLockResult {
+    DISK_LOCKED,            // the lock is held until the handle is closed
+    DISK_IN_USE,            // another program holds a lock that excludes ours
+    DISK_LOCK_UNSUPPORTED,  // the file system or device keeps no such locks
+};
+
 struct Disk {
     // Move up to len bytes at a byte offset. Gives the bytes moved (short at the end of a file),
     // or -1 when the operating system refused the transfer.
@@ -33,8 +39,15 @@ struct Disk {
     bool (*size_bytes)(Disk* disk, uint64_t* bytes);
     // Geometry of a drive: bytes per sector and the geometry's size in bytes; false on failure.
     bool (*geometry)(Disk* disk, uint32_t* sector_size, uint64_t* bytes);
-    // Releases the implementation and the record itself.
-    void (*close)(Disk* disk);
+    // Releases the implementation and the record itself; false when the operating system
+    // reported a failure on closing (a write it could not complete after all).
+    bool (*close)(Disk* disk);
+    // Makes every write so far durable (fsync / FlushFileBuffers); false on failure. May be null
+    // (an image in memory): nothing to flush.
+    bool (*flush)(Disk* disk);
+    // Takes the advisory lock of the file or device without waiting: shared for readers,
+    // exclusive for a writer. May be null: no locking.
+    DiskLockResult (*lock)(Disk* disk, bool exclusive);
     void* impl;
     // Where the next sequential file_read / file_write goes (output and backup files).
     int64_t position;
@@ -48,6 +61,19 @@ DiskHandle open_image_file(const char* path, bool want_write);
 DiskHandle open_input_file(const char* path);
 DiskHandle create_output_file(const char* path);
 DiskHandle close_disk(DiskHandle disk);  // always gives null
+
+// One writer at a time: a command that writes takes the exclusive lock for its whole run, one
+// that only reads the shared lock, the convention of Linux tools on block devices (flock) and a
+// whole-file LockFileEx on Windows. False only when another program holds a conflicting lock;
+// a handle that cannot be locked at all counts as locked.
+bool lock_disk(DiskHandle disk, bool exclusive);
+constexpr const char* DISK_IN_USE_MESSAGE = "The disk is in use by another program.";
+
+// Makes the writes so far durable; false when the system says they may be lost.
+bool flush_disk(DiskHandle disk);
+// Flushes, then closes: false when either failed, so that a change still in the page cache
+// when the disk goes is not reported as done. The handle is released in any case.
+bool flush_and_close(DiskHandle disk);
 
 int read_sectors(DiskHandle disk, void* buffer, int first_sector, int count, int sector_size);
 int write_sectors(DiskHandle disk, const void* buffer, int first_sector, int count,

@@ -1,6 +1,7 @@
 // POSIX half of sector access: file descriptors, pread/pwrite, block-device ioctls. Which device
 // stands for a drive number is the drive table's business (drive_list.h).
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -98,11 +99,35 @@ bool posix_geometry(Disk* disk, uint32_t* sector_size, uint64_t* bytes) {
     return posix_size_bytes(disk, bytes);
 }
 
-void posix_close(Disk* disk) {
+// A failed close can be the only report of a write that never reached the disk (NFS, a full
+// file system with delayed allocation); EINTR is not a failure, the descriptor is gone.
+bool posix_close(Disk* disk) {
     auto* file = static_cast<PosixFile*>(disk->impl);
-    ::close(file->fd);
+    bool ok = ::close(file->fd) == 0 || errno == EINTR;
     delete file;
     delete disk;
+    return ok;
+}
+
+bool posix_flush(Disk* disk) {
+    int fd = fd_of(disk);
+    while (fsync(fd) != 0) {
+        if (errno == EINTR) continue;
+        // A device or file system that keeps nothing to flush says so; that is not a loss.
+        return errno == EINVAL || errno == EROFS;
+    }
+    return true;
+}
+
+// flock is what Linux tools agree on for block devices (udev, fsck, mkfs honour it) and works on
+// image files alike. The lock belongs to this open file and ends when it is closed.
+DiskLockResult posix_lock(Disk* disk, bool exclusive) {
+    int how = (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
+    while (flock(fd_of(disk), how) != 0) {
+        if (errno == EINTR) continue;
+        return errno == EWOULDBLOCK ? DISK_IN_USE : DISK_LOCK_UNSUPPORTED;
+    }
+    return DISK_LOCKED;
 }
 
 DiskHandle wrap_fd(int fd, bool writable) {
@@ -121,6 +146,8 @@ DiskHandle wrap_fd(int fd, bool writable) {
     disk->size_bytes = posix_size_bytes;
     disk->geometry = posix_geometry;
     disk->close = posix_close;
+    disk->flush = posix_flush;
+    disk->lock = posix_lock;
     disk->impl = file;
     disk->writable = writable;
     return disk;

@@ -89,10 +89,30 @@ bool win32_geometry(Disk* disk, uint32_t* sector_size, uint64_t* bytes) {
     return true;
 }
 
-void win32_close(Disk* disk) {
-    CloseHandle(handle_of(disk));
+bool win32_close(Disk* disk) {
+    bool ok = CloseHandle(handle_of(disk)) != 0;
     delete static_cast<Win32File*>(disk->impl);
     delete disk;
+    return ok;
+}
+
+bool win32_flush(Disk* disk) {
+    if (FlushFileBuffers(handle_of(disk))) return true;
+    // A handle opened without write access has nothing to flush and is refused for that.
+    return GetLastError() == ERROR_ACCESS_DENIED;
+}
+
+// A lock on the whole file, as far as a 64-bit offset reaches. Windows enforces it: while a
+// writer holds it, other programs' reads and writes of the file fail.
+DiskLockResult win32_lock(Disk* disk, bool exclusive) {
+    OVERLAPPED at;
+    memset(&at, 0, sizeof at);
+    DWORD how = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
+    if (LockFileEx(handle_of(disk), how, 0, MAXDWORD, MAXDWORD, &at)) return DISK_LOCKED;
+    DWORD error = GetLastError();
+    return error == ERROR_LOCK_VIOLATION || error == ERROR_SHARING_VIOLATION
+               ? DISK_IN_USE
+               : DISK_LOCK_UNSUPPORTED;
 }
 
 DiskHandle wrap_handle(HANDLE h, bool writable, bool file_as_drive = false,
@@ -114,6 +134,8 @@ DiskHandle wrap_handle(HANDLE h, bool writable, bool file_as_drive = false,
     disk->size_bytes = win32_size_bytes;
     disk->geometry = win32_geometry;
     disk->close = win32_close;
+    disk->flush = win32_flush;
+    disk->lock = win32_lock;
     disk->impl = file;
     disk->writable = writable;
     return disk;

@@ -76,8 +76,16 @@ bool mem_geometry(Disk* disk, uint32_t* sector_size, uint64_t* bytes) {
     return true;
 }
 
-void mem_close(Disk* disk) {
+bool mem_close(Disk* disk) {
+    bool ok = !image_of(disk)->fail_close;
     delete disk;
+    return ok;
+}
+
+bool mem_flush(Disk* disk) {
+    MemoryDisk* m = image_of(disk);
+    ++m->flushes;
+    return !m->fail_flush;
 }
 
 }  // namespace
@@ -89,6 +97,7 @@ DiskHandle open_memory_disk(MemoryDisk* image) {
     disk->size_bytes = mem_size_bytes;
     disk->geometry = mem_geometry;
     disk->close = mem_close;
+    disk->flush = mem_flush;
     disk->impl = image;
     disk->writable = !image->read_only;
     return disk;

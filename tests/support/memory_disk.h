@@ -41,6 +41,10 @@ struct MemoryDisk {
     uint32_t sector_size = 512;
     // Writes refused (a read-only handle).
     bool read_only = false;
+    // Flushes fail, or closing reports a failure (a write the system could not finish).
+    bool fail_flush = false;
+    bool fail_close = false;
+    int flushes = 0;
     // Where the writes went, in order: (byte offset, length).
     std::vector<std::pair<int64_t, uint32_t>> write_log;
 };
