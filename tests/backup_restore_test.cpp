@@ -142,24 +142,37 @@ TEST(BackupRecording, WithoutClustersIsTheRecordAlone) {
     EXPECT_EQ(fs::file_size(path), 2048u);
 }
 
-TEST(BackupRecording, StopsAtALinkBeyondTheDiskAndAtALoop) {
+// A damaged chain (1 -> 2 -> 3 on a disk of 8 clusters) fails the backup before a cluster is
+// copied, naming the cluster; no file is left, and a file already at the path keeps its bytes.
+TEST(BackupRecording, ADamagedChainFailsNamingTheClusterAndLeavesNoFile) {
+    struct Case {
+        std::vector<std::pair<uint16_t, uint16_t>> words;
+        const char* message;
+    } cases[] = {
+        // The end mark damaged into a free link: the copy would run on through the free clusters.
+        {{{3, 4}},
+         "The recording's cluster chain runs into cluster 3, which the File Allocation Table "
+         "shows as free."},
+        {{{2, FAT_ALLOCATED | 9}}, "FAT Pointer out of bounds."},
+        {{{2, FAT_ALLOCATED | 3}, {3, FAT_ALLOCATED | 2}},
+         "The recording's cluster chain loops back on itself at cluster 3."},
+    };
     TempDir tmp;
-    TestDisk d;
-    d.cluster_count = 8;
-    d.recordings = {rec({1, 2, 3})};
-    Open o(d);
-    uint8_t* fat = o.image.bytes.data() + FAT_SECTOR * SECTOR_SIZE;
-    write_be16(fat + 2 * 2, FAT_ALLOCATED | 9);
-    std::string path = tmp.file("bounds.mmr");
-    EXPECT_EQ(backup_recording(o.disk, 0, path.c_str(), nullptr, o.message), 0);
-    EXPECT_STREQ(o.message, "FAT Pointer out of bounds.");
-    EXPECT_EQ(fs::file_size(path), RECORD_BYTES + 2u * CLUSTER_BYTES);
-    // 1 -> 2 -> 3 -> 2 ...: stopped after as many clusters as the disk has.
-    write_be16(fat + 2 * 2, FAT_ALLOCATED | 3);
-    write_be16(fat + 2 * 3, FAT_ALLOCATED | 2);
-    EXPECT_EQ(backup_recording(o.disk, 0, path.c_str(), nullptr, o.message), 0);
-    EXPECT_STREQ(o.message, CHAIN_LOOPS_MESSAGE);
-    EXPECT_EQ(fs::file_size(path), RECORD_BYTES + 8u * CLUSTER_BYTES);
+    std::string path = tmp.file("kept.mmr");
+    for (const Case& c : cases) {
+        TestDisk d;
+        d.cluster_count = 8;
+        d.recordings = {rec({1, 2, 3})};
+        Open o(d);
+        for (auto [cluster, word] : c.words)
+            write_be16(o.image.bytes.data() + FAT_SECTOR * SECTOR_SIZE + 2 * cluster, word);
+        std::ofstream(path, std::ios::binary) << "an older backup";
+        EXPECT_EQ(backup_recording(o.disk, 0, path.c_str(), nullptr, o.message), 0);
+        EXPECT_STREQ(o.message, c.message);
+        EXPECT_EQ(fs::file_size(path), 15u);
+        EXPECT_FALSE(fs::exists(path + ".part"));
+        EXPECT_EQ(o.image.reads, 4);  // table, contents, record, boot area: no cluster
+    }
 }
 
 TEST(BackupRecording, FailuresGiveTheirMessages) {

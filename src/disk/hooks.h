@@ -20,6 +20,10 @@ struct OperationHooks {
     bool (*confirm)(void* context, const char* text);
     // Work without measurable progress begins (true) or ends (false): the hourglass.
     void (*busy)(void* context, bool on);
+    // Whether the user asked to stop (Ctrl-C). Operations ask only where stopping leaves the disk
+    // consistent: before their first write, or between whole units of a copy that writes only
+    // its own file. Once they have begun changing the disk they finish.
+    bool (*cancelled)(void* context) = nullptr;
 };
 
 inline void hook_progress(const OperationHooks* hooks, int64_t done, int64_t total) {
@@ -30,6 +34,9 @@ inline void hook_notice(const OperationHooks* hooks, const char* text) {
 }
 inline bool hook_confirm(const OperationHooks* hooks, const char* text) {
     return !(hooks && hooks->confirm) || hooks->confirm(hooks->context, text);
+}
+inline bool hook_cancelled(const OperationHooks* hooks) {
+    return hooks && hooks->cancelled && hooks->cancelled(hooks->context);
 }
 inline void hook_busy(const OperationHooks* hooks, bool on) {
     if (hooks && hooks->busy) hooks->busy(hooks->context, on);

@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "disk/output_file.h"
 #include "fs/damaged_disk.h"
 #include "fs/maintenance_io.h"
 #include "fs/recording_editing.h"
@@ -11,12 +12,8 @@
 
 namespace quarrow {
 
-const char* const CHAIN_LOOPS_MESSAGE =
-    "The recording's cluster chain loops back on itself; the backup stops there.";
-const char* const NO_FREE_RECORD_MESSAGE =
-    "No free Recording Information record sector left on the MediaMaster disk.";
-const char* const READ_RECORD_FAILED_MESSAGE =
-    "Could not read Recording Information record from MediaMaster disk.";
+const char* const BACKUP_CANCELLED_MESSAGE = "Backup cancelled; no file was written.";
+const char* const RESTORE_CANCELLED_MESSAGE = "Restore cancelled; nothing was written to the disk.";
 
 namespace {
 
@@ -55,16 +52,6 @@ uint32_t read_fully(DiskHandle file, uint8_t* buffer, uint32_t len) {
     return got;
 }
 
-// Links of the chain from first that a backup will copy, for the progress total: it stops where
-// the copy stops (chain end, a link beyond the disk, more links than the disk has clusters).
-int64_t chain_length(const uint8_t* table, uint32_t first, uint16_t last) {
-    int64_t links = 0;
-    for (uint32_t k = first; k != FAT_CHAIN_END && k <= last && links <= last;
-         k = fat_entry(table, k) & 0x7FFF)
-        ++links;
-    return links;
-}
-
 }  // namespace
 
 uint16_t count_free_clusters(const uint8_t* table, uint16_t last_cluster) {
@@ -74,33 +61,15 @@ uint16_t count_free_clusters(const uint8_t* table, uint16_t last_cluster) {
     return static_cast<uint16_t>(free);
 }
 
-int find_free_record_sector(DiskHandle disk, uint8_t* record, uint16_t* offset, char* message) {
-    // The receiver keeps at most MAX_RECORDINGS recordings, so the record sectors they can use are
-    // the first MAX_RECORDINGS behind the Table of Contents; the search stops there rather than
-    // running on into the rest of the system area.
-    for (uint32_t at = RECORD_SECTORS; at <= uint32_t(RECORD_SECTORS) * MAX_RECORDINGS;
-         at += RECORD_SECTORS) {
-        if (!read_whole(disk, record, TOC_SECTOR + static_cast<int>(at), RECORD_SECTORS)) {
-            put_message(message, "%s", READ_RECORD_FAILED_MESSAGE);
-            return 0;
-        }
-        if (record[REC_IN_USE] == 0) {
-            *offset = static_cast<uint16_t>(at);
-            return 1;
-        }
-    }
-    put_message(message, "%s", NO_FREE_RECORD_MESSAGE);
-    return 0;
-}
-
 int backup_recording(DiskHandle disk, int index, const char* path, const OperationHooks* hooks,
                      char* message, DamagedReads* damaged) {
-    DiskHandle out = create_output_file(path);
+    // Written beside its final name and renamed into place only when whole and flushed: a
+    // failed, cancelled or cut-off backup leaves no file, and an earlier one at path stays.
+    OutputFilePtr out(begin_output_file(path));
     if (!out) {
         put_message(message, "Could not create output file.");
         return 0;
     }
-    HandleCloser close_out(out);
     uint8_t table[FAT_BYTES];
     if (damaged)
         damaged->fat = read_fat_around_damage(disk, damaged->map, table);
@@ -120,13 +89,21 @@ int backup_recording(DiskHandle disk, int index, const char* path, const Operati
         put_message(message, "Could not read recording entry from MediaMaster disk.");
         return 0;
     }
-    if (!file_write(out, record, RECORD_BYTES)) {
+    if (!output_write(out.get(), record, RECORD_BYTES)) {
         put_message(message, "Error while writing output file.");
         return 0;
     }
     uint16_t last = read_last_cluster_index(disk);
     if (last == 0) {
         put_message(message, "Failed to retrieve information from Boot Sector.");
+        return 0;
+    }
+    // The chain is judged whole before a cluster is copied: a damaged end mark would otherwise
+    // lead the copy on through free clusters, up to the whole disk.
+    const uint32_t first = read_be16(record + REC_FIRST_CLUSTER);
+    ChainWalk chain = walk_chain(table, first, last, [](uint32_t) { return true; });
+    if (chain.end != CHAIN_COMPLETE) {
+        chain_end_message(chain, message);
         return 0;
     }
     std::unique_ptr<uint8_t[]> buffer = cluster_buffer();
@@ -137,15 +114,12 @@ int backup_recording(DiskHandle disk, int index, const char* path, const Operati
 
     BusyScope busy(hooks);
     busy.start();
-    uint32_t k = read_be16(record + REC_FIRST_CLUSTER);
-    const int64_t total = chain_length(table, k, last);
+    const int64_t total = chain.links;
     int64_t done = 0;
-    // A chain longer than the disk has clusters must loop; it is stopped rather than followed
-    // until the disk fills.
-    while (k != FAT_CHAIN_END && k <= last) {
-        if (done > last) {
-            put_message(message, "%s", CHAIN_LOOPS_MESSAGE);
-            return 0;
+    ChainWalk copy = walk_chain(table, first, last, [&](uint32_t k) {
+        if (hook_cancelled(hooks)) {
+            put_message(message, "%s", BACKUP_CANCELLED_MESSAGE);
+            return false;
         }
         // On a damaged disk the header sectors count as the start of the cluster's data.
         bool read = damaged
@@ -156,17 +130,18 @@ int backup_recording(DiskHandle disk, int index, const char* path, const Operati
                                      CLUSTER_SECTORS);
         if (!read) {
             put_message(message, "Read operation failed.");
-            return 0;
+            return false;
         }
-        if (!file_write(out, buffer.get(), CLUSTER_BYTES)) {
+        if (!output_write(out.get(), buffer.get(), CLUSTER_BYTES)) {
             put_message(message, "Error while writing output file.");
-            return 0;
+            return false;
         }
         hook_progress(hooks, ++done, total);
-        k = fat_entry(table, k) & 0x7FFF;
-    }
-    if (k != FAT_CHAIN_END) {
-        put_message(message, "FAT Pointer out of bounds.");
+        return true;
+    });
+    if (copy.end != CHAIN_COMPLETE) return 0;
+    if (!output_flush(out.get()) || !commit_output_file(out.release())) {
+        put_message(message, "Error while writing output file.");
         return 0;
     }
     return 1;
@@ -180,6 +155,18 @@ int restore_recording(DiskHandle disk, const char* path, const OperationHooks* h
         return 0;
     }
     HandleCloser close_in(in);
+    // The whole file is judged before the disk is touched: a file cut short would otherwise be
+    // found out only after its recording was listed and allocated.
+    uint8_t record[RECORD_BYTES];
+    uint64_t file_bytes = 0;
+    if (read_fully(in, record, RECORD_BYTES) < uint32_t(RECORD_BYTES) || !in->size_bytes ||
+        !in->size_bytes(in, &file_bytes)) {
+        put_message(message, "Error while reading recording information from file.");
+        return 0;
+    }
+    uint32_t clusters = 0;
+    if (!check_backup_file(file_bytes, record, &clusters, message)) return 0;
+
     uint8_t table[FAT_BYTES];
     if (!read_fat_whole(disk, table, message)) return 0;
     uint16_t last = read_last_cluster_index(disk);
@@ -188,17 +175,8 @@ int restore_recording(DiskHandle disk, const char* path, const OperationHooks* h
         return 0;
     }
     uint32_t free = count_free_clusters(table, last);
-    uint32_t clusters = image_size_mb(in) / 8;
     if (clusters > free) {
         put_message(message, "Not enough space left on the MediaMaster disk!");
-        return 0;
-    }
-    // A file cut short inside its last cluster would otherwise be found out only after the
-    // recording was listed and allocated: it is refused before anything is written.
-    uint64_t file_bytes = 0;
-    if (clusters > 0 && in->size_bytes && in->size_bytes(in, &file_bytes) &&
-        file_bytes < RECORD_BYTES + uint64_t(clusters) * CLUSTER_BYTES) {
-        put_message(message, "The backup file ends inside its last cluster: it is incomplete.");
         return 0;
     }
     std::unique_ptr<uint8_t[]> buffer = cluster_buffer();
@@ -235,18 +213,12 @@ int restore_recording(DiskHandle disk, const char* path, const OperationHooks* h
         put_message(message, "The Table of Contents is full. Please delete some recordings first.");
         return 0;
     }
-    uint8_t record[RECORD_BYTES];
+    uint8_t sector[RECORD_BYTES];
     uint16_t offset = 0;
-    if (!find_free_record_sector(disk, record, &offset, message)) return 0;
-    if (read_fully(in, record, RECORD_BYTES) < uint32_t(RECORD_BYTES)) {
-        put_message(message, "Error while reading recording information from file.");
+    if (!find_free_record_sector(disk, toc, static_cast<int>(n), sector, &offset, message))
         return 0;
-    }
-    // A file with no whole cluster is the backup of a recording without clusters only when its
-    // record says so; otherwise it is a damaged backup and restoring it would list a recording
-    // whose data is missing.
-    if (clusters == 0 && read_be16(record + REC_FIRST_CLUSTER) != FAT_CHAIN_END) {
-        put_message(message, "The backup file holds no whole cluster of its recording.");
+    if (hook_cancelled(hooks)) {
+        put_message(message, "%s", RESTORE_CANCELLED_MESSAGE);
         return 0;
     }
 

@@ -24,43 +24,38 @@
 
 #include "disk/hooks.h"
 #include "disk/sector_access.h"
+#include "fs/chain_checks.h"
 #include "fs/layout.h"
 
 namespace quarrow {
 
 struct DamagedReads;  // fs/damaged_disk.h
 
-constexpr uint32_t CLUSTER_BYTES = uint32_t(CLUSTER_SECTORS) * SECTOR_SIZE;  // 8388608
-
-// Writes the recording at list index (slot n - 1 - index) to a new backup file at path (an
-// existing file is emptied). Ends with "FAT Pointer out of bounds." at a link beyond the disk's
-// last cluster, and with CHAIN_LOOPS_MESSAGE when the chain is longer than the disk has clusters
-// (it must then loop); the clusters before that point are in the file, which stays. With damaged
-// (the command line's --skip-bad and --map; null in the Windows program) the clusters are read
-// past unreadable sectors, zeros in their place, and the allocation table's copy stands in for
+// Writes the recording at list index (slot n - 1 - index) to a backup file at path (an existing
+// file is replaced). The file is written under a temporary name beside path and renamed only when
+// every cluster is in it and flushed: a backup that fails or is cancelled (hooks->cancelled,
+// checked between clusters) leaves no file behind, and an existing file at path stays as it was.
+// The chain is checked before the copy: a link beyond the disk ("FAT Pointer out of bounds."), a
+// free entry or a loop fails the backup with a message naming the cluster. With damaged (the
+// command line's --skip-bad and --map; null in the Windows program) the clusters are read past
+// unreadable sectors, zeros in their place, and the allocation table's copy stands in for
 // unreadable sectors of the first; damaged->found names each run.
 int backup_recording(DiskHandle disk, int index, const char* path, const OperationHooks* hooks,
                      char* message, DamagedReads* damaged = nullptr);
 
 // Adds the recording in the backup file at path to the disk as a new recording (the newest, list
 // index 0): allocates the lowest free clusters as an ascending chain, appends a slot, writes the
-// record into the first free record sector and copies the clusters. A file with no whole cluster
-// after its record restores as a recording without clusters (first cluster 0x3FFF) when its
-// record says it has none, and is refused otherwise.
+// record into the first free record sector and copies the clusters. The whole file is checked
+// before the first write (check_backup_file): a truncated or damaged file is refused. A request
+// to cancel (hooks->cancelled) is honoured up to the first write; after it the restore runs to
+// its end, so that the recording it lists has all its clusters.
 int restore_recording(DiskHandle disk, const char* path, const OperationHooks* hooks,
                       char* message);
 
 // Number of entries 0 ... last_cluster (inclusive) whose FAT_ALLOCATED bit is clear.
 uint16_t count_free_clusters(const uint8_t* table, uint16_t last_cluster);
 
-// The record offset (4, 8, ...) of the first free record sector (byte 0 is 0) from offset 4 on,
-// searching only the MAX_RECORDINGS record sectors that a full Table of Contents can use.
-// 1 and *offset set when one is found; 0 with NO_FREE_RECORD_MESSAGE when none of them is free,
-// or with READ_RECORD_FAILED_MESSAGE when a read fails. record receives the sector's bytes.
-int find_free_record_sector(DiskHandle disk, uint8_t* record, uint16_t* offset, char* message);
-
-extern const char* const CHAIN_LOOPS_MESSAGE;
-extern const char* const NO_FREE_RECORD_MESSAGE;
-extern const char* const READ_RECORD_FAILED_MESSAGE;
+extern const char* const BACKUP_CANCELLED_MESSAGE;
+extern const char* const RESTORE_CANCELLED_MESSAGE;
 
 }  // namespace quarrow

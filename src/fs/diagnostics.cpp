@@ -3,14 +3,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "fs/chain_checks.h"
 #include "fs/layout.h"
 
 namespace quarrow {
 
 namespace {
-
-// Slots that fit in the 2048-byte Table of Contents; a count beyond them is walked only this far.
-constexpr int TOC_SLOT_CAPACITY = (TOC_BYTES - TOC_SLOTS_OFFSET) / TOC_SLOT_BYTES;
 
 // One cluster's worth in GB: 8 MiB, 128 clusters to the GB.
 constexpr double GB_PER_CLUSTER = 0.0078125;
@@ -31,7 +29,8 @@ int read_fs_notification(DiskHandle disk, char* text) {
     return 1;
 }
 
-int gather_fat_statistics(DiskHandle disk, FatStatistics* stats) {
+int gather_fat_statistics(DiskHandle disk, FatStatistics* stats, ChainReport* report) {
+    if (report) memset(report, 0, sizeof *report);
     stats->string_count = 0;
     stats->fat_entries = 0;
     stats->allocated_clusters = 0;
@@ -58,35 +57,19 @@ int gather_fat_statistics(DiskHandle disk, FatStatistics* stats) {
 
     uint8_t toc[TOC_BYTES] = {0};
     if (read_sectors(disk, toc, TOC_SECTOR, TOC_SECTORS, SECTOR_SIZE) <= 0) return 0;
-    int n = static_cast<int>(read_be16(toc + TOC_COUNT_OFFSET));
-    if (n > TOC_SLOT_CAPACITY) n = TOC_SLOT_CAPACITY;
-    uint8_t record[RECORD_BYTES];
-    for (int j = 0; j < n; ++j) {
-        memset(record, 0, sizeof record);
-        uint32_t offset = read_be16(toc + TOC_SLOTS_OFFSET + TOC_SLOT_BYTES * j + 2);
-        if (read_sectors(disk, record, TOC_SECTOR + static_cast<int>(offset), RECORD_SECTORS,
-                         SECTOR_SIZE) <= 0)
-            return 0;
-        // The first cluster is taken whole, so a word with bit 15 set is out of bounds at once;
-        // links from the table are taken with that bit cleared. A chain of more links than the
-        // disk has clusters must loop back on itself and is stopped there.
-        uint32_t current = read_be16(record + REC_FIRST_CLUSTER);
-        uint32_t links = 0;
-        while (current != FAT_CHAIN_END) {
-            if (current > last) {
-                stats->entries_in_bounds = 0;
-                break;
-            }
-            if (links > last) {
-                stats->chain_loops = 1;
-                break;
-            }
-            ++links;
-            ++stats->linked_clusters;
-            current = read_be16(table + 2 * current) & 0x7FFF;
-        }
-    }
-    return 1;
+    // Each listed chain is walked by the rule every operation uses: it ends at the end mark, a
+    // link beyond the disk, a free entry or a loop. The first cluster is taken whole, so a word
+    // with bit 15 set is out of bounds at once.
+    ChainReport own;
+    ChainReport* r = report ? report : &own;
+    map_listed_chains(disk, toc, static_cast<int>(read_be16(toc + TOC_COUNT_OFFSET)), table, last,
+                      nullptr, r);
+    stats->linked_clusters = r->linked_clusters;
+    stats->entries_in_bounds = r->out_of_bounds == 0 ? 1 : 0;
+    stats->chain_loops = r->loops > 0 ? 1 : 0;
+    // A listed record that cannot be read (or that no slot could name) fails the run as a failed
+    // read always has; the report says which one.
+    return r->bad_records == 0 ? 1 : 0;
 }
 
 void diagnostics_notification_text(const char* notification, char out[DIAG_TEXT_BYTES]) {

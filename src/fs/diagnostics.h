@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "disk/sector_access.h"
+#include "fs/chain_checks.h"
 
 namespace quarrow {
 
@@ -29,8 +30,11 @@ int read_fs_notification(DiskHandle disk, char* text);
 
 // Fills stats from the disk; 0 when the boot area, the table, the Table of Contents or a listed
 // record cannot be read (the fields then hold what the run had reached). At most the slots that
-// fit in the Table of Contents are walked; each chain walk stops after cluster_count links.
-int gather_fat_statistics(DiskHandle disk, FatStatistics* stats);
+// fit in the Table of Contents are walked, each by walk_chain's rule. report (may be null)
+// receives what the walk found beyond the dialog's figures: cross-linked clusters, chains that
+// run into free entries, slots sharing a record, and which record could not be read; it is
+// filled whenever the Table of Contents was read.
+int gather_fat_statistics(DiskHandle disk, FatStatistics* stats, ChainReport* report = nullptr);
 
 // The dialog's labels, in the order the dialog shows them from top to bottom.
 constexpr const char* DIAG_LABEL_NOTIFICATION = "File System Error Notification:";

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "disk/sector_access.h"
+#include "fs/chain_checks.h"
 #include "fs/layout.h"
 
 namespace quarrow {
@@ -16,13 +17,6 @@ inline bool read_whole(DiskHandle disk, void* buffer, int first_sector, int coun
 }
 inline bool write_whole(DiskHandle disk, const void* buffer, int first_sector, int count) {
     return write_sectors(disk, buffer, first_sector, count, SECTOR_SIZE) == count;
-}
-
-// Record sectors lie behind the Table of Contents and inside the system area: offset 0 would be
-// the Table of Contents itself and a large offset would reach into cluster 0.
-inline bool record_offset_usable(uint32_t offset) {
-    return offset >= RECORD_SECTORS &&
-           TOC_SECTOR + offset + RECORD_SECTORS <= static_cast<uint32_t>(CLUSTER_SECTORS);
 }
 
 inline uint32_t fat_entry(const uint8_t* table, uint32_t cluster) {

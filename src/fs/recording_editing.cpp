@@ -1,6 +1,8 @@
 #include "fs/recording_editing.h"
 
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "fs/maintenance_io.h"
 
@@ -89,6 +91,53 @@ int read_listed_record(DiskHandle disk, const uint8_t* toc, int count, int index
     return j;
 }
 
+// Whether slot j's chain shares no cluster with another listed recording: freeing a shared
+// cluster would free the other recording's data too. 0 with a message naming the other
+// recording (by its list number and title) when it does.
+int chain_is_its_own(DiskHandle disk, const uint8_t* toc, int count, int j, const uint8_t* mine,
+                     const uint8_t* table, uint16_t last, char* message) {
+    std::unique_ptr<ChainMap> map(new (std::nothrow) ChainMap);
+    if (!map) {
+        put_message(message, "Not enough memory to check the recording's clusters.");
+        return 0;
+    }
+    // Every other listed chain first, then this one against them.
+    memset(map->owner, 0, sizeof map->owner);
+    RecordingInfoRecord other;
+    const uint32_t my_offset = toc_slot_record_offset(toc, j);
+    for (int s = 0; s < count; ++s) {
+        uint32_t offset = toc_slot_record_offset(toc, s);
+        // A record this one shares is no other recording; one that cannot be read names no
+        // clusters we could know of.
+        if (s == j || offset == my_offset || !record_offset_usable(offset) ||
+            !read_whole(disk, other.bytes, TOC_SECTOR + static_cast<int>(offset), RECORD_SECTORS))
+            continue;
+        walk_chain(table, read_be16(other.bytes + REC_FIRST_CLUSTER), last, [&](uint32_t k) {
+            if (map->owner[k] == s + 1) return false;  // come round: the rest is known
+            if (map->owner[k] == 0) map->owner[k] = static_cast<uint16_t>(s + 1);
+            return true;
+        });
+    }
+    int shared_with = -1;
+    uint32_t shared_cluster = 0;
+    walk_chain(table, read_be16(mine + REC_FIRST_CLUSTER), last, [&](uint32_t k) {
+        if (map->owner[k] == 0) return true;
+        shared_with = map->owner[k] - 1;
+        shared_cluster = k;
+        return false;
+    });
+    if (shared_with < 0) return 1;
+    uint32_t offset = toc_slot_record_offset(toc, shared_with);
+    RecordingEntry entry{};
+    if (read_whole(disk, other.bytes, TOC_SECTOR + static_cast<int>(offset), RECORD_SECTORS))
+        build_recording_entry(other, &entry);
+    put_message(message,
+                "Cluster %u also belongs to recording %d ('%s'); deleting this one would free "
+                "its data. Nothing was changed.",
+                static_cast<unsigned>(shared_cluster), count - shared_with, entry.display_title);
+    return 0;
+}
+
 }  // namespace
 
 int apply_recording_changes(DiskHandle disk, int index, RecordingEntry* entry,
@@ -154,6 +203,7 @@ int delete_recording(DiskHandle disk, int index, RecordingEntry* list, char* mes
     uint8_t record[RECORD_BYTES];
     int j = read_listed_record(disk, toc, n, index, record, &offset, message);
     if (j < 0) return 0;
+    if (!chain_is_its_own(disk, toc, n, j, record, table, last, message)) return 0;
 
     // The slots after j move down one place; the last slot receives the 4 bytes that followed it.
     write_be16(toc + TOC_COUNT_OFFSET, static_cast<uint32_t>(n - 1));
@@ -171,14 +221,10 @@ int delete_recording(DiskHandle disk, int index, RecordingEntry* list, char* mes
     // looping back onto a cluster it has just freed) and after cluster_count links, so a damaged
     // chain can neither hang the program nor free clusters of another recording. Cluster
     // contents are left alone so that recovery can find them again.
-    uint32_t k = read_be16(record + REC_FIRST_CLUSTER);
-    for (uint32_t links = 0; k != FAT_CHAIN_END && k <= last && links <= last; ++links) {
-        uint32_t entry = fat_entry(table, k);
-        if (!(entry & FAT_ALLOCATED)) break;
-        uint32_t next = entry & 0x7FFF;
+    walk_chain(table, read_be16(record + REC_FIRST_CLUSTER), last, [&](uint32_t k) {
         set_fat_entry(table, k, k == last ? FAT_CHAIN_END : k + 1);
-        k = next;
-    }
+        return true;
+    });
     store_fat_checksum(table, residue, last);
 
     if (!write_fat_and_copy(disk, table, message)) return 0;

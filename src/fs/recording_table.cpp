@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "fs/chain_checks.h"
+
 namespace quarrow {
 
 namespace {
@@ -112,6 +114,25 @@ int load_recording_table(DiskHandle disk, RecordingEntry* entries) {
                          SECTOR_SIZE) != RECORD_SECTORS)
             return 0;
         build_recording_entry(record, &entries[i]);
+    }
+    return n;
+}
+
+int load_readable_recordings(DiskHandle disk, RecordingEntry* entries, bool* unreadable) {
+    uint8_t toc[TOC_BYTES];
+    if (!read_toc(disk, toc)) return 0;
+    int n = static_cast<int>(read_be16(toc + TOC_COUNT_OFFSET));
+    if (n > MAX_RECORDINGS) return n;
+    RecordingInfoRecord record;
+    for (int i = 0; i < n; ++i) {
+        uint32_t offset = toc_slot_record_offset(toc, slot_of_index(n, i));
+        unreadable[i] = !record_offset_usable(offset) ||
+                        read_sectors(disk, record.bytes, TOC_SECTOR + static_cast<int>(offset),
+                                     RECORD_SECTORS, SECTOR_SIZE) != RECORD_SECTORS;
+        if (unreadable[i])
+            memset(&entries[i], 0, sizeof entries[i]);
+        else
+            build_recording_entry(record, &entries[i]);
     }
     return n;
 }

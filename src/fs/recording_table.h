@@ -39,6 +39,13 @@ inline int slot_of_index(int count, int index) {
 // cannot be read. A count above MAX_RECORDINGS is given at once, the array untouched.
 int load_recording_table(DiskHandle disk, RecordingEntry* entries);
 
+// For the command line: a record that cannot be read, or whose offset names no whole record
+// sector behind the Table of Contents, no longer hides the others. Its entry is cleared and
+// unreadable[i] (MAX_RECORDINGS flags) set; the others are loaded as load_recording_table loads
+// them. Gives the count, or a count above MAX_RECORDINGS at once, the arrays untouched; 0 when
+// the Table of Contents cannot be read.
+int load_readable_recordings(DiskHandle disk, RecordingEntry* entries, bool* unreadable);
+
 void build_recording_entry(const RecordingInfoRecord& record, RecordingEntry* entry);
 
 // "Pause", "Permanent" or "Erasable", with ", Locked" appended for the lock bit.

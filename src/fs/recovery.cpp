@@ -94,6 +94,11 @@ int scan_free_clusters(DiskHandle disk, int limit, const OperationHooks* hooks, 
     // The last cluster of the disk is never examined.
     for (uint32_t f = 0; f < last; ++f) {
         if (found >= limit) break;
+        // Only reads so far: a Ctrl-C ends the scan with nothing written.
+        if (hook_cancelled(hooks)) {
+            put_message(message, "Recovery cancelled.");
+            return -1;
+        }
         if ((f & 63) == 0) hook_progress(hooks, f, last);
         if (fat_entry(table, f) & FAT_ALLOCATED) continue;
         if (!read_whole(disk, header, static_cast<int>(cluster_first_sector(f)),
@@ -142,7 +147,7 @@ int recover_recordings(DiskHandle disk, int listed_count, const OperationHooks* 
                     RecoveryGroup{groups[h].key, groups[h].first_cluster, groups[h].cluster_count,
                                   groups[h].start_time});
     put_message(message, "%d Recordings discovered. Do you want to proceed with recovery?", found);
-    if (!hook_confirm(hooks, message)) {
+    if (!hook_confirm(hooks, message) || hook_cancelled(hooks)) {
         put_message(message, "Recovery cancelled.");
         return 0;
     }
@@ -176,7 +181,8 @@ int recover_recordings(DiskHandle disk, int listed_count, const OperationHooks* 
         set_fat_entry(table, o, FAT_LAST_ALLOCATED);
 
         uint16_t offset = 0;
-        if (!find_free_record_sector(disk, record, &offset, message)) return 0;
+        // The slots already listed and those given to earlier groups name taken sectors.
+        if (!find_free_record_sector(disk, toc, listed + h, record, &offset, message)) return 0;
         uint8_t* slot = toc_slot(toc, listed + h);
         write_be16(slot, g.attributes);
         write_be16(slot + 2, offset);
