@@ -4,6 +4,8 @@
 #   2. the same tests built with clang under AddressSanitizer and UndefinedBehaviorSanitizer
 #   3. the Windows cross-build (MinGW-w64) and its tests under Wine, in a fresh Wine prefix on a
 #      virtual X display
+#   4. the release packages (tools/release.sh) and their checks (tools/check_packages.sh): lintian,
+#      the .deb unpacked and run, the zip unpacked and run under Wine, the manifests read back
 # Exits non-zero when any step fails. QUARROW_JOBS sets the parallel build and test jobs (2).
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -24,8 +26,8 @@ step() {
     "$@" 2>&1 | tee "$log"
     local status=${PIPESTATUS[0]}
     local summary
-    summary=$(grep -E 'tests passed|tests failed|^\[  PASSED  \]|^\[  FAILED  \]' "$log" | tail -n 2 |
-        tr '\n' ' ')
+    summary=$(grep -E 'tests passed|tests failed|^\[  PASSED  \]|^\[  FAILED  \]|^packages: (all|FAILED)' \
+        "$log" | tail -n 2 | tr '\n' ' ')
     names+=("$name")
     summaries+=("${summary:-no test summary}")
     if [ "$status" -eq 0 ]; then
@@ -68,9 +70,14 @@ windows() {
     return $status
 }
 
+packages() {
+    QUARROW_JOBS=$jobs bash tools/release.sh && bash tools/check_packages.sh
+}
+
 step "native build and tests" "$logs/native.log" native
 step "sanitizer build (clang, ASan + UBSan) and tests" "$logs/sanitize.log" sanitized
 step "Windows cross-build and tests under Wine" "$logs/windows.log" windows
+step "release packages and their checks" "$logs/packages.log" packages
 
 echo
 echo "==> summary"

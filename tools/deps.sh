@@ -8,6 +8,9 @@
 # mount and e2fsprogs: losetup, mount and mkfs.ext2 for the loop-device tests of the erase.
 # nbdkit with its Python plugin, nbdfuse (libnbd-bin) and fuse3 serve a disk image as a drive with
 # failing sectors for the rescue tests; gddrescue is the rescue they and the benchmark compare with.
+# The release packages (tools/release.sh, tools/check_packages.sh): dpkg-dev (dpkg-shlibdeps,
+# dpkg-buildflags) and lintian for the .deb, zip and unzip for the Windows zip, icoutils
+# (wrestool) to read the programs' manifests back, man-db to render the manual page.
 set -euo pipefail
 
 packages=(
@@ -20,6 +23,7 @@ packages=(
     util-linux git ca-certificates
     mount e2fsprogs
     nbdkit nbdkit-plugin-python libnbd-bin fuse3 gddrescue
+    dpkg-dev lintian zip unzip icoutils man-db
 )
 
 sudo=()
