@@ -3,12 +3,6 @@
 #include "disk/system_error.h"
 
 namespace quarrow {
-namespace {
-
-// Per thread, as GetLastError is: two threads never see each other's failures.
-thread_local SystemFailure last;
-
-}  // namespace
 
 void note_system_failure(const char* path) {
     DWORD code = GetLastError();
@@ -20,19 +14,6 @@ void note_system_failure(const char* path) {
         text[--n] = 0;
     if (n == 0) wsprintfA(text, "system error %lu", static_cast<unsigned long>(code));
     note_failure_reason(path, text);
-}
-
-void note_failure_reason(const char* path, const char* reason) {
-    last.path = path ? path : "";
-    last.reason = reason ? reason : "";
-}
-
-const SystemFailure& last_system_failure() {
-    return last;
-}
-
-void clear_system_failure() {
-    last = SystemFailure{};
 }
 
 }  // namespace quarrow
