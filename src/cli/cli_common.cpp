@@ -11,6 +11,7 @@
 #include <system_error>
 #include <vector>
 
+#include "cli/interrupts.h"
 #include "disk/file_identity.h"
 #include "disk/system_error.h"
 #include "fs/disk_detection.h"
@@ -75,6 +76,25 @@ std::string image_refusal_reason(const std::string& path) {
                       : " (no MediaMaster signature at sector 0)";
 }
 
+// True, with the reason on stderr, when a writing command may not write to the opened disk: only
+// a read-only open succeeded, or the image's mode allows no writing. Root may write to any file;
+// an image whose owner took every write permission away is still meant to stay as it is, so the
+// mode is asked, not only the open.
+bool refused_for_writing(const std::string& source, bool scan, DiskHandle disk) {
+    FileIdentity id;
+    const bool mode_read_only = disk_identity(disk, &id) && id.regular && !id.mode_writable;
+    if (disk->writable && !mode_read_only) return false;
+    const std::string name = scan ? "the MediaMaster disk" : source;
+    std::string reason =
+        mode_read_only ? "its file mode allows no writing" : last_system_failure().reason;
+    std::cerr << "Cannot open " << name << " for writing"
+              << (reason.empty() ? "" : " (" + reason + ")") << "; nothing was changed.";
+    if (mode_read_only && !scan)
+        std::cerr << " To allow changes: " << allow_writing_command(source);
+    std::cerr << "\n";
+    return true;
+}
+
 }  // namespace
 
 bool open_source(const std::string& source, bool want_write, OpenSource* out) {
@@ -94,21 +114,25 @@ bool open_source(const std::string& source, bool want_write, OpenSource* out) {
         explain_refused_source(source);
         return false;
     }
-    if (!want_write) return true;
-    // Root may write to any file; an image whose owner took every write permission away is still
-    // meant to stay as it is, so the mode is asked, not only the open.
-    FileIdentity id;
-    const bool mode_read_only = disk_identity(out->disk, &id) && id.regular && !id.mode_writable;
-    if (out->disk->writable && !mode_read_only) return true;
-    const std::string name = scan ? "the MediaMaster disk" : source;
-    std::string reason =
-        mode_read_only ? "its file mode allows no writing" : last_system_failure().reason;
-    std::cerr << "Cannot open " << name << " for writing"
-              << (reason.empty() ? "" : " (" + reason + ")") << "; nothing was changed.";
-    if (mode_read_only && !scan)
-        std::cerr << " To allow changes: " << allow_writing_command(source);
-    std::cerr << "\n";
-    return false;
+    if (want_write && refused_for_writing(source, scan, out->disk)) return false;
+    // From here a writing command may change the disk: Ctrl-C waits for a safe point.
+    if (want_write) defer_interrupts();
+    if (!lock_disk(out->disk, want_write)) {
+        std::cerr << DISK_IN_USE_MESSAGE << "\n";
+        return false;
+    }
+    // Another writer may have changed the table between the open and the lock. A record that
+    // cannot be read hides only its own recording here, not every other one.
+    int n = load_readable_recordings(out->disk, out->entries.get(), out->unreadable.get());
+    if (n > MAX_RECORDINGS) return true;
+    out->count = n;
+    out->unreadable_count = 0;
+    for (int i = 0; i < n; ++i)
+        out->unreadable_count += out->unreadable[i] ? 1 : 0;
+    if (out->unreadable_count > 0)
+        put_message(out->message, "%i Recordings found; %i of them cannot be read.", n,
+                    out->unreadable_count);
+    return true;
 }
 
 CLI::Option* add_recording_number(CLI::App* cmd, std::string* number, const char* help,
@@ -146,6 +170,27 @@ void explain_refused_source(const std::string& source) {
     }
 }
 
+bool interrupted_before_writing() {
+    if (!interrupt_requested()) return false;
+    std::cerr << "Interrupted; nothing was changed.\n";
+    return true;
+}
+
+void note_finished_despite_interrupt() {
+    if (interrupt_requested())
+        std::cerr << "The interrupt came while the disk was being changed; the operation was "
+                     "completed first, so that the disk stays consistent.\n";
+}
+
+bool commit_changes(OpenSource* src) {
+    bool done = flush_and_close(src->disk);
+    src->disk = nullptr;
+    if (!done)
+        std::cerr << "The system could not confirm that the changes reached the disk; they may "
+                     "be lost.\n";
+    return done;
+}
+
 int recording_index(const std::string& number, const OpenSource& src) {
     long n = strtol(number.c_str(), nullptr, 10);
     if (n < 1 || n > src.count) {
@@ -153,6 +198,11 @@ int recording_index(const std::string& number, const OpenSource& src) {
             std::cerr << "There are no recordings on this disk.\n";
         else
             std::cerr << "No recording number " << number << ": choose 1 to " << src.count << ".\n";
+        return -1;
+    }
+    if (src.unreadable[n - 1]) {
+        std::cerr << "Recording " << n << " cannot be used: its Recording Information record "
+                  << "cannot be read.\n";
         return -1;
     }
     return static_cast<int>(n - 1);
@@ -342,7 +392,11 @@ void on_notice(void* context, const char* text) {
 }
 
 bool on_confirm(void*, const char* text) {
-    return ask_yes_no(text);
+    return !interrupt_requested() && ask_yes_no(text) && !interrupt_requested();
+}
+
+bool on_cancelled(void*) {
+    return interrupt_requested();
 }
 
 }  // namespace
@@ -354,6 +408,7 @@ OperationHooks terminal_hooks(TerminalProgress* progress) {
     hooks.progress = on_progress;
     hooks.notice = on_notice;
     hooks.confirm = on_confirm;
+    hooks.cancelled = on_cancelled;
     return hooks;
 }
 

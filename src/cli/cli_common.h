@@ -33,6 +33,9 @@ struct OpenSource {
     int count = 0;
     std::unique_ptr<RecordingEntry[]> entries{new RecordingEntry[MAX_RECORDINGS]()};
     char message[MESSAGE_SIZE] = {0};
+    // Recordings whose record cannot be read: listed by number, never acted on.
+    std::unique_ptr<bool[]> unreadable{new bool[MAX_RECORDINGS]()};
+    int unreadable_count = 0;
     OpenSource() = default;
     OpenSource(const OpenSource&) = delete;
     OpenSource& operator=(const OpenSource&) = delete;
@@ -44,7 +47,21 @@ struct OpenSource {
 // the reason ("Invalid image file. (No such file or directory)"), and gives false. Writing
 // commands pass want_write and are refused when only a read-only open succeeded, or when the
 // image's mode allows no writing (also for root, whom the system would let write).
+// The disk is locked for the command's whole run (exclusive for writing, shared for reading) and
+// refused with DISK_IN_USE_MESSAGE when another program holds a conflicting lock; the recording
+// table is then read again, so that a number means what the disk holds under the lock.
 bool open_source(const std::string& source, bool want_write, OpenSource* out);
+
+// Makes the changes a writing command made to SOURCE durable and closes it, before the command
+// reports success: false, with a message on stderr, when the system could not confirm that they
+// reached the disk (a failed flush or close is a failed write).
+bool commit_changes(OpenSource* src);
+
+// Writing commands, just before their first write: true, with "Interrupted; nothing was
+// changed." on stderr, when Ctrl-C came since SOURCE was opened. After the last write
+// note_finished_despite_interrupt says that an interrupt that came meanwhile waited for it.
+bool interrupted_before_writing();
+void note_finished_despite_interrupt();
 
 // When the device at path (a physical drive, a whole-disk device) exists but the system refuses
 // to open it for lack of rights, prints why and how to run with them (sudo on Linux, an elevated
@@ -61,7 +78,8 @@ CLI::Option* add_recording_number(CLI::App* cmd, std::string* number, const char
                                   bool allow_all = false);
 
 // The index of recording number N (checked as a number by add_recording_number) in the open
-// table; prints a message and gives -1 when it is past the table.
+// table; prints a message and gives -1 when it is past the table or names a recording whose
+// record cannot be read.
 int recording_index(const std::string& number, const OpenSource& src);
 
 // Latin-1 disk text for files and JSON (which escapes control characters itself).

@@ -9,6 +9,7 @@
 
 #include "cli/cli_common.h"
 #include "cli/damage_report.h"
+#include "cli/interrupts.h"
 #include "fs/backup_restore.h"
 
 namespace quarrow::cli {
@@ -56,6 +57,8 @@ int run_backup(const BackupOptions& o) {
     damaged.map = o.map.empty() ? nullptr : &map;
     bool tolerant = o.skip_bad || !o.map.empty();
     clear_reason();
+    // Ctrl-C stops the copy between clusters, and the unfinished file goes with it.
+    defer_interrupts();
     int ok = backup_recording(src.disk, index, o.file.c_str(), &hooks, src.message,
                               tolerant ? &damaged : nullptr);
     finish_progress(&progress, ok);
@@ -64,7 +67,7 @@ int run_backup(const BackupOptions& o) {
         tolerant ? report_damage(damaged, src.entries[index], INT64_MIN / 2, INT64_MAX / 2) : 0;
     if (!ok) {
         std::cerr << src.message << failure_reason() << "\n";
-        return EXIT_FAILED;
+        return interrupt_requested() ? EXIT_INTERRUPTED : EXIT_FAILED;
     }
     std::cout << "Backup Operation Successful.\n";
     return unreadable ? EXIT_FAILED : EXIT_OK;

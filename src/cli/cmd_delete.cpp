@@ -35,11 +35,15 @@ int run_delete(const DeleteOptions& o) {
             return EXIT_FAILED;
         }
     }
+    if (interrupted_before_writing()) return EXIT_INTERRUPTED;
     if (!delete_recording(src.disk, index, src.entries.get(), src.message)) {
-        std::cerr << src.message << failure_reason() << "\n";
+        // The refusal of a shared chain names the other recording by its Latin-1 title.
+        std::cerr << shown(src.message) << failure_reason() << "\n";
         return EXIT_FAILED;
     }
+    if (!commit_changes(&src)) return EXIT_FAILED;
     std::cout << "Deleted recording " << index + 1 << ": '" << title << "'.\n";
+    note_finished_despite_interrupt();
     return EXIT_OK;
 }
 

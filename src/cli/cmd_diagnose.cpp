@@ -1,9 +1,11 @@
 // quarrow diagnose: the figures and verdicts of the "MediaMaster File System Diagnostics" dialog.
 #include <CLI/CLI.hpp>
+#include <cstdio>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "cli/cli_common.h"
 #include "cli/damage_report.h"
@@ -28,6 +30,48 @@ bool disk_is_sound(const FatStatistics& s, int recording_count, const char* noti
            s.entries_in_bounds && !s.chain_loops && s.checksum_ok && reach.past_end_count == 0;
 }
 
+// Faults the dialog's lines do not show: clusters in two chains (deleting either recording would
+// free the other's data), chains that run into free clusters, slots sharing a record, records
+// that cannot be read. Recordings are named by their list numbers.
+std::vector<std::string> chain_faults(const ChainReport& r) {
+    std::vector<std::string> out;
+    char line[256];
+    for (int i = 0; i < r.finding_count; ++i) {
+        const ChainFinding& f = r.findings[i];
+        const int number = r.slots - f.slot;
+        const int other = r.slots - f.other_slot;
+        switch (f.fault) {
+            case FAULT_CROSS_LINK:
+                snprintf(line, sizeof line,
+                         "cluster %u is in the chains of recordings %d and %d (cross-linked)",
+                         unsigned(f.cluster), number, other);
+                break;
+            case FAULT_INTO_FREE:
+                snprintf(line, sizeof line,
+                         "the chain of recording %d runs into cluster %u, which the table shows as "
+                         "free",
+                         number, unsigned(f.cluster));
+                break;
+            case FAULT_SHARED_RECORD:
+                snprintf(line, sizeof line, "recordings %d and %d name the same record", number,
+                         other);
+                break;
+            case FAULT_BAD_RECORD:
+                snprintf(line, sizeof line,
+                         "the Recording Information record of recording %d (offset %u) cannot be "
+                         "read",
+                         number, unsigned(f.cluster));
+                break;
+            case FAULT_OUT_OF_BOUNDS:
+            case FAULT_LOOPS:
+                // Shown by the "FAT Integrity:" line already.
+                continue;
+        }
+        out.push_back(line);
+    }
+    return out;
+}
+
 int run_diagnose(const DiagnoseOptions& o) {
     RescueMap map;
     if (!o.map.empty() && !load_map_option(o.map, &map)) return EXIT_FAILED;
@@ -48,13 +92,17 @@ int run_diagnose(const DiagnoseOptions& o) {
     diagnostics_notification_text(notification, shown);
     if (!o.json) std::cout << DIAG_LABEL_NOTIFICATION << " " << shown << "\n";
     FatStatistics stats{};
-    if (!gather_fat_statistics(src.disk, &stats)) {
+    ChainReport report{};
+    // A record that cannot be read is named among the faults below, not blamed on the table.
+    if (!gather_fat_statistics(src.disk, &stats, &report) && report.bad_records == 0) {
         std::cout.flush();
         std::cerr << DIAG_FAT_FAILED << "\n";
         return EXIT_FAILED;
     }
     const DiskReach reach = measure_reach(src);
-    const bool ok = disk_is_sound(stats, src.count, notification, reach);
+    std::vector<std::string> faults = chain_faults(report);
+    const bool ok =
+        disk_is_sound(stats, src.count, notification, reach) && faults.empty() && status == EXIT_OK;
     if (o.json) {
         nlohmann::ordered_json j = {
             {"ok", ok},
@@ -72,6 +120,11 @@ int run_diagnose(const DiagnoseOptions& o) {
             {"free_bytes", uint64_t(reach.free_clusters) * CLUSTER_SECTORS * SECTOR_SIZE},
             {"image_clusters", reach.clusters_held},
             {"recordings_past_end", reach.past_end_count},
+            {"cross_linked_clusters", report.cross_linked},
+            {"chains_into_free_clusters", report.into_free},
+            {"shared_records", report.shared_records},
+            {"unreadable_records", report.bad_records},
+            {"faults", faults},
         };
         if (!o.map.empty()) {
             j["system_area_damaged"] = system.any();
@@ -82,7 +135,7 @@ int run_diagnose(const DiagnoseOptions& o) {
                                 {"records", system.records_bad}};
         }
         std::cout << j.dump(2) << "\n";
-        return ok && status == EXIT_OK ? EXIT_OK : EXIT_FAILED;
+        return ok ? EXIT_OK : EXIT_FAILED;
     }
     DiagnosticsTexts t{};
     format_diagnostics(stats, src.count, &t);
@@ -93,12 +146,14 @@ int run_diagnose(const DiagnoseOptions& o) {
               << DIAG_LABEL_TERMINATION << " " << t.termination << "\n"
               << DIAG_LABEL_INTEGRITY << " " << t.integrity << "\n"
               << DIAG_LABEL_CRC << " " << t.crc << "\n";
+    for (const std::string& fault : faults)
+        std::cout << "Fault: " << fault << "\n";
     if (reach.past_end_count > 0)
         std::cout << "Image Size: " << reach.clusters_held << " of " << reach.clusters
                   << " clusters [Error: " << reach.past_end_count
                   << (reach.past_end_count == 1 ? " recording reaches" : " recordings reach")
                   << " past the end of the image!]\n";
-    if (ok && status == EXIT_OK) return EXIT_OK;
+    if (ok) return EXIT_OK;
     std::cout.flush();
     std::cerr << "The disk has faults (see the lines above).\n";
     return EXIT_FAILED;

@@ -88,14 +88,17 @@ int run_edit(const EditOptions& o, const CLI::App& cmd) {
     if (o.locked) flags |= FLAG_LOCKED;
     if (o.no_locked) flags &= ~FLAG_LOCKED;
 
+    if (interrupted_before_writing()) return EXIT_INTERRUPTED;
     if (!apply_recording_changes(src.disk, index, &entry, title, channel, flags, APPLY_MASK,
                                  src.message)) {
         std::cerr << src.message << failure_reason() << "\n";
         return EXIT_FAILED;
     }
+    if (!commit_changes(&src)) return EXIT_FAILED;
     std::cout << "Recording " << index + 1 << ": \"" << shown(entry.display_title)
               << "\", channel \"" << shown(entry.channel) << "\", " << entry.attribute_text
               << ".\n";
+    note_finished_despite_interrupt();
     return EXIT_OK;
 }
 

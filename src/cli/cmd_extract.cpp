@@ -3,7 +3,6 @@
 #include <CLI/CLI.hpp>
 #include <cctype>
 #include <chrono>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +16,7 @@
 
 #include "cli/cli_common.h"
 #include "cli/damage_report.h"
+#include "cli/interrupts.h"
 #include "disk/output_file.h"
 #include "extract/extraction_engine.h"
 #include "extract/output_name.h"
@@ -24,28 +24,6 @@
 
 namespace quarrow::cli {
 namespace {
-
-// Ctrl-C: the walk stops at its next block and removes its unfinished files.
-volatile std::sig_atomic_t interrupted = 0;
-
-extern "C" void on_extract_interrupt(int) {
-    interrupted = 1;
-}
-
-// Catches Ctrl-C (and a polite kill) while the extraction runs; the default comes back after.
-struct InterruptScope {
-    void (*old_int)(int);
-    void (*old_term)(int);
-    InterruptScope() {
-        interrupted = 0;
-        old_int = std::signal(SIGINT, on_extract_interrupt);
-        old_term = std::signal(SIGTERM, on_extract_interrupt);
-    }
-    ~InterruptScope() {
-        std::signal(SIGINT, old_int);
-        std::signal(SIGTERM, old_term);
-    }
-};
 
 struct ExtractOptions {
     std::string source;
@@ -306,7 +284,7 @@ int extract_one(const OpenSource& src, const DiskReach& reach, int index, const 
     request.path = dir.c_str();
     request.prefix = prefix.c_str();
     request.hooks = &hooks;
-    request.interrupt = &interrupted;
+    request.interrupt = interrupt_flag();
     DamagedReads damaged;
     damaged.skip_bad = o.skip_bad;
     damaged.map = map;
@@ -317,7 +295,7 @@ int extract_one(const OpenSource& src, const DiskReach& reach, int index, const 
     int ok = extract_recording(src.disk, request, message, &result);
     finish_progress(&progress, ok);
     int64_t unreadable = request.damaged ? report_damage(damaged, e, start, start + length) : 0;
-    if (!ok && interrupted) {
+    if (!ok && interrupt_requested()) {
         std::cerr << message << " No files were written for this recording.\n";
         return EXIT_FAILED;
     }
@@ -405,14 +383,15 @@ int run_extract(ExtractOptions o) {
     OpenSource src;
     if (!open_source(o.source, false, &src)) return EXIT_FAILED;
     const DiskReach reach = measure_reach(src);
-    InterruptScope interrupt_scope;
+    // Ctrl-C: the walk stops at its next block and removes its unfinished files.
+    defer_interrupts(nullptr);
     if (!all) {
         int index = recording_index(o.recording, src);
         if (index < 0) return EXIT_FAILED;
         if (o.prefix.empty()) prefix = default_prefix(src.entries[index], index + 1);
         if (!prepare_output_folder(dir)) return EXIT_FAILED;
         int status = extract_one(src, reach, index, o, dir, prefix, damage_map);
-        if (interrupted) return EXIT_INTERRUPTED;
+        if (interrupt_requested()) return EXIT_INTERRUPTED;
         return status;
     }
     if (src.count == 0) {
@@ -427,6 +406,12 @@ int run_extract(ExtractOptions o) {
         batch_sectors += src.entries[i].length;
     auto batch_start = std::chrono::steady_clock::now();
     for (int i = 0; i < src.count; ++i) {
+        if (src.unreadable[i]) {
+            std::cerr << "Recording " << (i + 1) << " of " << src.count
+                      << ": its Recording Information record cannot be read; skipped.\n";
+            ++failed;
+            continue;
+        }
         std::string name = unique_prefix(default_prefix(src.entries[i], i + 1), &used);
         std::cout << "Recording " << (i + 1) << " of " << src.count << ": "
                   << shown(src.entries[i].display_title);
@@ -444,7 +429,7 @@ int run_extract(ExtractOptions o) {
         std::cout << std::endl;
         done_sectors += src.entries[i].length;
         if (extract_one(src, reach, i, o, dir, name, damage_map) != EXIT_OK) ++failed;
-        if (interrupted) {
+        if (interrupt_requested()) {
             std::cerr << "Interrupted: " << i << " of " << src.count
                       << " recordings were extracted.\n";
             return EXIT_INTERRUPTED;

@@ -94,6 +94,16 @@ std::string free_space_line(const DiskReach& reach) {
     return text;
 }
 
+// Names the recordings whose record cannot be read; the exit status tells a script the list is
+// not whole.
+int report_unreadable(const OpenSource& src) {
+    for (int i = 0; i < src.count; ++i)
+        if (src.unreadable[i])
+            std::cerr << "Recording " << i + 1
+                      << ": its Recording Information record cannot be read.\n";
+    return src.unreadable_count > 0 ? EXIT_FAILED : EXIT_OK;
+}
+
 int run_list(const ListOptions& o) {
     RescueMap map;
     if (!o.map.empty() && !load_map_option(o.map, &map)) return EXIT_FAILED;
@@ -105,6 +115,7 @@ int run_list(const ListOptions& o) {
     if (o.json) {
         nlohmann::ordered_json list = nlohmann::ordered_json::array();
         for (int i = 0; i < src.count; ++i) {
+            if (src.unreadable[i]) continue;
             const RecordingEntry& e = src.entries[i];
             list.push_back({{"number", i + 1},
                             {"title", utf8(e.display_title)},
@@ -133,7 +144,7 @@ int run_list(const ListOptions& o) {
             }
         }
         std::cout << list.dump(2) << "\n";
-        return EXIT_OK;
+        return report_unreadable(src);
     }
     std::cout << src.message << "\n";
     if (reach.known) std::cout << free_space_line(reach) << "\n";
@@ -141,6 +152,7 @@ int run_list(const ListOptions& o) {
     if (src.count == 0) return EXIT_OK;
     std::vector<std::vector<std::string>> rows;
     for (int i = 0; i < src.count; ++i) {
+        if (src.unreadable[i]) continue;
         const RecordingEntry& e = src.entries[i];
         rows.push_back({std::to_string(i + 1) + (reach.known && reach.past_end[i] ? "*" : ""),
                         e.date_text, duration_text(e),
@@ -171,7 +183,7 @@ int run_list(const ListOptions& o) {
         }
         std::cout << line << "\n";
     }
-    return EXIT_OK;
+    return report_unreadable(src);
 }
 
 void add_list_command(CLI::App& app, int* exit_code) {

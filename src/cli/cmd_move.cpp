@@ -30,15 +30,18 @@ int run_move(const MoveOptions& o) {
         std::cerr << "Recording " << index + 1 << " is already the last; nothing was changed.\n";
         return EXIT_FAILED;
     }
+    if (interrupted_before_writing()) return EXIT_INTERRUPTED;
     int ok = up ? move_recording_up(src.disk, index, src.entries.get(), src.message)
                 : move_recording_down(src.disk, index, src.entries.get(), src.message);
     if (!ok) {
         std::cerr << src.message << failure_reason() << "\n";
         return EXIT_FAILED;
     }
+    if (!commit_changes(&src)) return EXIT_FAILED;
     int now = up ? index - 1 : index + 1;
     std::cout << "Recording " << index + 1 << " is now number " << now + 1 << ": "
               << shown(src.entries[now].display_title) << "\n";
+    note_finished_despite_interrupt();
     return EXIT_OK;
 }
 

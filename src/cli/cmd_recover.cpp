@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli/cli_common.h"
+#include "cli/interrupts.h"
 #include "fs/layout.h"
 #include "fs/recording_table.h"
 #include "fs/recovery.h"
@@ -100,9 +101,11 @@ int run_recover(const RecoverOptions& o) {
     }
     if (!ok) {
         std::cerr << src.message << failure_reason() << "\n";
-        return EXIT_FAILED;
+        return interrupt_requested() ? EXIT_INTERRUPTED : EXIT_FAILED;
     }
+    if (!commit_changes(&src)) return EXIT_FAILED;
     std::cout << src.message << "\n";
+    note_finished_despite_interrupt();
     return EXIT_OK;
 }
 

@@ -4,7 +4,6 @@
 // area, then the listed recordings' clusters, newest first, then the rest.
 #include <CLI/CLI.hpp>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +12,7 @@
 #include <string>
 
 #include "cli/cli_common.h"
+#include "cli/interrupts.h"
 #include "disk/file_identity.h"
 #include "disk/rescue.h"
 #include "fs/damaged_disk.h"
@@ -24,13 +24,6 @@ namespace fs = std::filesystem;
 
 // Seconds between saves of the map: a crash loses at most this much work, never consistency.
 constexpr double MAP_SAVE_SECONDS = 5.0;
-
-volatile std::sig_atomic_t interrupted = 0;
-
-// C++ linkage inside this file: a C name would clash with other commands' handlers.
-void stop_rescue(int) {
-    interrupted = 1;
-}
 
 struct RescueOptions {
     std::string source;
@@ -125,7 +118,7 @@ bool checkpoint(void* context, const RescueMap& map) {
         p->last_draw = t;
         draw(p, map);
     }
-    return !interrupted;
+    return !interrupt_requested();
 }
 
 bool read_text_file(const std::string& path, std::string* text) {
@@ -266,9 +259,8 @@ int run_rescue(const RescueOptions& o) {
     request.context = &progress;
     request.checkpoint = checkpoint;
 
-    interrupted = 0;
-    auto old_int = std::signal(SIGINT, stop_rescue);
-    auto old_term = std::signal(SIGTERM, stop_rescue);
+    // Ctrl-C stops the passes at the next block; the map is then saved as far as it got.
+    defer_interrupts(nullptr);
     char message[MESSAGE_SIZE] = "";
     // The system area whole first: it tells where the recordings are.
     std::vector<SectorRun> system = {system_area()};
@@ -281,10 +273,10 @@ int run_rescue(const RescueOptions& o) {
         result = rescue_copy_pass(&request, areas, message);
     }
     if (result == RESCUE_DONE) result = rescue_split_pass(&request, areas, message);
-    std::signal(SIGINT, old_int);
-    std::signal(SIGTERM, old_term);
 
     finish_rescue_map(&map);
+    // The image's writes are made durable before the map that claims them is saved a last time.
+    const bool flushed = flush_disk(image);
     bool saved = !progress.save_failed && save_map(map_path, map, progress.comment);
     if (progress.drawn) {
         draw(&progress, map);
@@ -293,6 +285,11 @@ int run_rescue(const RescueOptions& o) {
     image = close_disk(image);
     if (!saved) {
         std::cerr << "Could not write the map " << map_path << ".\n";
+        return EXIT_FAILED;
+    }
+    if (!flushed) {
+        std::cerr << "The system could not confirm that the image's writes reached the disk"
+                  << failure_reason() << ".\n";
         return EXIT_FAILED;
     }
     if (result == RESCUE_FAILED) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/cli_common.h"
+#include "cli/interrupts.h"
 #include "fs/backup_restore.h"
 
 namespace quarrow::cli {
@@ -21,7 +22,17 @@ int run_restore(const RestoreOptions& o) {
     OpenSource src;
     if (!open_source(o.source, true, &src)) return EXIT_FAILED;
     int restored = 0;
+    bool stopped = false;
     for (const std::string& file : o.files) {
+        // Between files is a safe point: the files not begun are left for another run.
+        if (interrupt_requested()) {
+            std::cerr << "Interrupted; "
+                      << (restored ? "the files not yet restored were left."
+                                   : "nothing was changed.")
+                      << "\n";
+            stopped = true;
+            break;
+        }
         TerminalProgress progress;
         progress.enabled = stderr_is_terminal();
         progress.unit = "clusters";
@@ -38,7 +49,12 @@ int run_restore(const RestoreOptions& o) {
             std::cerr << file << ": " << src.message << failure_reason(false) << "\n";
         }
     }
+    if (restored > 0 && !commit_changes(&src)) return EXIT_FAILED;
     if (restored > 0) std::cout << "Restore Operation Successful.\n";
+    if (stopped) return EXIT_INTERRUPTED;
+    note_finished_despite_interrupt();
+    if (interrupt_requested() && restored < static_cast<int>(o.files.size()))
+        return EXIT_INTERRUPTED;
     return restored == static_cast<int>(o.files.size()) ? EXIT_OK : EXIT_FAILED;
 }
 

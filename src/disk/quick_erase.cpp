@@ -67,10 +67,17 @@ int quick_erase_drive(int drive, int block_count, int block_sectors, char* messa
         put_message(message, "Could not open drive %d. Nothing was erased.", drive);
     } else if (!disk->writable) {
         put_message(message, "Could not open drive %d for writing. Nothing was erased.", drive);
+    } else if (!lock_disk(disk, true)) {
+        put_message(message, "%s Nothing was erased.", DISK_IN_USE_MESSAGE);
     } else {
         ok = erase_blocks(disk, block_count, block_sectors, message);
     }
-    disk = close_disk(disk);
+    // An erase still in the page cache when the drive goes is not done.
+    if (!flush_and_close(disk) && ok) {
+        put_message(message, "Failed to write to drive %d.", drive);
+        ok = 0;
+    }
+    disk = nullptr;
     if (!release_drive_claim(&claim) && ok) {
         put_message(message, "Failed to write to drive %d.", drive);
         ok = 0;
