@@ -1,6 +1,5 @@
 // quarrow diagnose: the figures and verdicts of the "MediaMaster File System Diagnostics" dialog.
 #include <CLI/CLI.hpp>
-#include <cstdio>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -35,39 +34,32 @@ bool disk_is_sound(const FatStatistics& s, int recording_count, const char* noti
 // that cannot be read. Recordings are named by their list numbers.
 std::vector<std::string> chain_faults(const ChainReport& r) {
     std::vector<std::string> out;
-    char line[256];
     for (int i = 0; i < r.finding_count; ++i) {
         const ChainFinding& f = r.findings[i];
-        const int number = r.slots - f.slot;
-        const int other = r.slots - f.other_slot;
+        const std::string number = std::to_string(r.slots - f.slot);
+        const std::string other = std::to_string(r.slots - f.other_slot);
+        const std::string cluster = std::to_string(f.cluster);
         switch (f.fault) {
             case FAULT_CROSS_LINK:
-                snprintf(line, sizeof line,
-                         "cluster %u is in the chains of recordings %d and %d (cross-linked)",
-                         unsigned(f.cluster), number, other);
+                out.push_back("cluster " + cluster + " is in the chains of recordings " + number +
+                              " and " + other + " (cross-linked)");
                 break;
             case FAULT_INTO_FREE:
-                snprintf(line, sizeof line,
-                         "the chain of recording %d runs into cluster %u, which the table shows as "
-                         "free",
-                         number, unsigned(f.cluster));
+                out.push_back("the chain of recording " + number + " runs into cluster " + cluster +
+                              ", which the table shows as free");
                 break;
             case FAULT_SHARED_RECORD:
-                snprintf(line, sizeof line, "recordings %d and %d name the same record", number,
-                         other);
+                out.push_back("recordings " + number + " and " + other + " name the same record");
                 break;
             case FAULT_BAD_RECORD:
-                snprintf(line, sizeof line,
-                         "the Recording Information record of recording %d (offset %u) cannot be "
-                         "read",
-                         number, unsigned(f.cluster));
+                // The finding's cluster field holds the record's offset here.
+                out.push_back("the Recording Information record of recording " + number +
+                              " (offset " + cluster + ") cannot be read");
                 break;
             case FAULT_OUT_OF_BOUNDS:
             case FAULT_LOOPS:
-                // Shown by the "FAT Integrity:" line already.
-                continue;
+                break;  // shown by the "FAT Integrity:" line already
         }
-        out.push_back(line);
     }
     return out;
 }
