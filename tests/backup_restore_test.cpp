@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fs/maintenance_io.h"
 #include "fs/recording_editing.h"
 #include "fs/recording_table.h"
 #include "support/disk_probe.h"

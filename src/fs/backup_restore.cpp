@@ -7,7 +7,6 @@
 #include "disk/output_file.h"
 #include "fs/damaged_disk.h"
 #include "fs/maintenance_io.h"
-#include "fs/recording_editing.h"
 #include "fs/recording_table.h"
 
 namespace quarrow {
@@ -18,24 +17,6 @@ const char* const RESTORE_CANCELLED_MESSAGE = "Restore cancelled; nothing was wr
 namespace {
 
 const char* const NO_MEMORY_MESSAGE = "Not enough memory for the cluster buffer.";
-
-// The busy hook is switched off on every return once it was switched on.
-struct BusyScope {
-    const OperationHooks* hooks;
-    bool on = false;
-    explicit BusyScope(const OperationHooks* h) : hooks(h) {}
-    BusyScope(const BusyScope&) = delete;
-    BusyScope& operator=(const BusyScope&) = delete;
-    void start() {
-        hook_busy(hooks, true);
-        on = true;
-    }
-    void stop() {
-        if (on) hook_busy(hooks, false);
-        on = false;
-    }
-    ~BusyScope() { stop(); }
-};
 
 std::unique_ptr<uint8_t[]> cluster_buffer() {
     return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[CLUSTER_BYTES]);
@@ -54,13 +35,6 @@ uint32_t read_fully(DiskHandle file, uint8_t* buffer, uint32_t len) {
 
 }  // namespace
 
-uint16_t count_free_clusters(const uint8_t* table, uint16_t last_cluster) {
-    uint32_t free = 0;
-    for (uint32_t c = 0; c <= last_cluster && c < FAT_ENTRIES; ++c)
-        if (!(fat_entry(table, c) & FAT_ALLOCATED)) ++free;
-    return static_cast<uint16_t>(free);
-}
-
 int backup_recording(DiskHandle disk, int index, const char* path, const OperationHooks* hooks,
                      char* message, DamagedReads* damaged) {
     // Written beside its final name and renamed into place only when whole and flushed: a
@@ -77,27 +51,17 @@ int backup_recording(DiskHandle disk, int index, const char* path, const Operati
         return 0;
     uint8_t toc[TOC_BYTES];
     if (!read_toc_whole(disk, toc, message)) return 0;
-    int n = static_cast<int>(read_be16(toc + TOC_COUNT_OFFSET));
-    if (n <= 0 || n > MAX_RECORDINGS || index < 0 || index >= n) {
-        put_message(message, "%s", NO_SUCH_RECORDING_MESSAGE);
+    // A slot naming no usable record sector is reported as a record that could not be read.
+    ListedRecord listed;
+    if (!read_listed_record(disk, toc, index, &listed, message, READ_RECORD_ENTRY_FAILED_MESSAGE))
         return 0;
-    }
-    uint32_t offset = toc_slot_record_offset(toc, slot_of_index(n, index));
-    uint8_t record[RECORD_BYTES];
-    if (!record_offset_usable(offset) ||
-        !read_whole(disk, record, TOC_SECTOR + static_cast<int>(offset), RECORD_SECTORS)) {
-        put_message(message, "Could not read recording entry from MediaMaster disk.");
-        return 0;
-    }
+    const uint8_t* record = listed.record;
     if (!output_write(out.get(), record, RECORD_BYTES)) {
         put_message(message, "Error while writing output file.");
         return 0;
     }
-    uint16_t last = read_last_cluster_index(disk);
-    if (last == 0) {
-        put_message(message, "Failed to retrieve information from Boot Sector.");
-        return 0;
-    }
+    uint16_t last = 0;
+    if (!read_last_cluster(disk, &last, message)) return 0;
     // The chain is judged whole before a cluster is copied: a damaged end mark would otherwise
     // lead the copy on through free clusters, up to the whole disk.
     const uint32_t first = read_be16(record + REC_FIRST_CLUSTER);
@@ -113,7 +77,6 @@ int backup_recording(DiskHandle disk, int index, const char* path, const Operati
     }
 
     BusyScope busy(hooks);
-    busy.start();
     const int64_t total = chain.links;
     int64_t done = 0;
     ChainWalk copy = walk_chain(table, first, last, [&](uint32_t k) {
@@ -169,11 +132,8 @@ int restore_recording(DiskHandle disk, const char* path, const OperationHooks* h
 
     uint8_t table[FAT_BYTES];
     if (!read_fat_whole(disk, table, message)) return 0;
-    uint16_t last = read_last_cluster_index(disk);
-    if (last == 0) {
-        put_message(message, "Failed to retrieve information from Boot Sector.");
-        return 0;
-    }
+    uint16_t last = 0;
+    if (!read_last_cluster(disk, &last, message)) return 0;
     uint32_t free = count_free_clusters(table, last);
     if (clusters > free) {
         put_message(message, "Not enough space left on the MediaMaster disk!");
@@ -208,7 +168,7 @@ int restore_recording(DiskHandle disk, const char* path, const OperationHooks* h
 
     uint8_t toc[TOC_BYTES];
     if (!read_toc_whole(disk, toc, message)) return 0;
-    uint32_t n = read_be16(toc + TOC_COUNT_OFFSET);
+    uint32_t n = static_cast<uint32_t>(toc_count(toc));
     if (n >= uint32_t(MAX_RECORDINGS)) {
         put_message(message, "The Table of Contents is full. Please delete some recordings first.");
         return 0;
@@ -229,21 +189,13 @@ int restore_recording(DiskHandle disk, const char* path, const OperationHooks* h
     write_be16(slot + 2, offset);
     write_be16(record + REC_FIRST_CLUSTER, first);
 
-    if (!write_whole(disk, record, TOC_SECTOR + offset, RECORD_SECTORS)) {
-        put_message(message, "Could not write Recording Information record to MediaMaster disk.");
-        return 0;
-    }
-    if (!write_whole(disk, toc, TOC_SECTOR, TOC_SECTORS)) {
-        put_message(message, "Could not write Table of Contents to MediaMaster disk.");
-        return 0;
-    }
+    if (!write_new_record(disk, record, offset, message)) return 0;
+    if (!write_toc_whole(disk, toc, message)) return 0;
     if (!write_fat_and_copy(disk, table, message)) return 0;
 
     BusyScope busy(hooks);
-    busy.start();
     int64_t done = 0;
-    for (uint32_t k = first; k <= last && done < int64_t(clusters);
-         k = fat_entry(table, k) & 0x7FFF) {
+    for (uint32_t k = first; k <= last && done < int64_t(clusters); k = fat_link(table, k)) {
         if (read_fully(in, buffer.get(), CLUSTER_BYTES) < CLUSTER_BYTES) {
             put_message(message, "Error reading from input file.");
             return 0;

@@ -52,9 +52,6 @@ int backup_recording(DiskHandle disk, int index, const char* path, const Operati
 int restore_recording(DiskHandle disk, const char* path, const OperationHooks* hooks,
                       char* message);
 
-// Number of entries 0 ... last_cluster (inclusive) whose FAT_ALLOCATED bit is clear.
-uint16_t count_free_clusters(const uint8_t* table, uint16_t last_cluster);
-
 extern const char* const BACKUP_CANCELLED_MESSAGE;
 extern const char* const RESTORE_CANCELLED_MESSAGE;
 

@@ -4,6 +4,9 @@
 #include <memory>
 #include <new>
 
+#include "fs/maintenance_io.h"
+#include "fs/recording_table.h"
+
 namespace quarrow {
 
 const char* const NO_FREE_RECORD_MESSAGE =
@@ -36,7 +39,7 @@ void chain_end_message(const ChainWalk& walk, char* message) {
 bool record_named_by_slot(const uint8_t* toc, int slots, uint32_t offset) {
     if (slots > TOC_SLOT_CAPACITY) slots = TOC_SLOT_CAPACITY;
     for (int j = 0; j < slots; ++j)
-        if (read_be16(toc + TOC_SLOTS_OFFSET + TOC_SLOT_BYTES * j + 2) == offset) return true;
+        if (toc_slot_record_offset(toc, j) == offset) return true;
     return false;
 }
 
@@ -49,8 +52,7 @@ int find_free_record_sector(DiskHandle disk, const uint8_t* toc, int slots, uint
     // lines sharing one record.
     for (uint32_t at = RECORD_SECTORS; at <= uint32_t(RECORD_SECTORS) * MAX_RECORDINGS;
          at += RECORD_SECTORS) {
-        if (read_sectors(disk, record, TOC_SECTOR + static_cast<int>(at), RECORD_SECTORS,
-                         SECTOR_SIZE) != RECORD_SECTORS) {
+        if (!read_whole(disk, record, TOC_SECTOR + static_cast<int>(at), RECORD_SECTORS)) {
             put_message(message, "%s", READ_RECORD_FAILED_MESSAGE);
             return 0;
         }
@@ -87,18 +89,17 @@ void map_listed_chains(DiskHandle disk, const uint8_t* toc, int slots, const uin
     report->slots = slots;
     uint8_t record[RECORD_BYTES];
     for (int j = 0; j < slots; ++j) {
-        uint32_t offset = read_be16(toc + TOC_SLOTS_OFFSET + TOC_SLOT_BYTES * j + 2);
+        uint32_t offset = toc_slot_record_offset(toc, j);
         bool shared = false;
         for (int i = 0; i < j && !shared; ++i) {
-            if (read_be16(toc + TOC_SLOTS_OFFSET + TOC_SLOT_BYTES * i + 2) == offset) {
+            if (toc_slot_record_offset(toc, i) == offset) {
                 ++report->shared_records;
                 add_finding(report, FAULT_SHARED_RECORD, j, i, 0);
                 shared = true;
             }
         }
         if (!record_offset_usable(offset) ||
-            read_sectors(disk, record, TOC_SECTOR + static_cast<int>(offset), RECORD_SECTORS,
-                         SECTOR_SIZE) != RECORD_SECTORS) {
+            !read_whole(disk, record, TOC_SECTOR + static_cast<int>(offset), RECORD_SECTORS)) {
             ++report->bad_records;
             add_finding(report, FAULT_BAD_RECORD, j, -1, offset);
             continue;

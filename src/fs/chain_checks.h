@@ -38,12 +38,13 @@ ChainWalk walk_chain(const uint8_t* table, uint32_t first, uint16_t last, Visit 
     uint32_t links = 0;
     while (k != FAT_CHAIN_END) {
         if (k > last) return {CHAIN_OUT_OF_BOUNDS, k, links};
-        uint32_t entry = read_be16(table + 2 * k);
+        // The link is taken before the visit, which may rewrite the entry.
+        uint32_t entry = fat_entry(table, k);
         if (!(entry & FAT_ALLOCATED)) return {CHAIN_INTO_FREE, k, links};
         if (links > last) return {CHAIN_LOOPS, k, links};
         if (!visit(k)) return {CHAIN_STOPPED, k, links};
         ++links;
-        k = entry & 0x7FFF;
+        k = fat_entry_link(entry);
     }
     return {CHAIN_COMPLETE, k, links};
 }
@@ -120,16 +121,14 @@ struct ChainReport {
 void map_listed_chains(DiskHandle disk, const uint8_t* toc, int slots, const uint8_t* table,
                        uint16_t last, ChainMap* map, ChainReport* report);
 
-// Backup files: 2048 bytes of record, then whole clusters.
-constexpr uint32_t CLUSTER_BYTES = uint32_t(CLUSTER_SECTORS) * SECTOR_SIZE;  // 8388608
-
 // Clusters a recording must have to hold its data: from start_offset, length sectors of the
 // clusters' data areas.
 uint32_t clusters_needed(uint32_t start_offset, uint32_t length);
 
-// Checks a backup file of file_bytes bytes whose record is given, before anything is written:
-// whole clusters only, the record in use, and as many clusters as the record's start and length
-// need. 1 and *clusters set when it can be restored; 0 with a message that says what is wrong.
+// Checks a backup file (2048 bytes of record, then whole clusters of CLUSTER_BYTES) of
+// file_bytes bytes whose record is given, before anything is written: whole clusters only, the
+// record in use, and as many clusters as the record's start and length need. 1 and *clusters
+// set when it can be restored; 0 with a message that says what is wrong.
 int check_backup_file(uint64_t file_bytes, const uint8_t* record, uint32_t* clusters,
                       char* message);
 

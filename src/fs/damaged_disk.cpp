@@ -77,7 +77,7 @@ SystemAreaDamage check_system_area(DiskHandle disk, const RescueMap* map) {
     read_marking(disk, map, toc, TOC_SECTOR, TOC_SECTORS, &bad);
     damage.toc = count_true(bad) > 0;
     if (damage.toc) return damage;
-    int n = static_cast<int>(read_be16(toc + TOC_COUNT_OFFSET));
+    int n = toc_count(toc);
     if (n > MAX_RECORDINGS) n = MAX_RECORDINGS;
     for (int slot = 0; slot < n; ++slot) {
         uint32_t offset = toc_slot_record_offset(toc, slot);
@@ -162,7 +162,7 @@ std::vector<SectorRun> recording_areas(DiskHandle disk, const RescueMap* map) {
         sectors_missing(map, BOOT_AREA, BOOT_AREA_SECTORS) ? 0 : read_last_cluster_index(disk);
     uint32_t limit = last ? uint32_t(last) : uint32_t(MAX_CLUSTER_COUNT - 1);
     std::vector<bool> seen(size_t(FAT_ENTRIES), false);
-    int n = static_cast<int>(read_be16(toc + TOC_COUNT_OFFSET));
+    int n = toc_count(toc);
     if (n > MAX_RECORDINGS) n = MAX_RECORDINGS;
     RecordingInfoRecord record;
     for (int slot = n - 1; slot >= 0; --slot) {  // the newest recording is the last slot

@@ -5,6 +5,7 @@
 
 #include "fs/chain_checks.h"
 #include "fs/layout.h"
+#include "fs/maintenance_io.h"
 
 namespace quarrow {
 
@@ -43,10 +44,9 @@ int gather_fat_statistics(DiskHandle disk, FatStatistics* stats, ChainReport* re
     uint8_t table[FAT_BYTES] = {0};
     if (read_sectors(disk, table, FAT_SECTOR, FAT_SECTORS, SECTOR_SIZE) <= 0) return 0;
 
-    stats->termination_found =
-        (read_be16(table + 2 * last) & FAT_CHAIN_END) == FAT_CHAIN_END ? 1 : 0;
+    stats->termination_found = (fat_entry(table, last) & FAT_CHAIN_END) == FAT_CHAIN_END ? 1 : 0;
     for (uint32_t i = 0; i <= last; ++i) {
-        uint32_t v = read_be16(table + 2 * i);
+        uint32_t v = fat_entry(table, i);
         ++stats->fat_entries;
         if (v == FAT_LAST_ALLOCATED) ++stats->string_count;
         if (v & FAT_ALLOCATED) ++stats->allocated_clusters;
@@ -62,8 +62,7 @@ int gather_fat_statistics(DiskHandle disk, FatStatistics* stats, ChainReport* re
     // with bit 15 set is out of bounds at once.
     ChainReport own;
     ChainReport* r = report ? report : &own;
-    map_listed_chains(disk, toc, static_cast<int>(read_be16(toc + TOC_COUNT_OFFSET)), table, last,
-                      nullptr, r);
+    map_listed_chains(disk, toc, toc_count(toc), table, last, nullptr, r);
     stats->linked_clusters = r->linked_clusters;
     stats->entries_in_bounds = r->out_of_bounds == 0 ? 1 : 0;
     stats->chain_loops = r->loops > 0 ? 1 : 0;

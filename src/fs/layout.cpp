@@ -27,9 +27,9 @@ uint16_t next_cluster(const uint8_t* table, uint16_t index) {
     // Links come from the disk as they are; one at or beyond the table's 16384 entries would read
     // outside it.
     if (index >= FAT_ENTRIES) return NO_CLUSTER;
-    uint32_t v = read_be16(table + 2 * index);
+    uint32_t v = fat_entry(table, index);
     if (v == FAT_LAST_ALLOCATED || v < FAT_ALLOCATED) return NO_CLUSTER;
-    return static_cast<uint16_t>(v - FAT_ALLOCATED);
+    return static_cast<uint16_t>(fat_entry_link(v));
 }
 
 int read_cluster(DiskHandle disk, uint16_t cluster, uint8_t* buffer) {

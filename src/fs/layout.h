@@ -29,6 +29,8 @@ constexpr int CLUSTER_SECTORS = 16384;
 constexpr int CLUSTER_HEADER_SECTORS = 2;
 constexpr int CLUSTER_DATA_SECTORS = 16382;
 constexpr int CLUSTER_DATA_BYTES = CLUSTER_DATA_SECTORS * SECTOR_SIZE;  // 8,387,584
+constexpr uint32_t CLUSTER_BYTES =
+    uint32_t(CLUSTER_SECTORS) * SECTOR_SIZE;  // 8,388,608, header included
 constexpr int MAX_RECORDINGS = 448;
 // The table holds one entry per cluster plus the 4-byte checksum.
 constexpr int MAX_CLUSTER_COUNT = 16382;
@@ -118,6 +120,24 @@ uint16_t read_last_cluster_index(DiskHandle disk);
 
 // Reads the 64 table sectors into a FAT_BYTES buffer; 1 when any sectors were read.
 int read_fat(DiskHandle disk, uint8_t* table);
+
+// A cluster's table entry as stored, and the link it holds: the entry without the allocated bit,
+// so that a chain's last entry (0xBFFF) links to FAT_CHAIN_END and a free entry to the index it
+// holds. The maintenance walks bound links against the disk's last cluster themselves
+// (walk_chain, fs/chain_checks.h); next_cluster below is stricter and ends a chain at a free
+// entry too.
+inline uint32_t fat_entry(const uint8_t* table, uint32_t cluster) {
+    return read_be16(table + 2 * cluster);
+}
+inline uint32_t fat_entry_link(uint32_t entry) {
+    return entry & ~uint32_t(FAT_ALLOCATED);
+}
+inline uint32_t fat_link(const uint8_t* table, uint32_t cluster) {
+    return fat_entry_link(fat_entry(table, cluster));
+}
+inline void set_fat_entry(uint8_t* table, uint32_t cluster, uint32_t value) {
+    write_be16(table + 2 * cluster, value);
+}
 
 // The cluster after index in its chain, or NO_CLUSTER at the chain's end, a free entry, or an
 // index outside the table (a link the disk should never hold).

@@ -8,21 +8,7 @@
 
 namespace quarrow {
 
-const char* const NO_SUCH_RECORDING_MESSAGE =
-    "No such recording in the Table of Contents of the MediaMaster disk.";
-
 namespace {
-
-const char* const DAMAGED_SLOT_MESSAGE =
-    "The Table of Contents names a record outside the record area.";
-
-// The slot of list index, or -1 when the index does not name one of the n recordings of the
-// table just read. The window keeps its indices in range; this guard keeps a stale or damaged
-// count from moving bytes outside the 2048-byte table.
-int slot_for(int count, int index) {
-    if (count <= 0 || count > MAX_RECORDINGS || index < 0 || index >= count) return -1;
-    return slot_of_index(count, index);
-}
 
 void refresh_display_title(RecordingEntry* entry) {
     const char* shown = entry->user_title[0]      ? entry->user_title
@@ -41,17 +27,29 @@ void copy_field(char* out, size_t width, const char* field, size_t field_width) 
     out[n] = 0;
 }
 
+// Editing and moving word a Table of Contents that cannot be read as the recording table.
+bool read_recording_table(DiskHandle disk, uint8_t* toc, char* message) {
+    if (read_whole(disk, toc, TOC_SECTOR, TOC_SECTORS)) return true;
+    put_message(message, "Could not read recording table from MediaMaster disk.");
+    return false;
+}
+
+bool write_record_entry(DiskHandle disk, const ListedRecord& listed, char* message) {
+    if (write_whole(disk, listed.record, TOC_SECTOR + static_cast<int>(listed.offset),
+                    RECORD_SECTORS))
+        return true;
+    put_message(message, "Could not write recording entry to MediaMaster disk.");
+    return false;
+}
+
 // Swaps two slots on the disk: the only write is the Table of Contents, so a failure anywhere
 // leaves the disk and the list as they were.
 int swap_slots(DiskHandle disk, int index, int other_index, RecordingEntry* list, char* message) {
     uint8_t toc[TOC_BYTES];
-    if (!read_whole(disk, toc, TOC_SECTOR, TOC_SECTORS)) {
-        put_message(message, "Could not read recording table from MediaMaster disk.");
-        return 0;
-    }
-    int n = static_cast<int>(read_be16(toc + TOC_COUNT_OFFSET));
-    int j = slot_for(n, index);
-    int k = slot_for(n, other_index);
+    if (!read_recording_table(disk, toc, message)) return 0;
+    int n = toc_count(toc);
+    int j = listed_slot(n, index);
+    int k = listed_slot(n, other_index);
     if (j < 0 || k < 0) {
         put_message(message, "%s", NO_SUCH_RECORDING_MESSAGE);
         return 0;
@@ -68,27 +66,6 @@ int swap_slots(DiskHandle disk, int index, int other_index, RecordingEntry* list
     list[index] = list[other_index];
     list[other_index] = entry;
     return 1;
-}
-
-// The slot of list line index and its record, read whole; -1 with the message set when the line
-// is not in the table, the slot names no usable record sector, or the record cannot be read.
-int read_listed_record(DiskHandle disk, const uint8_t* toc, int count, int index, uint8_t* record,
-                       uint32_t* offset, char* message) {
-    int j = slot_for(count, index);
-    if (j < 0) {
-        put_message(message, "%s", NO_SUCH_RECORDING_MESSAGE);
-        return -1;
-    }
-    *offset = toc_slot_record_offset(toc, j);
-    if (!record_offset_usable(*offset)) {
-        put_message(message, "%s", DAMAGED_SLOT_MESSAGE);
-        return -1;
-    }
-    if (!read_whole(disk, record, TOC_SECTOR + static_cast<int>(*offset), RECORD_SECTORS)) {
-        put_message(message, "Could not read recording entry from MediaMaster disk.");
-        return -1;
-    }
-    return j;
 }
 
 // Whether slot j's chain shares no cluster with another listed recording: freeing a shared
@@ -145,18 +122,13 @@ int apply_recording_changes(DiskHandle disk, int index, RecordingEntry* entry,
                             const char channel[REC_CHANNEL_BYTES], uint8_t flags, uint8_t mask,
                             char* message) {
     uint8_t toc[TOC_BYTES];
-    if (!read_whole(disk, toc, TOC_SECTOR, TOC_SECTORS)) {
-        put_message(message, "Could not read recording table from MediaMaster disk.");
-        return 0;
-    }
-    int n = static_cast<int>(read_be16(toc + TOC_COUNT_OFFSET));
-    uint32_t offset = 0;
-    uint8_t record[RECORD_BYTES];
-    int j = read_listed_record(disk, toc, n, index, record, &offset, message);
-    if (j < 0) return 0;
+    if (!read_recording_table(disk, toc, message)) return 0;
+    ListedRecord listed;
+    if (!read_listed_record(disk, toc, index, &listed, message)) return 0;
+    uint8_t* record = listed.record;
     // The bits outside the mask come from the record's own flags byte, not from the slot's copy.
     uint8_t new_flags = static_cast<uint8_t>((record[REC_FLAGS] & ~mask) | flags);
-    toc_slot(toc, j)[1] = new_flags;
+    toc_slot(toc, listed.slot)[1] = new_flags;
     if (!write_whole(disk, toc, TOC_SECTOR, TOC_SECTORS)) {
         put_message(message, "Could not write recording table to MediaMaster disk (Read-only?).");
         return 0;
@@ -164,10 +136,7 @@ int apply_recording_changes(DiskHandle disk, int index, RecordingEntry* entry,
     memcpy(record + REC_USER_TITLE, user_title, REC_USER_TITLE_BYTES);
     memcpy(record + REC_CHANNEL, channel, REC_CHANNEL_BYTES);
     record[REC_FLAGS] = new_flags;
-    if (!write_whole(disk, record, TOC_SECTOR + static_cast<int>(offset), RECORD_SECTORS)) {
-        put_message(message, "Could not write recording entry to MediaMaster disk.");
-        return 0;
-    }
+    if (!write_record_entry(disk, listed, message)) return 0;
     copy_field(entry->user_title, TITLE_BYTES, user_title, REC_USER_TITLE_BYTES);
     copy_field(entry->channel, CHANNEL_BYTES, channel, REC_CHANNEL_BYTES);
     refresh_display_title(entry);
@@ -190,19 +159,16 @@ int delete_recording(DiskHandle disk, int index, RecordingEntry* list, char* mes
     if (!read_fat_whole(disk, table, message)) return 0;
     uint8_t toc[TOC_BYTES];
     if (!read_toc_whole(disk, toc, message)) return 0;
-    uint16_t last = read_last_cluster_index(disk);
-    if (last == 0) {
-        put_message(message, "Failed to retrieve information from Boot Sector.");
-        return 0;
-    }
+    uint16_t last = 0;
+    if (!read_last_cluster(disk, &last, message)) return 0;
     uint8_t residue[4];
     fat_checksum_residue(table, residue, last);
 
-    int n = static_cast<int>(read_be16(toc + TOC_COUNT_OFFSET));
-    uint32_t offset = 0;
-    uint8_t record[RECORD_BYTES];
-    int j = read_listed_record(disk, toc, n, index, record, &offset, message);
-    if (j < 0) return 0;
+    const int n = toc_count(toc);
+    ListedRecord listed;
+    if (!read_listed_record(disk, toc, index, &listed, message)) return 0;
+    uint8_t* record = listed.record;
+    const int j = listed.slot;
     if (!chain_is_its_own(disk, toc, n, j, record, table, last, message)) return 0;
 
     // The slots after j move down one place; the last slot receives the 4 bytes that followed it.
@@ -233,10 +199,7 @@ int delete_recording(DiskHandle disk, int index, RecordingEntry* list, char* mes
                     "Could not write Table of Contents to MediaMaster disk, but FAT cleared!");
         return 0;
     }
-    if (!write_whole(disk, record, TOC_SECTOR + static_cast<int>(offset), RECORD_SECTORS)) {
-        put_message(message, "Could not write recording entry to MediaMaster disk.");
-        return 0;
-    }
+    if (!write_record_entry(disk, listed, message)) return 0;
     if (n - 1 > 0 && index < n - 1)
         memmove(&list[index], &list[index + 1],
                 sizeof(RecordingEntry) * static_cast<size_t>(n - 1 - index));

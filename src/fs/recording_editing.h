@@ -53,7 +53,7 @@ int move_recording_down(DiskHandle disk, int index, RecordingEntry* list, char* 
 int delete_recording(DiskHandle disk, int index, RecordingEntry* list, char* message);
 
 // An index outside the table just read, or a Table of Contents that lists more recordings than
-// the program accepts, is refused with this message before anything is written.
-extern const char* const NO_SUCH_RECORDING_MESSAGE;
+// the program accepts, is refused with NO_SUCH_RECORDING_MESSAGE (fs/maintenance_io.h) before
+// anything is written.
 
 }  // namespace quarrow

@@ -104,7 +104,7 @@ int read_toc(DiskHandle disk, uint8_t* toc) {
 int load_recording_table(DiskHandle disk, RecordingEntry* entries) {
     uint8_t toc[TOC_BYTES];
     if (!read_toc(disk, toc)) return 0;
-    int n = static_cast<int>(read_be16(toc + TOC_COUNT_OFFSET));
+    int n = toc_count(toc);
     if (n == 0) return 0;
     if (n > MAX_RECORDINGS) return n;
     RecordingInfoRecord record;
@@ -121,7 +121,7 @@ int load_recording_table(DiskHandle disk, RecordingEntry* entries) {
 int load_readable_recordings(DiskHandle disk, RecordingEntry* entries, bool* unreadable) {
     uint8_t toc[TOC_BYTES];
     if (!read_toc(disk, toc)) return 0;
-    int n = static_cast<int>(read_be16(toc + TOC_COUNT_OFFSET));
+    int n = toc_count(toc);
     if (n > MAX_RECORDINGS) return n;
     RecordingInfoRecord record;
     for (int i = 0; i < n; ++i) {

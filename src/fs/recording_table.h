@@ -57,14 +57,15 @@ void format_start_time(uint32_t seconds_since_1970, char* out);
 // Reads the Table of Contents; 1 on success.
 int read_toc(DiskHandle disk, uint8_t* toc);
 
+// The recording count of a Table of Contents, as stored (a damaged one may exceed MAX_RECORDINGS).
+inline int toc_count(const uint8_t* toc) {
+    return static_cast<int>(read_be16(toc + TOC_COUNT_OFFSET));
+}
+
 // The record offset named by Table of Contents slot j.
 inline uint32_t toc_slot_record_offset(const uint8_t* toc, int slot) {
     return read_be16(toc + TOC_SLOTS_OFFSET + TOC_SLOT_BYTES * slot + 2);
 }
-
-}  // namespace quarrow
-
-namespace quarrow {
 
 // Size in MiB shown for a recording of length sectors, by truncating integer steps.
 inline uint32_t recording_size_mb(uint32_t length) {

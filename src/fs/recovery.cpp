@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "fs/backup_restore.h"
 #include "fs/layout.h"
 #include "fs/maintenance_io.h"
 
@@ -66,14 +65,6 @@ void build_record(const DiscoveredRecording& g, int number, uint16_t first, uint
     write_be32(record + REC_TRAILER, 0xFFFFFFFFu);
 }
 
-struct BusyScope {
-    const OperationHooks* hooks;
-    explicit BusyScope(const OperationHooks* h) : hooks(h) { hook_busy(hooks, true); }
-    BusyScope(const BusyScope&) = delete;
-    BusyScope& operator=(const BusyScope&) = delete;
-    ~BusyScope() { hook_busy(hooks, false); }
-};
-
 // Reads the table and groups the free clusters by key, writing each cluster's group index into
 // its entry of the table buffer (a temporary mark: every marked entry becomes a chain link before
 // the table is written). Gives the number of groups, or -1 with the message set.
@@ -82,11 +73,8 @@ int scan_free_clusters(DiskHandle disk, int limit, const OperationHooks* hooks, 
                        char* message) {
     BusyScope busy(hooks);
     if (!read_fat_whole(disk, table, message)) return -1;
-    uint16_t last = read_last_cluster_index(disk);
-    if (last == 0) {
-        put_message(message, "Failed to retrieve information from Boot Sector.");
-        return -1;
-    }
+    uint16_t last = 0;
+    if (!read_last_cluster(disk, &last, message)) return -1;
     *last_out = last;
     fat_checksum_residue(table, residue, last);  // before any mark is written
     int found = 0;
@@ -157,7 +145,7 @@ int recover_recordings(DiskHandle disk, int listed_count, const OperationHooks* 
     // The new slots follow the count the caller passed in; were the table to list a different
     // number (a record that could not be loaded makes the list look empty), the new slots would
     // land on recordings the table still lists.
-    if (read_be16(toc + TOC_COUNT_OFFSET) != static_cast<uint32_t>(listed)) {
+    if (toc_count(toc) != listed) {
         put_message(message,
                     "The Table of Contents does not list the recordings that were loaded; "
                     "nothing was changed.");
@@ -188,17 +176,10 @@ int recover_recordings(DiskHandle disk, int listed_count, const OperationHooks* 
         write_be16(slot + 2, offset);
         build_record(g, h + 1, g.first_cluster, record);
         // Written at once, so the next group's search skips this sector.
-        if (!write_whole(disk, record, TOC_SECTOR + offset, RECORD_SECTORS)) {
-            put_message(message,
-                        "Could not write Recording Information record to MediaMaster disk.");
-            return 0;
-        }
+        if (!write_new_record(disk, record, offset, message)) return 0;
     }
     store_fat_checksum(table, residue, last);
-    if (!write_whole(disk, toc, TOC_SECTOR, TOC_SECTORS)) {
-        put_message(message, "Could not write Table of Contents to MediaMaster disk.");
-        return 0;
-    }
+    if (!write_toc_whole(disk, toc, message)) return 0;
     if (!write_fat_and_copy(disk, table, message)) return 0;
     put_message(message, "All Recordings were successfully restored.");
     return 1;
