@@ -128,7 +128,8 @@ TEST(BadInput, CountsAboveTheLimitAreRefusedWithoutReadingRecords) {
         int n = -1;
         std::vector<RecordingEntry> entries(MAX_RECORDINGS);
         char message[MESSAGE_SIZE];
-        EXPECT_EQ(reload_recording_table(h, &n, entries.data(), message), 0);  // closes h
+        EXPECT_EQ(reload_recording_table(&h, &n, entries.data(), message), 0);
+        EXPECT_EQ(h, nullptr);  // refused: closed and dropped
         EXPECT_EQ(n, 0);
         EXPECT_STREQ(message, "Too many recordings.");
     }

@@ -222,7 +222,8 @@ TEST(OpenDiskImage, WantWriteIsPassedThrough) {
 
 TEST(ReloadRecordingTable, EveryOutcomeAndItsMessage) {
     Detection none;
-    EXPECT_EQ(reload_recording_table(nullptr, &none.count, none.entries.data(), none.message), 0);
+    EXPECT_EQ(reload_recording_table(&none.disk, &none.count, none.entries.data(), none.message),
+              0);
     EXPECT_EQ(none.count, 0);
     EXPECT_STREQ(none.message, "Could not find MediaMaster Disk.");
 
@@ -236,19 +237,20 @@ TEST(ReloadRecordingTable, EveryOutcomeAndItsMessage) {
     ASSERT_TRUE(write_test_disk(disk, h));
 
     Detection d;
-    EXPECT_EQ(reload_recording_table(h, &d.count, d.entries.data(), d.message), 1);
+    EXPECT_EQ(reload_recording_table(&h, &d.count, d.entries.data(), d.message), 1);
     EXPECT_EQ(d.count, 2);
     EXPECT_STREQ(d.message, "2 Recordings found.");
 
     uint8_t* toc = image.bytes.data() + TOC_SECTOR * SECTOR_SIZE;
     write_be16(toc + TOC_COUNT_OFFSET, 0);
-    EXPECT_EQ(reload_recording_table(h, &d.count, d.entries.data(), d.message), 1);
+    EXPECT_EQ(reload_recording_table(&h, &d.count, d.entries.data(), d.message), 1);
     EXPECT_EQ(d.count, 0);
     EXPECT_STREQ(d.message, "No Recordings found.");
 
     write_be16(toc + TOC_COUNT_OFFSET, 449);
-    // The refused disk is closed by the reload; the caller drops its handle.
-    EXPECT_EQ(reload_recording_table(h, &d.count, d.entries.data(), d.message), 0);
+    // The refused disk is closed by the reload, which also drops the caller's handle.
+    EXPECT_EQ(reload_recording_table(&h, &d.count, d.entries.data(), d.message), 0);
+    EXPECT_EQ(h, nullptr);
     EXPECT_EQ(d.count, 0);
     EXPECT_STREQ(d.message, "Too many recordings.");
 }

@@ -58,14 +58,13 @@ int dump_disk(DiskHandle disk, int unit_count, int sectors_per_unit, int sector_
         put_message(message, "Invalid dump unit.");
         return 0;
     }
-    DiskHandle out = create_output_file(path);
+    UniqueDisk out(create_output_file(path));
     if (!out) {
         put_message(message, "Failed to create output file.");
         return 0;
     }
-    int ok = dump_to_handle(disk, unit_count, sectors_per_unit, sector_size, out, hooks, message);
-    out = close_disk(out);
-    return ok;
+    return dump_to_handle(disk, unit_count, sectors_per_unit, sector_size, out.get(), hooks,
+                          message);
 }
 
 }  // namespace quarrow

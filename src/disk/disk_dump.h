@@ -16,7 +16,8 @@ namespace quarrow {
 int dump_disk(DiskHandle disk, int unit_count, int sectors_per_unit, int sector_size,
               const char* path, const OperationHooks* hooks, char* message);
 
-// The copy itself into an open output handle, written sequentially from its position.
+// The copy itself into an open output handle, written sequentially from its position; the
+// handle stays open (it is the caller's).
 int dump_to_handle(DiskHandle disk, int unit_count, int sectors_per_unit, int sector_size,
                    DiskHandle out, const OperationHooks* hooks, char* message);
 

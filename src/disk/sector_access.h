@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace quarrow {
 
@@ -74,6 +75,13 @@ bool flush_disk(DiskHandle disk);
 // Flushes, then closes: false when either failed, so that a change still in the page cache
 // when the disk goes is not reported as done. The handle is released in any case.
 bool flush_and_close(DiskHandle disk);
+
+// Owns a handle and closes it when it goes: for a disk, image or file that a function opens and
+// must close on every return path. A function that takes a plain DiskHandle only borrows it.
+struct DiskCloser {
+    void operator()(Disk* disk) const { close_disk(disk); }
+};
+using UniqueDisk = std::unique_ptr<Disk, DiskCloser>;
 
 int read_sectors(DiskHandle disk, void* buffer, int first_sector, int count, int sector_size);
 int write_sectors(DiskHandle disk, const void* buffer, int first_sector, int count,

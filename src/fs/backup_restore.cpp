@@ -112,18 +112,17 @@ int backup_recording(DiskHandle disk, int index, const char* path, const Operati
 
 int restore_recording(DiskHandle disk, const char* path, const OperationHooks* hooks,
                       char* message) {
-    DiskHandle in = open_input_file(path);
+    UniqueDisk in(open_input_file(path));
     if (!in) {
         put_message(message, "Could not open input file.");
         return 0;
     }
-    HandleCloser close_in(in);
     // The whole file is judged before the disk is touched: a file cut short would otherwise be
     // found out only after its recording was listed and allocated.
     uint8_t record[RECORD_BYTES];
     uint64_t file_bytes = 0;
-    if (read_fully(in, record, RECORD_BYTES) < uint32_t(RECORD_BYTES) || !in->size_bytes ||
-        !in->size_bytes(in, &file_bytes)) {
+    if (read_fully(in.get(), record, RECORD_BYTES) < uint32_t(RECORD_BYTES) || !in->size_bytes ||
+        !in->size_bytes(in.get(), &file_bytes)) {
         put_message(message, "Error while reading recording information from file.");
         return 0;
     }
@@ -196,7 +195,7 @@ int restore_recording(DiskHandle disk, const char* path, const OperationHooks* h
     BusyScope busy(hooks);
     int64_t done = 0;
     for (uint32_t k = first; k <= last && done < int64_t(clusters); k = fat_link(table, k)) {
-        if (read_fully(in, buffer.get(), CLUSTER_BYTES) < CLUSTER_BYTES) {
+        if (read_fully(in.get(), buffer.get(), CLUSTER_BYTES) < CLUSTER_BYTES) {
             put_message(message, "Error reading from input file.");
             return 0;
         }

@@ -78,13 +78,13 @@ DiskHandle open_disk_image(int* count, RecordingEntry* entries, bool want_write,
     return disk;
 }
 
-int reload_recording_table(DiskHandle disk, int* count, RecordingEntry* entries, char* message) {
-    if (!disk) {
+int reload_recording_table(DiskHandle* disk, int* count, RecordingEntry* entries, char* message) {
+    if (!*disk) {
         *count = 0;
         put_message(message, "Could not find MediaMaster Disk.");
         return 0;
     }
-    int n = load_recording_table(disk, entries);
+    int n = load_recording_table(*disk, entries);
     *count = n;
     if (n == 0) {
         put_message(message, "No Recordings found.");
@@ -93,7 +93,7 @@ int reload_recording_table(DiskHandle disk, int* count, RecordingEntry* entries,
     if (n > MAX_RECORDINGS) {
         *count = 0;
         put_message(message, "Too many recordings.");
-        close_disk(disk);
+        *disk = close_disk(*disk);
         return 0;
     }
     put_message(message, "%i Recordings found.", n);

@@ -17,8 +17,10 @@ DiskHandle scan_physical_drives(bool want_write);
 DiskHandle detect_disk(int* count, RecordingEntry* entries, bool want_write, char* message);
 DiskHandle open_disk_image(int* count, RecordingEntry* entries, bool want_write, char* message,
                            const char* path);
-// 1 when the disk stays usable; 0 when it was refused (and closed) or is null.
-int reload_recording_table(DiskHandle disk, int* count, RecordingEntry* entries, char* message);
+// Reads the recording table of the open disk *disk again. 1 when the disk stays usable; 0 when
+// *disk is null, or when the table lists more recordings than the program takes: the disk is
+// then refused, so the reload closes it and sets the caller's *disk to null.
+int reload_recording_table(DiskHandle* disk, int* count, RecordingEntry* entries, char* message);
 
 // Opens the drive read-only and describes it, marked when it holds a MediaMaster disk; false when
 // it does not open.

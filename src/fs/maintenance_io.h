@@ -90,13 +90,4 @@ struct BusyScope {
     ~BusyScope() { hook_busy(hooks, false); }
 };
 
-// Closes a file handle on every return path.
-struct HandleCloser {
-    DiskHandle disk;
-    explicit HandleCloser(DiskHandle d) : disk(d) {}
-    HandleCloser(const HandleCloser&) = delete;
-    HandleCloser& operator=(const HandleCloser&) = delete;
-    ~HandleCloser() { close_disk(disk); }
-};
-
 }  // namespace quarrow

@@ -62,10 +62,9 @@ void show_empty_state(HWND window) {
 // After a restore or a reclaim: the list read again from the disk, its first line shown.
 void reload_and_show(HWND window) {
     char status[MESSAGE_SIZE] = {};
-    if (!reload_recording_table(app.disk, &app.recording_count, app.recordings, status)) {
-        // A table that lists more recordings than the program takes closes the disk: the state
-        // must not keep the closed handle.
-        app.disk = nullptr;
+    if (!reload_recording_table(&app.disk, &app.recording_count, app.recordings, status)) {
+        // A table that lists more recordings than the program takes closes the disk (app.disk
+        // is null now): nothing of it stays in the state.
         app.disk_size_mb = 0;
         app.recording_count = 0;
     }
