@@ -1,8 +1,9 @@
 // How long core operations talk to their caller. The core never shows anything itself: where
 // the user must see progress, be told something mid-way or answer a question, the operation
-// calls these hooks. Implemented by the command-line front end (src/cli/terminal_hooks.cpp:
-// a progress bar on stderr, prompts on a terminal) and by the Windows program (progress bars,
-// message boxes and the hourglass). Any member may be null: nothing is shown, and an absent
+// calls these hooks. Implemented by the command-line front end (terminal_hooks in
+// src/cli/cli_common.cpp: a progress bar on stderr, prompts on a terminal) and by the Windows
+// program (src/ui/window_hooks.cpp and the windows' own: progress bars, message boxes and the
+// hourglass). Any member may be null: nothing is shown, and an absent
 // confirm answers yes.
 #pragma once
 

@@ -195,7 +195,7 @@ bool disk_identity(DiskHandle disk, FileIdentity* out) {
 int get_os_family() {
     OSVERSIONINFOA info;
     memset(&info, 0, sizeof info);
-    info.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);  // 148
+    info.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
     if (!GetVersionExA(&info)) return 0;
     if (info.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS) return OS_FAMILY_WIN9X;
     if (info.dwPlatformId == VER_PLATFORM_WIN32_NT) return OS_FAMILY_NT;

@@ -56,13 +56,13 @@ void diagnostics_notification_text(const char* notification, char out[DIAG_TEXT_
 
 // The seven figure texts of the dialog, each with its verdict.
 struct DiagnosticsTexts {
-    char fat_size[DIAG_TEXT_BYTES];     // control 1065
-    char allocated[DIAG_TEXT_BYTES];    // 1062
-    char linked[DIAG_TEXT_BYTES];       // 1064
-    char strings[DIAG_TEXT_BYTES];      // 1063
-    char termination[DIAG_TEXT_BYTES];  // 1068
-    char integrity[DIAG_TEXT_BYTES];    // 1067
-    char crc[DIAG_TEXT_BYTES];          // 1066
+    char fat_size[DIAG_TEXT_BYTES];
+    char allocated[DIAG_TEXT_BYTES];
+    char linked[DIAG_TEXT_BYTES];
+    char strings[DIAG_TEXT_BYTES];
+    char termination[DIAG_TEXT_BYTES];
+    char integrity[DIAG_TEXT_BYTES];
+    char crc[DIAG_TEXT_BYTES];
 };
 
 // recording_count is the number of entries of the loaded recording list.

@@ -28,9 +28,9 @@ constexpr int RECORD_BYTES = RECORD_SECTORS * SECTOR_SIZE;
 constexpr int CLUSTER_SECTORS = 16384;
 constexpr int CLUSTER_HEADER_SECTORS = 2;
 constexpr int CLUSTER_DATA_SECTORS = 16382;
-constexpr int CLUSTER_DATA_BYTES = CLUSTER_DATA_SECTORS * SECTOR_SIZE;  // 8,387,584
-constexpr uint32_t CLUSTER_BYTES =
-    uint32_t(CLUSTER_SECTORS) * SECTOR_SIZE;  // 8,388,608, header included
+constexpr int CLUSTER_DATA_BYTES = CLUSTER_DATA_SECTORS * SECTOR_SIZE;
+// A whole cluster, header included, as a backup file holds it.
+constexpr uint32_t CLUSTER_BYTES = uint32_t(CLUSTER_SECTORS) * SECTOR_SIZE;
 constexpr int MAX_RECORDINGS = 448;
 // The table holds one entry per cluster plus the 4-byte checksum.
 constexpr int MAX_CLUSTER_COUNT = 16382;

@@ -27,7 +27,7 @@
 namespace quarrow {
 
 // The flag bits the Recording Management window lets the user set: Permanent, Pause, Locked.
-constexpr uint8_t APPLY_MASK = FLAG_PERMANENT | FLAG_PAUSE | FLAG_LOCKED;  // 11
+constexpr uint8_t APPLY_MASK = FLAG_PERMANENT | FLAG_PAUSE | FLAG_LOCKED;
 
 // Writes a recording's user title, channel name and flags. user_title is a whole 48-byte field
 // and channel a whole 32-byte field (text, then zeros); both are written as they are, empty ones

@@ -57,7 +57,7 @@ LRESULT scroll_set_info(HWND scroll_bar, SCROLLINFO* info) {
 
 void scroll_setup(HWND window, int id, int min, int max, int page, int pos) {
     SCROLLINFO info = {};
-    info.cbSize = sizeof info;  // 28
+    info.cbSize = sizeof info;
     info.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
     info.nMin = min;
     info.nMax = max;

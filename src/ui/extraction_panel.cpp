@@ -109,7 +109,7 @@ BOOL handle_scroll(HWND window, WPARAM wparam, LPARAM lparam) {
     int code = LOWORD(wparam);
     if (code > SCROLL_PAGE_RIGHT && code != SCROLL_THUMB_TRACK) return FALSE;
     SCROLLINFO info = {};
-    info.cbSize = sizeof info;  // 28
+    info.cbSize = sizeof info;
     info.fMask = code == SCROLL_THUMB_TRACK ? SIF_TRACKPOS : (SIF_RANGE | SIF_POS);
     scroll_get_info(bar, &info);
     int target = 0;
@@ -139,10 +139,10 @@ BOOL handle_command(HWND window, WPARAM wparam) {
             choose_folder_command();
             return TRUE;
         case IDC_AUDIO_MPG:
-            write_setting(1, SETTING_AUDIO_TYPE);
+            write_setting(audio_type_for_button(true), SETTING_AUDIO_TYPE);
             return TRUE;
         case IDC_AUDIO_MP2:
-            write_setting(2, SETTING_AUDIO_TYPE);
+            write_setting(audio_type_for_button(false), SETTING_AUDIO_TYPE);
             return TRUE;
         case IDC_NO_VIDEO:
             // Hidden, not disabled: their values still go to the extraction, where the video

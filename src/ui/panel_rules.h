@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "extract/extraction_engine.h"
 #include "resources/resource.h"
 
 namespace quarrow::ui {
@@ -65,14 +66,16 @@ inline int length_scroll_max(uint32_t length, uint32_t start_offset, int start) 
     return int(max);
 }
 
-// The radio button a stored "AudioType" checks: nothing stored, 0 or 2 mean headers removed.
+// The radio button a stored "AudioType" checks: nothing stored (0) or AUDIO_TYPE_MP2 mean
+// headers removed, anything else the audio PES packets.
 inline int audio_button_for_setting(uint32_t audio_type) {
-    return (audio_type == 0 || audio_type == 2) ? IDC_AUDIO_MP2 : IDC_AUDIO_MPG;
+    return (audio_type == 0 || audio_type == AUDIO_TYPE_MP2) ? IDC_AUDIO_MP2 : IDC_AUDIO_MPG;
 }
 
-// The audio type passed to the extraction for the checked radio button.
+// The audio type passed to the extraction (and stored as "AudioType") for the checked radio
+// button.
 inline int audio_type_for_button(bool raw_checked) {
-    return raw_checked ? 1 : 2;
+    return raw_checked ? AUDIO_TYPE_MPG : AUDIO_TYPE_MP2;
 }
 
 // Only the exact value 1 turns a protection switch on at start.

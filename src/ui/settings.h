@@ -1,6 +1,7 @@
 // The program's four settings, values under HKEY_LOCAL_MACHINE "SOFTWARE\Quarrow\":
 //   "DefaultPath"    REG_SZ stored as a 260-byte block, default "C:\" (the panel's destination)
-//   "AudioType"      REG_DWORD, default 2 (1: raw audio PES ".mpg", 2: headers removed ".mp2")
+//   "AudioType"      REG_DWORD, default AUDIO_TYPE_MP2 (headers removed, ".mp2"); AUDIO_TYPE_MPG
+//                    for the audio PES packets (".mpg")
 //   "AllowDiskWrite" REG_DWORD, default 0 (1 checks "Allow Writing to MediaMaster Disk")
 //   "AllowDiskErase" REG_DWORD, default 0 (1 checks "Allow Disk Erase Feature"; never written)
 // Each operation opens the key for its one access and closes it again. Failures are silent:
