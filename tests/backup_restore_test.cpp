@@ -12,6 +12,7 @@
 #include "fs/maintenance_io.h"
 #include "fs/recording_editing.h"
 #include "fs/recording_table.h"
+#include "support/disk_builder.h"
 #include "support/disk_probe.h"
 #include "support/temp_files.h"
 
@@ -23,27 +24,8 @@ using test::MemoryDisk;
 using test::TestDisk;
 using test::TestRecording;
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        path =
-            fs::temp_directory_path() / (std::string("quarrow_backup_") + info->test_suite_name() +
-                                         "_" + info->name() + "_" + test::process_tag());
-        fs::remove_all(path);
-        fs::create_directories(path);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-    std::string file(const std::string& name) const { return (path / name).string(); }
-};
-
-std::vector<uint8_t> read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
+using test::read_file_bytes;
+using test::TempDir;
 
 // A backup file: the record, then clusters whose every byte is fill + k (cluster k).
 void write_backup(const std::string& path, const std::vector<uint8_t>& record, int clusters,
@@ -75,20 +57,7 @@ TestRecording rec(std::vector<uint16_t> clusters) {
     return r;
 }
 
-struct Open {
-    MemoryDisk image;
-    DiskHandle disk = nullptr;
-    char message[MESSAGE_SIZE] = "untouched";
-    explicit Open(TestDisk d, bool full_size = false) {
-        EXPECT_TRUE(test::build_image(d, &image, full_size));
-        disk = test::open_memory_disk(&image);
-    }
-    ~Open() { close_disk(disk); }
-    void reset_counters() {
-        image.reads = image.writes = 0;
-        image.write_log.clear();
-    }
-};
+using Open = test::OpenedImage;
 
 TEST(BackupRecording, ThreeClustersInChainOrderWholeWithHeaders) {
     TempDir tmp;
@@ -115,7 +84,7 @@ TEST(BackupRecording, ThreeClustersInChainOrderWholeWithHeaders) {
     std::string path = tmp.file("three.mmr");
     ASSERT_EQ(backup_recording(o.disk, 0, path.c_str(), &hooks, o.message), 1) << o.message;
     EXPECT_STREQ(o.message, "untouched");
-    std::vector<uint8_t> file = read_file(path);
+    std::vector<uint8_t> file = read_file_bytes(path);
     ASSERT_EQ(file.size(), 25167872u);
     EXPECT_EQ(memcmp(file.data(), test::slot_record(o.image, 1), RECORD_BYTES), 0);
     int k = 0;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fs/layout.h"
+#include "support/disk_builder.h"
 #include "support/memory_disk.h"
 #include "support/temp_files.h"
 
@@ -19,23 +20,12 @@ using test::MemoryDisk;
 
 constexpr size_t UNIT_BYTES = size_t(CLUSTER_SECTORS) * SECTOR_SIZE;
 
+// The folder of a test's dump files.
 struct DumpFiles {
-    fs::path dir;
-    DumpFiles() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir = fs::temp_directory_path() /
-              (std::string("quarrow_dump_") + info->name() + "_" + test::process_tag());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    ~DumpFiles() {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
-    std::string path(const std::string& name) const { return (dir / name).string(); }
+    test::TempDir dir;
+    std::string path(const std::string& name) const { return dir.file(name); }
     static std::vector<uint8_t> read(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+        return test::read_file_bytes(path);
     }
 };
 

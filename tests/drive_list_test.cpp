@@ -123,21 +123,10 @@ TEST(DriveLine, TabsSizeAndTheRightMark) {
 }
 
 struct DriveFiles {
-    fs::path dir;
-    DriveFiles() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir = fs::temp_directory_path() /
-              (std::string("quarrow_drives_") + info->name() + "_" + test::process_tag());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    ~DriveFiles() {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
+    test::TempDir dir;
     // A plain file of the given size, filled with one byte value.
     std::string blank(const std::string& name, size_t bytes, char fill = 0) {
-        std::string path = (dir / name).string();
+        std::string path = dir.file(name);
         std::ofstream(path, std::ios::binary) << std::string(bytes, fill);
         return path;
     }
@@ -172,7 +161,7 @@ TEST(ListPhysicalDrives, EachDriveWithItsMarkUntilOneDoesNotOpen) {
     DriveFiles files;
     std::string blank = files.blank("blank.img", 3 << 20);
     std::string mm = files.mediamaster("mm.img");
-    std::string missing = (files.dir / "missing.img").string();
+    std::string missing = files.dir.file("missing.img");
     test::ScopedDrives drives({blank, mm, blank, missing, mm});
     std::vector<DriveEntry> list = listed();
     // The missing third entry ends the list: the drive behind it is hidden.

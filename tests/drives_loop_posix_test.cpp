@@ -2,12 +2,10 @@
 // named through QUARROW_DRIVES so that no drive of the machine is ever touched. Needs root and
 // losetup; skipped with a message elsewhere.
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -20,6 +18,8 @@
 #include "fs/disk_detection.h"
 #include "support/disk_builder.h"
 #include "support/drive_env.h"
+#include "support/run_program_posix.h"
+#include "support/temp_files.h"
 
 namespace quarrow {
 namespace {
@@ -30,54 +30,28 @@ constexpr size_t ERASE_BYTES = 8388608;
 
 struct CommandResult {
     int status = -1;
-    std::string output;  // stdout and stderr together
+    std::string output;  // stdout, then stderr
 };
 
 CommandResult run_command(const std::string& command) {
-    CommandResult r;
-    FILE* p = popen((command + " 2>&1").c_str(), "r");
-    if (!p) return r;
-    std::array<char, 512> chunk;
-    size_t n;
-    while ((n = fread(chunk.data(), 1, chunk.size(), p)) > 0)
-        r.output.append(chunk.data(), n);
-    int status = pclose(p);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+    test::ProgramResult p = test::run_program(command);
+    return {p.status, p.out + p.err};
 }
 
-std::string shell_quoted(const std::string& s) {
-    return "'" + s + "'";
-}
-
-std::vector<uint8_t> read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        char templ[] = "/tmp/quarrow_loop_XXXXXX";
-        if (mkdtemp(templ)) path = templ;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!path.empty()) fs::remove_all(path, ec);
-    }
-    std::string file(const std::string& name) const { return (path / name).string(); }
-};
+using test::read_file_bytes;
+using test::shell_quote;
+using test::TempDir;
 
 // A loop device over an image, detached (by its own name only) when the test ends.
 struct LoopDevice {
     std::string device;
     explicit LoopDevice(const std::string& image) {
-        CommandResult r = run_command("losetup -f --show " + shell_quoted(image));
+        CommandResult r = run_command("losetup -f --show " + shell_quote(image));
         if (r.status == 0 && r.output.rfind("/dev/loop", 0) == 0)
             device = r.output.substr(0, r.output.find('\n'));
     }
     ~LoopDevice() {
-        if (!device.empty()) run_command("losetup -d " + shell_quoted(device));
+        if (!device.empty()) run_command("losetup -d " + shell_quote(device));
     }
 };
 
@@ -85,11 +59,11 @@ struct Mount {
     std::string point;
     Mount(const std::string& device, const std::string& dir) {
         fs::create_directories(dir);
-        if (run_command("mount " + shell_quoted(device) + " " + shell_quoted(dir)).status == 0)
+        if (run_command("mount " + shell_quote(device) + " " + shell_quote(dir)).status == 0)
             point = dir;
     }
     ~Mount() {
-        if (!point.empty()) run_command("umount " + shell_quoted(point));
+        if (!point.empty()) run_command("umount " + shell_quote(point));
     }
 };
 
@@ -170,8 +144,8 @@ TEST(LoopDrives, ListsMarksErasesDriveOneAndRefusesDriveZero) {
     EXPECT_NE(shown.output.find("Drive 1:"), std::string::npos) << shown.output;
     EXPECT_NE(shown.output.find("---- MediaMaster Disk"), std::string::npos) << shown.output;
 
-    std::vector<uint8_t> system_before = read_file(system_image);
-    std::vector<uint8_t> mm_before = read_file(mm_image);
+    std::vector<uint8_t> system_before = read_file_bytes(system_image);
+    std::vector<uint8_t> mm_before = read_file_bytes(mm_image);
     ASSERT_GT(mm_before.size(), ERASE_BYTES);
 
     CommandResult refused = run_command(std::string(QUARROW_CLI_PATH) + " erase 0 --yes");
@@ -184,14 +158,14 @@ TEST(LoopDrives, ListsMarksErasesDriveOneAndRefusesDriveZero) {
     EXPECT_EQ(erased.status, 0) << erased.output;
     EXPECT_NE(erased.output.find("Operation successfully completed."), std::string::npos);
 
-    std::vector<uint8_t> mm_after = read_file(mm_image);
+    std::vector<uint8_t> mm_after = read_file_bytes(mm_image);
     ASSERT_EQ(mm_after.size(), mm_before.size());
     for (size_t i = 0; i < ERASE_BYTES; ++i)
         ASSERT_EQ(mm_after[i], 0) << "byte " << i << " was not erased";
     EXPECT_TRUE(
         std::equal(mm_after.begin() + ERASE_BYTES, mm_after.end(), mm_before.begin() + ERASE_BYTES))
         << "the erase wrote past the first 8 MiB";
-    EXPECT_EQ(read_file(system_image), system_before);
+    EXPECT_EQ(read_file_bytes(system_image), system_before);
 
     list.clear();
     list_physical_drives(&sink);
@@ -207,7 +181,7 @@ TEST(LoopDrives, AMountedOrClaimedDriveIsRefusedAndLeftAlone) {
     std::string system_image = tmp.file("system.img"), fs_image = tmp.file("fs.img");
     write_pattern(system_image, 1 << 20, 1);
     write_pattern(fs_image, 16 << 20, 9);
-    ASSERT_EQ(run_command("mkfs.ext2 -q -F " + shell_quoted(fs_image)).status, 0);
+    ASSERT_EQ(run_command("mkfs.ext2 -q -F " + shell_quote(fs_image)).status, 0);
     LoopDevice fs_loop(fs_image);
     ASSERT_FALSE(fs_loop.device.empty());
     test::ScopedDrives drives({system_image, fs_loop.device});
@@ -219,7 +193,7 @@ TEST(LoopDrives, AMountedOrClaimedDriveIsRefusedAndLeftAlone) {
         int root = open(mounted.point.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         ASSERT_GE(root, 0);
         syncfs(root);
-        std::vector<uint8_t> mounted_image = read_file(fs_image);
+        std::vector<uint8_t> mounted_image = read_file_bytes(fs_image);
         EXPECT_EQ(quick_erase_drive(1, 1, ERASE_BLOCK_SECTORS, message), 0);
         std::string text = message;
         EXPECT_NE(text.find("Drive 1 is in use: /dev/loop"), std::string::npos) << text;
@@ -229,9 +203,9 @@ TEST(LoopDrives, AMountedOrClaimedDriveIsRefusedAndLeftAlone) {
         EXPECT_NE(cli.output.find("is mounted on"), std::string::npos) << cli.output;
         syncfs(root);
         close(root);
-        EXPECT_EQ(read_file(fs_image), mounted_image);
+        EXPECT_EQ(read_file_bytes(fs_image), mounted_image);
     }
-    std::vector<uint8_t> before = read_file(fs_image);
+    std::vector<uint8_t> before = read_file_bytes(fs_image);
 
     // Another holder of an exclusive claim (here this test) keeps the erase away too.
     int held = open(fs_loop.device.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
@@ -239,11 +213,11 @@ TEST(LoopDrives, AMountedOrClaimedDriveIsRefusedAndLeftAlone) {
     EXPECT_EQ(quick_erase_drive(1, 1, ERASE_BLOCK_SECTORS, message), 0);
     EXPECT_STREQ(message, "Drive 1 is in use by the system. Nothing was erased.");
     close(held);
-    EXPECT_EQ(read_file(fs_image), before);
+    EXPECT_EQ(read_file_bytes(fs_image), before);
 
     // Unmounted and unclaimed, the same drive is erased.
     EXPECT_EQ(quick_erase_drive(1, 1, ERASE_BLOCK_SECTORS, message), 1) << message;
-    std::vector<uint8_t> after = read_file(fs_image);
+    std::vector<uint8_t> after = read_file_bytes(fs_image);
     ASSERT_EQ(after.size(), before.size());
     EXPECT_TRUE(
         std::all_of(after.begin(), after.begin() + ERASE_BYTES, [](uint8_t b) { return b == 0; }));

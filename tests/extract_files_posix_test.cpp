@@ -17,22 +17,16 @@
 #include "extract/extraction_engine.h"
 #include "fs/layout.h"
 #include "support/disk_builder.h"
+#include "support/run_program_posix.h"
 #include "support/sample_disk.h"
+#include "support/temp_files.h"
 
 namespace quarrow {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-struct TempDir {
-    std::string path;
-    TempDir() {
-        char name[] = "/tmp/quarrow-extract-XXXXXX";
-        path = mkdtemp(name);
-    }
-    ~TempDir() { (void)!system(("rm -rf '" + path + "'").c_str()); }
-    std::string file(const std::string& name) const { return path + "/" + name; }
-};
+using test::TempDir;
 
 bool exists(const std::string& path) {
     struct stat st;
@@ -273,16 +267,8 @@ struct CliRun {
 };
 
 CliRun run_cli(const std::string& args) {
-    TempDir tmp;
-    CliRun r;
-    std::string cmd = std::string(QUARROW_CLI_PATH) + " " + args + " >" + tmp.file("out") + " 2>" +
-                      tmp.file("err") + " </dev/null";
-    int status = system(cmd.c_str());
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    Bytes o = read_all(tmp.file("out")), e = read_all(tmp.file("err"));
-    r.out.assign(o.begin(), o.end());
-    r.err.assign(e.begin(), e.end());
-    return r;
+    test::ProgramResult r = test::run_program(std::string(QUARROW_CLI_PATH) + " " + args);
+    return {r.status, r.out, r.err};
 }
 
 TEST(ExtractCommand, MessagesOnTheirStreamsAndExitCodes) {
@@ -340,12 +326,10 @@ bool have_ffprobe() {
 }
 
 std::string ffprobe(const std::string& file, const std::string& entries) {
-    TempDir tmp;
-    std::string cmd = "ffprobe -v error -count_frames -show_entries " + entries +
-                      " -of default=noprint_wrappers=1 '" + file + "' >" + tmp.file("out");
-    if (system(cmd.c_str()) != 0) return "";
-    Bytes b = read_all(tmp.file("out"));
-    return std::string(b.begin(), b.end());
+    test::ProgramResult r =
+        test::run_program("ffprobe -v error -count_frames -show_entries " + entries +
+                          " -of default=noprint_wrappers=1 " + test::shell_quote(file));
+    return r.status == 0 ? r.out : "";
 }
 
 std::string field(const std::string& text, const std::string& key) {

@@ -1,7 +1,6 @@
 // The maintenance commands run as the built program, on image files made from the sample disk.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -16,33 +15,24 @@
 
 #include "disk/sector_access.h"
 #include "fs/layout.h"
+#include "support/disk_builder.h"
+#include "support/run_program_posix.h"
 #include "support/sample_disk.h"
+#include "support/temp_files.h"
 
 namespace quarrow {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct TempDir {
-    std::string path;
-    TempDir() {
-        char tmpl[] = "/tmp/quarrow_maint_XXXXXX";
-        path = mkdtemp(tmpl);
-        chmod(path.c_str(), 0755);  // the read-only checks run a command as another user
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-    std::string file(const std::string& name) const { return path + "/" + name; }
+// A test folder that other users may enter: the read-only checks run a command as another user.
+struct TempDir : test::TempDir {
+    TempDir() { chmod(path.c_str(), 0755); }
 };
 
 std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::error_code ec;
-    std::string bytes(size_t(fs::file_size(path, ec)), '\0');
-    if (ec || !in.read(&bytes[0], std::streamsize(bytes.size()))) return {};
-    return bytes;
+    std::vector<uint8_t> bytes = test::read_file_bytes(path);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 struct CliRun {
@@ -51,15 +41,8 @@ struct CliRun {
 };
 
 CliRun run_cli(const std::string& args, const std::string& prefix = "") {
-    TempDir tmp;
-    CliRun r;
-    std::string cmd = prefix + std::string(QUARROW_CLI_PATH) + " " + args + " >" + tmp.file("out") +
-                      " 2>" + tmp.file("err") + " </dev/null";
-    int status = system(cmd.c_str());
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = read_file(tmp.file("out"));
-    r.err = read_file(tmp.file("err"));
-    return r;
+    test::ProgramResult r = test::run_program(prefix + QUARROW_CLI_PATH + " " + args);
+    return {r.status, r.out, r.err};
 }
 
 std::string sample_image(const TempDir& dir, const std::string& name = "disk.img") {

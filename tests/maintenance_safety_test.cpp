@@ -31,15 +31,9 @@ TestRecording rec(const std::string& title, std::vector<uint16_t> clusters) {
     return r;
 }
 
-struct Open {
-    MemoryDisk image;
-    DiskHandle disk = nullptr;
-    char message[MESSAGE_SIZE] = "";
-    explicit Open(TestDisk d, bool full_size = false) {
-        EXPECT_TRUE(test::build_image(d, &image, full_size));
-        disk = test::open_memory_disk(&image);
-    }
-    ~Open() { close_disk(disk); }
+// The shared opened image, with the structures a test damages by hand.
+struct Open : test::OpenedImage {
+    using OpenedImage::OpenedImage;
     uint8_t* fat() { return image.bytes.data() + FAT_SECTOR * SECTOR_SIZE; }
     uint8_t* record(uint32_t offset) {
         return image.bytes.data() + (TOC_SECTOR + offset) * SECTOR_SIZE;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/disk_builder.h"
 #include "support/drive_env.h"
 #include "support/memory_disk.h"
 #include "support/temp_files.h"
@@ -110,26 +111,14 @@ TEST(EraseBlocks, OffsetsPast4GiBAreNotWrapped) {
 }
 
 struct Images {
-    fs::path dir;
-    Images() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir = fs::temp_directory_path() /
-              (std::string("quarrow_erase_") + info->name() + "_" + test::process_tag());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    ~Images() {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
+    test::TempDir dir;
     std::string make(const std::string& name, size_t bytes, char fill) {
-        std::string path = (dir / name).string();
+        std::string path = dir.file(name);
         std::ofstream(path, std::ios::binary) << std::string(bytes, fill);
         return path;
     }
     static std::vector<uint8_t> read(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+        return test::read_file_bytes(path);
     }
 };
 

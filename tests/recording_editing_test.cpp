@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fs/maintenance_io.h"
@@ -35,20 +36,14 @@ TestDisk three_recordings() {
     return d;
 }
 
-struct Loaded {
-    MemoryDisk image;
-    DiskHandle disk = nullptr;
+// The disk opened with its recording list loaded, as the window holds it.
+struct Loaded : test::OpenedImage {
     int count = 0;
     std::vector<RecordingEntry> list = std::vector<RecordingEntry>(MAX_RECORDINGS);
-    char message[MESSAGE_SIZE] = "untouched";
-    explicit Loaded(TestDisk d) {
-        EXPECT_TRUE(test::build_image(d, &image));
-        disk = test::open_memory_disk(&image);
+    explicit Loaded(TestDisk d) : OpenedImage(std::move(d)) {
         count = load_recording_table(disk, list.data());
-        image.reads = image.writes = 0;
-        image.write_log.clear();
+        reset_counters();
     }
-    ~Loaded() { close_disk(disk); }
     std::string title(int i) const { return list[i].display_title; }
 };
 

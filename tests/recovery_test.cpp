@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fs/recording_editing.h"
@@ -47,19 +48,8 @@ OperationHooks answering(Answer* a) {
     return h;
 }
 
-struct Open {
-    MemoryDisk image;
-    DiskHandle disk = nullptr;
-    char message[MESSAGE_SIZE] = "";
-    explicit Open(TestDisk d) {
-        EXPECT_TRUE(test::build_image(d, &image, true));
-        disk = test::open_memory_disk(&image);
-    }
-    ~Open() { close_disk(disk); }
-    void reset_counters() {
-        image.reads = image.writes = 0;
-        image.write_log.clear();
-    }
+struct Open : test::OpenedImage {
+    explicit Open(TestDisk d) : OpenedImage(std::move(d), true) { message[0] = 0; }
     // Writes a cluster header: the key and fields into the first sector, or into the second (the
     // one in use once it carries a key) with a stale key left in the first.
     uint8_t* header(uint16_t c, uint32_t key, bool second = false) {

@@ -2,6 +2,8 @@
 // failure part way through it) left on the disk.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -59,5 +61,25 @@ inline bool build_image(TestDisk& disk, MemoryDisk* image, bool full_size = fals
     image->write_log.clear();
     return ok;
 }
+
+// A disk built into an in-memory image and opened through a handle, closed when the object goes:
+// the fixture of the tests of the operations that change the disk.
+struct OpenedImage {
+    MemoryDisk image;
+    DiskHandle disk = nullptr;
+    char message[MESSAGE_SIZE] = "untouched";
+    explicit OpenedImage(TestDisk d, bool full_size = false) {
+        EXPECT_TRUE(build_image(d, &image, full_size));
+        disk = open_memory_disk(&image);
+    }
+    ~OpenedImage() { close_disk(disk); }
+    OpenedImage(const OpenedImage&) = delete;
+    OpenedImage& operator=(const OpenedImage&) = delete;
+    // Counts and logs only what follows.
+    void reset_counters() {
+        image.reads = image.writes = 0;
+        image.write_log.clear();
+    }
+};
 
 }  // namespace quarrow::test
