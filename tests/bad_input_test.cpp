@@ -176,10 +176,10 @@ TEST(BadInput, StreamBlockHeadersWithAnyFieldValuesAreOnlyDecoded) {
     uint8_t sector[SECTOR_SIZE];
     memset(sector, 0xFF, sizeof sector);
     memcpy(sector, "\x74\0\0\0\0\0\0\x02", 8);
-    uint32_t bytes = 0, field = 0;
+    uint32_t bytes = 0;
     uint16_t sectors = 0;
-    ASSERT_EQ(match_audio_block(sector, &bytes, &sectors, &field), 1);
+    ASSERT_EQ(match_audio_block(sector, &bytes, &sectors), 1);
     EXPECT_EQ(sectors, 0xFFFF);
     EXPECT_EQ(bytes, 0xFFFFFFFFu);
-    EXPECT_EQ(match_video_block(sector, &bytes, &sectors, &field), 0);
+    EXPECT_EQ(match_video_block(sector, &bytes, &sectors), 0);
 }

@@ -131,18 +131,16 @@ TEST(StreamBlocks, MatchOnlyTheirOwnMagic) {
     uint8_t sector[512] = {0x74, 0, 0, 0, 0, 0, 0, 0x01};
     write_be16(sector + 10, 200);
     write_be32(sector + 12, 102345);
-    write_be32(sector + 28, 7);
-    uint32_t bytes = 1, f28 = 1;
+    uint32_t bytes = 1;
     uint16_t sectors = 1;
-    EXPECT_EQ(match_video_block(sector, &bytes, &sectors, &f28), 1);
+    EXPECT_EQ(match_video_block(sector, &bytes, &sectors), 1);
     EXPECT_EQ(bytes, 102345u);
     EXPECT_EQ(sectors, 200);
-    EXPECT_EQ(f28, 7u);
     bytes = 99;
-    EXPECT_EQ(match_audio_block(sector, &bytes, &sectors, &f28), 0);
+    EXPECT_EQ(match_audio_block(sector, &bytes, &sectors), 0);
     EXPECT_EQ(bytes, 99u) << "outputs stay untouched on a mismatch";
     sector[3] = 1;
-    EXPECT_EQ(match_video_block(sector, &bytes, &sectors, &f28), 0);
+    EXPECT_EQ(match_video_block(sector, &bytes, &sectors), 0);
 }
 
 TEST(Latin1, RoundTripsThroughUtf8AndRefusesWhatLatin1CannotHold) {

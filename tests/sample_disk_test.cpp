@@ -41,14 +41,14 @@ Streams read_recording(DiskHandle disk, const RecordingEntry& e) {
     size_t at = size_t(e.start_offset) * SECTOR_SIZE;
     size_t end = std::min<size_t>(size_t(wanted), data.size());
     while (at + SECTOR_SIZE <= end) {
-        uint32_t bytes = 0, field = 0;
+        uint32_t bytes = 0;
         uint16_t sectors = 0;
         const uint8_t* p = data.data() + at;
         std::vector<uint8_t>* to = nullptr;
-        if (match_video_block(p, &bytes, &sectors, &field)) {
+        if (match_video_block(p, &bytes, &sectors)) {
             to = &s.video;
             ++s.video_blocks;
-        } else if (match_audio_block(p, &bytes, &sectors, &field)) {
+        } else if (match_audio_block(p, &bytes, &sectors)) {
             to = &s.audio_pes;
             ++s.audio_blocks;
         } else {
@@ -124,12 +124,12 @@ TEST(BroadcastBlocks, InterleavesVideoWithTheAudioThatKeepsPace) {
     std::vector<char> kinds;
     size_t at = 0;
     while (at < data.size()) {
-        uint32_t bytes, field;
+        uint32_t bytes;
         uint16_t sectors;
-        if (match_video_block(data.data() + at, &bytes, &sectors, &field)) {
+        if (match_video_block(data.data() + at, &bytes, &sectors)) {
             kinds.push_back('V');
         } else {
-            ASSERT_EQ(match_audio_block(data.data() + at, &bytes, &sectors, &field), 1);
+            ASSERT_EQ(match_audio_block(data.data() + at, &bytes, &sectors), 1);
             EXPECT_EQ(sectors, (bytes + 511) / 512);
             kinds.push_back('A');
         }

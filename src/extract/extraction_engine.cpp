@@ -218,10 +218,9 @@ Block examine_block(Walk& w) {
     w.buffer->reach(w.position + SECTOR_SIZE);
     const uint8_t* sector = w.buffer->base() + w.position;
     Block b;
-    uint32_t field_28 = 0;
-    if (match_video_block(sector, &b.payload_bytes, &b.payload_sectors, &field_28))
+    if (match_video_block(sector, &b.payload_bytes, &b.payload_sectors))
         b.type = STREAM_BLOCK_VIDEO;
-    else if (match_audio_block(sector, &b.payload_bytes, &b.payload_sectors, &field_28))
+    else if (match_audio_block(sector, &b.payload_bytes, &b.payload_sectors))
         b.type = STREAM_BLOCK_AUDIO;
     int64_t payload_end = w.position + SECTOR_SIZE + int64_t(b.payload_sectors) * SECTOR_SIZE;
     if (b.type && (payload_end > loaded_end ||

@@ -150,9 +150,9 @@ int look_ahead_sequence_header(const uint8_t* payload, const uint8_t* window_end
     const int NEED_MORE = -1;
     for (const uint8_t* p = payload + SECTOR_SIZE;; p += SECTOR_SIZE) {
         if (window_end - p < SECTOR_SIZE) return window_end < loaded_end ? NEED_MORE : 0;
-        uint32_t bytes, field_28;
+        uint32_t bytes;
         uint16_t sectors;
-        if (!match_video_block(p, &bytes, &sectors, &field_28)) continue;
+        if (!match_video_block(p, &bytes, &sectors)) continue;
         if (bytes == 0) return 1;
         const uint8_t* next = p + SECTOR_SIZE;
         // The code may reach three bytes past the byte count.

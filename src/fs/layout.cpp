@@ -87,25 +87,22 @@ int is_mediamaster_disk(DiskHandle disk) {
 namespace {
 
 int match_block(const uint8_t* sector, uint8_t type, uint32_t* payload_bytes,
-                uint16_t* payload_sectors, uint32_t* field_28) {
+                uint16_t* payload_sectors) {
     static const uint8_t magic[7] = {0x74, 0, 0, 0, 0, 0, 0};
     if (memcmp(sector, magic, 7) != 0 || sector[7] != type) return 0;
     *payload_sectors = static_cast<uint16_t>(read_be16(sector + BLOCK_PAYLOAD_SECTORS));
     *payload_bytes = read_be32(sector + BLOCK_PAYLOAD_BYTES);
-    *field_28 = read_be32(sector + BLOCK_FIELD_28);
     return 1;
 }
 
 }  // namespace
 
-int match_video_block(const uint8_t* sector, uint32_t* payload_bytes, uint16_t* payload_sectors,
-                      uint32_t* field_28) {
-    return match_block(sector, STREAM_BLOCK_VIDEO, payload_bytes, payload_sectors, field_28);
+int match_video_block(const uint8_t* sector, uint32_t* payload_bytes, uint16_t* payload_sectors) {
+    return match_block(sector, STREAM_BLOCK_VIDEO, payload_bytes, payload_sectors);
 }
 
-int match_audio_block(const uint8_t* sector, uint32_t* payload_bytes, uint16_t* payload_sectors,
-                      uint32_t* field_28) {
-    return match_block(sector, STREAM_BLOCK_AUDIO, payload_bytes, payload_sectors, field_28);
+int match_audio_block(const uint8_t* sector, uint32_t* payload_bytes, uint16_t* payload_sectors) {
+    return match_block(sector, STREAM_BLOCK_AUDIO, payload_bytes, payload_sectors);
 }
 
 namespace {

@@ -81,7 +81,6 @@ constexpr uint8_t STREAM_BLOCK_VIDEO = 0x01;
 constexpr uint8_t STREAM_BLOCK_AUDIO = 0x02;
 constexpr int BLOCK_PAYLOAD_SECTORS = 10;
 constexpr int BLOCK_PAYLOAD_BYTES = 12;
-constexpr int BLOCK_FIELD_28 = 28;
 
 // One 2048-byte Recording Information record as stored on the disk.
 struct RecordingInfoRecord {
@@ -154,10 +153,8 @@ void fat_checksum_fold(const uint8_t* table, const uint8_t start[4], uint8_t out
 // 1 when sector 130 reads and carries the "Video" signature.
 int is_mediamaster_disk(DiskHandle disk);
 
-int match_video_block(const uint8_t* sector, uint32_t* payload_bytes, uint16_t* payload_sectors,
-                      uint32_t* field_28);
-int match_audio_block(const uint8_t* sector, uint32_t* payload_bytes, uint16_t* payload_sectors,
-                      uint32_t* field_28);
+int match_video_block(const uint8_t* sector, uint32_t* payload_bytes, uint16_t* payload_sectors);
+int match_audio_block(const uint8_t* sector, uint32_t* payload_bytes, uint16_t* payload_sectors);
 
 // Replaces accented Latin-1 letters with plain ones and control and symbol codes with spaces,
 // in place; the length stays.
