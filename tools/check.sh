@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The one test command. Runs, in order, and reports each with its summary:
 #   1. native build (g++) and every test (ctest)
-#   2. the same tests built with clang under AddressSanitizer and UndefinedBehaviorSanitizer
-#   3. the Windows cross-build (MinGW-w64) and its tests under Wine, in a fresh Wine prefix on a
+#   2. clang-tidy with the checks of .clang-tidy over the native build's sources (src/, tools/)
+#   3. the same tests built with clang under AddressSanitizer and UndefinedBehaviorSanitizer
+#   4. the Windows cross-build (MinGW-w64) and its tests under Wine, in a fresh Wine prefix on a
 #      virtual X display
-#   4. the release packages (tools/release.sh) and their checks (tools/check_packages.sh): lintian,
+#   5. the release packages (tools/release.sh) and their checks (tools/check_packages.sh): lintian,
 #      the .deb unpacked and run, the zip unpacked and run under Wine, the manifests read back
 # Exits non-zero when any step fails. QUARROW_JOBS sets the parallel build and test jobs (2).
 set -uo pipefail
@@ -26,7 +27,7 @@ step() {
     "$@" 2>&1 | tee "$log"
     local status=${PIPESTATUS[0]}
     local summary
-    summary=$(grep -E 'tests passed|tests failed|^\[  PASSED  \]|^\[  FAILED  \]|^packages: (all|FAILED)' \
+    summary=$(grep -E 'tests passed|tests failed|^\[  PASSED  \]|^\[  FAILED  \]|^packages: (all|FAILED)|^clang-tidy: ' \
         "$log" | tail -n 2 | tr '\n' ' ')
     names+=("$name")
     summaries+=("${summary:-no test summary}")
@@ -42,6 +43,17 @@ native() {
     cmake -S . -B build -G Ninja &&
         cmake --build build -j"$jobs" &&
         ctest --test-dir build --output-on-failure -j"$jobs"
+}
+
+# Every file of src/ and tools/ that the native build compiles (the compile database of step 1);
+# a warning fails the step (WarningsAsErrors in .clang-tidy).
+tidy() {
+    run-clang-tidy-14 -p build -j "$jobs" -quiet "$PWD/(src|tools)/" 2>&1 |
+        grep -v '^Running clang-tidy\|warnings\? generated\|^Suppressed\|^Use -header-filter\|^Enabled checks' |
+        sed '/^$/d'
+    local status=${PIPESTATUS[0]}
+    [ "$status" -eq 0 ] && echo "clang-tidy: no findings"
+    return "$status"
 }
 
 sanitized() {
@@ -75,6 +87,7 @@ packages() {
 }
 
 step "native build and tests" "$logs/native.log" native
+step "clang-tidy" "$logs/tidy.log" tidy
 step "sanitizer build (clang, ASan + UBSan) and tests" "$logs/sanitize.log" sanitized
 step "Windows cross-build and tests under Wine" "$logs/windows.log" windows
 step "release packages and their checks" "$logs/packages.log" packages

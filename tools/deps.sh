@@ -5,6 +5,7 @@
 # display for the Windows tests and screenshots, ffmpeg and twolame for the fixture media, and
 # losetup for the loop-device test; dvdauthor, which the one-file output test hands a program
 # stream to.
+# clang-tidy: the static checks that tools/check.sh runs (.clang-tidy).
 # mount and e2fsprogs: losetup, mount and mkfs.ext2 for the loop-device tests of the erase.
 # nbdkit with its Python plugin, nbdfuse (libnbd-bin) and fuse3 serve a disk image as a drive with
 # failing sectors for the rescue tests; gddrescue is the rescue they and the benchmark compare with.
@@ -14,7 +15,7 @@
 set -euo pipefail
 
 packages=(
-    build-essential cmake ninja-build g++ clang clang-format libclang-rt-14-dev
+    build-essential cmake ninja-build g++ clang clang-format clang-tidy libclang-rt-14-dev
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     libcli11-dev nlohmann-json3-dev
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64

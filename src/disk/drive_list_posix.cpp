@@ -53,7 +53,7 @@ std::vector<std::string> system_drive_table() {
         if (it != names.end()) std::rotate(names.begin(), it, it + 1);
     }
     for (auto& n : names)
-        n = "/dev/" + n;
+        n.insert(0, "/dev/");
     return names;
 }
 

@@ -119,7 +119,8 @@ std::vector<BlockNode> sysfs_block_nodes(dev_t device) {
     nodes.push_back(node_of(dir, device));
     if (exists(dir + "/partition")) return nodes;
     for (const std::string& entry : entries_of(dir)) {
-        std::string sub = dir + "/" + entry;
+        std::string sub = dir;
+        sub.append("/").append(entry);
         dev_t part;
         if (!exists(sub + "/partition") || !read_dev(sub + "/dev", &part)) continue;
         nodes.push_back(node_of(sub, part));
