@@ -9,6 +9,7 @@
 #include "fs/disk_detection.h"
 #include "fs/layout.h"
 #include "support/disk_builder.h"
+#include "support/disk_probe.h"
 #include "support/temp_files.h"
 
 using namespace quarrow;
@@ -42,13 +43,12 @@ TEST(LargeImage, RecordingBeyondFourGibIsListedAndItsClusterRead) {
     ASSERT_TRUE(
         resize_file(path, uint64_t(disk.cluster_count + 1) * CLUSTER_SECTORS * SECTOR_SIZE));
 
-    int count = 0;
-    std::vector<RecordingEntry> entries(MAX_RECORDINGS);
-    char message[MESSAGE_SIZE];
-    DiskHandle image = open_disk_image(&count, entries.data(), false, message, path.c_str());
-    ASSERT_NE(image, nullptr) << message;
-    EXPECT_STREQ(message, "MediaMaster Disk Image with 1 Recordings (5608 MB).");
-    ASSERT_EQ(count, 1);
+    LoadedImage loaded(path);
+    DiskHandle image = loaded.disk;
+    const std::vector<RecordingEntry>& entries = loaded.list;
+    ASSERT_NE(image, nullptr) << loaded.message;
+    EXPECT_STREQ(loaded.message, "MediaMaster Disk Image with 1 Recordings (5608 MB).");
+    ASSERT_EQ(loaded.count, 1);
     EXPECT_STREQ(entries[0].display_title, "Sp\xE4tfilm");
     EXPECT_EQ(entries[0].first_cluster, 600);
     EXPECT_EQ(entries[0].hours, 1);
@@ -68,7 +68,6 @@ TEST(LargeImage, RecordingBeyondFourGibIsListedAndItsClusterRead) {
     // The cluster a 32-bit offset would have reached holds nothing.
     ASSERT_EQ(read_cluster(image, 88, area.data()), 1);
     EXPECT_EQ(std::count(area.begin(), area.end(), 0), CLUSTER_DATA_BYTES);
-    close_disk(image);
 
     // And independently of the code under test: the first block header sits at the cluster's
     // data area, byte (600 + 1) x 8 MiB + 1024.

@@ -8,6 +8,7 @@
 #include "fs/disk_detection.h"
 #include "fs/layout.h"
 #include "support/disk_builder.h"
+#include "support/disk_probe.h"
 #include "support/sample_disk.h"
 #include "support/temp_files.h"
 
@@ -150,13 +151,12 @@ TEST(SampleDisk, TableAndMediaAsWritten) {
     close_disk(out);
     EXPECT_EQ(file_size(path), 49ll * 8388608);
 
-    int count = 0;
-    std::vector<RecordingEntry> entries(MAX_RECORDINGS);
-    char message[MESSAGE_SIZE];
-    DiskHandle h = open_disk_image(&count, entries.data(), false, message, path.c_str());
-    ASSERT_NE(h, nullptr) << message;
-    EXPECT_STREQ(message, "MediaMaster Disk Image with 5 Recordings (392 MB).");
-    ASSERT_EQ(count, 5);
+    LoadedImage loaded(path);
+    DiskHandle h = loaded.disk;
+    const std::vector<RecordingEntry>& entries = loaded.list;
+    ASSERT_NE(h, nullptr) << loaded.message;
+    EXPECT_STREQ(loaded.message, "MediaMaster Disk Image with 5 Recordings (392 MB).");
+    ASSERT_EQ(loaded.count, 5);
 
     const char* titles[] = {"Ski-WM \xC5re", "arte", "Urlaubsfilm f\xFCr Oma", "Caf\xE9 No\xEBl",
                             "Nachrichten - S\xFC\x64"};  // \x64: the d of Süd
@@ -195,5 +195,4 @@ TEST(SampleDisk, TableAndMediaAsWritten) {
         uint32_t seconds = entries[i].hours * 3600 + entries[i].minutes * 60 + entries[i].seconds;
         EXPECT_EQ(seconds, uint32_t(3 * passes[i] - (i == 3 ? 1 : 0))) << "duration matches";
     }
-    close_disk(h);
 }

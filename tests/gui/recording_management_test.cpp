@@ -12,6 +12,7 @@
 #include "fs/recovery.h"
 #include "gui/dialog_fixture.h"
 #include "resources/resource.h"
+#include "support/disk_probe.h"
 #include "ui/app_state.h"
 #include "ui/recording_management.h"
 
@@ -22,15 +23,8 @@ using quarrow::test::TestDisk;
 using quarrow::test::TestRecording;
 
 // The core side of a comparison: the image opened for writing with its list loaded.
-struct CoreDisk {
-    DiskHandle disk = nullptr;
-    int count = 0;
-    RecordingEntry list[MAX_RECORDINGS];
-    explicit CoreDisk(const std::string& path) {
-        char message[MESSAGE_SIZE] = {};
-        disk = open_disk_image(&count, list, true, message, path.c_str());
-    }
-    ~CoreDisk() { close_disk(disk); }
+struct CoreDisk : quarrow::test::LoadedImage {
+    explicit CoreDisk(const std::string& path) : LoadedImage(path, true) {}
 };
 
 TestRecording recording(const char* title, const char* channel, uint8_t flags = 0) {
@@ -159,9 +153,9 @@ TEST_F(Management, SelectingALineSetsTheMoveButtonsAndMovingMatchesTheCore) {
     {
         CoreDisk core(copy);
         char message[MESSAGE_SIZE] = {};
-        ASSERT_TRUE(move_recording_up(core.disk, 1, core.list, message));
-        ASSERT_TRUE(move_recording_down(core.disk, 0, core.list, message));
-        ASSERT_TRUE(move_recording_down(core.disk, 1, core.list, message));
+        ASSERT_TRUE(move_recording_up(core.disk, 1, core.list.data(), message));
+        ASSERT_TRUE(move_recording_down(core.disk, 0, core.list.data(), message));
+        ASSERT_TRUE(move_recording_down(core.disk, 1, core.list.data(), message));
     }
     EXPECT_EQ(first_difference(image_after(image), file_bytes(copy)), -1);
 }
@@ -220,9 +214,9 @@ TEST_F(Management, DeletingTheLastTheFirstAndTheOnlyLineFollowsTheSelectionRules
     {
         CoreDisk core(copy);
         char message[MESSAGE_SIZE] = {};
-        ASSERT_TRUE(delete_recording(core.disk, 2, core.list, message));
-        ASSERT_TRUE(delete_recording(core.disk, 0, core.list, message));
-        ASSERT_TRUE(delete_recording(core.disk, 0, core.list, message));
+        ASSERT_TRUE(delete_recording(core.disk, 2, core.list.data(), message));
+        ASSERT_TRUE(delete_recording(core.disk, 0, core.list.data(), message));
+        ASSERT_TRUE(delete_recording(core.disk, 0, core.list.data(), message));
     }
     EXPECT_EQ(first_difference(image_after(image), file_bytes(copy)), -1);
 }
@@ -494,7 +488,7 @@ TEST_F(Management, ReclaimAsksTwiceAndThenMatchesTheCore) {
         // "Beta" deleted: its clusters are free but still carry its headers.
         CoreDisk core(image);
         char message[MESSAGE_SIZE] = {};
-        ASSERT_TRUE(delete_recording(core.disk, 1, core.list, message));
+        ASSERT_TRUE(delete_recording(core.disk, 1, core.list.data(), message));
     }
     std::string copy = copy_of(image, "copy.hex");
     std::vector<uint8_t> before = file_bytes(image);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fs/disk_detection.h"
 #include "fs/layout.h"
 #include "support/disk_builder.h"
 #include "support/memory_disk.h"
@@ -80,6 +81,21 @@ struct OpenedImage {
         image.reads = image.writes = 0;
         image.write_log.clear();
     }
+};
+
+// An image file opened as the programs open it (open_disk_image), its recording list loaded;
+// closed when the object goes. disk is null when the image was refused (message says why).
+struct LoadedImage {
+    DiskHandle disk = nullptr;
+    int count = 0;
+    std::vector<RecordingEntry> list = std::vector<RecordingEntry>(MAX_RECORDINGS);
+    char message[MESSAGE_SIZE] = {};
+    explicit LoadedImage(const std::string& path, bool want_write = false) {
+        disk = open_disk_image(&count, list.data(), want_write, message, path.c_str());
+    }
+    ~LoadedImage() { close_disk(disk); }
+    LoadedImage(const LoadedImage&) = delete;
+    LoadedImage& operator=(const LoadedImage&) = delete;
 };
 
 }  // namespace quarrow::test
