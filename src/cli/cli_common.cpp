@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -319,7 +320,7 @@ double now_seconds() {
 
 // "12 s", "4:05", "1:02:03".
 std::string duration_text(double seconds) {
-    long s = seconds < 0 ? 0 : static_cast<long>(seconds + 0.5);
+    long s = seconds < 0 ? 0 : std::lround(seconds);
     char text[32];
     if (s < 60)
         snprintf(text, sizeof text, "%ld s", s);

@@ -39,27 +39,30 @@ std::vector<std::string> chain_faults(const ChainReport& r) {
         const std::string number = std::to_string(r.slots - f.slot);
         const std::string other = std::to_string(r.slots - f.other_slot);
         const std::string cluster = std::to_string(f.cluster);
+        std::string line;
         switch (f.fault) {
             case FAULT_CROSS_LINK:
-                out.push_back("cluster " + cluster + " is in the chains of recordings " + number +
-                              " and " + other + " (cross-linked)");
+                line.append("cluster ").append(cluster).append(" is in the chains of recordings ");
+                line.append(number).append(" and ").append(other).append(" (cross-linked)");
                 break;
             case FAULT_INTO_FREE:
-                out.push_back("the chain of recording " + number + " runs into cluster " + cluster +
-                              ", which the table shows as free");
+                line.append("the chain of recording ").append(number).append(" runs into cluster ");
+                line.append(cluster).append(", which the table shows as free");
                 break;
             case FAULT_SHARED_RECORD:
-                out.push_back("recordings " + number + " and " + other + " name the same record");
+                line.append("recordings ").append(number).append(" and ").append(other);
+                line.append(" name the same record");
                 break;
             case FAULT_BAD_RECORD:
                 // The finding's cluster field holds the record's offset here.
-                out.push_back("the Recording Information record of recording " + number +
-                              " (offset " + cluster + ") cannot be read");
+                line.append("the Recording Information record of recording ").append(number);
+                line.append(" (offset ").append(cluster).append(") cannot be read");
                 break;
             case FAULT_OUT_OF_BOUNDS:
             case FAULT_LOOPS:
                 break;  // shown by the "FAT Integrity:" line already
         }
+        if (!line.empty()) out.push_back(line);
     }
     return out;
 }
