@@ -17,6 +17,7 @@
 #include "disk/system_error.h"
 #include "fs/disk_detection.h"
 #include "fs/layout.h"
+#include "fs/maintenance_io.h"
 
 namespace quarrow::cli {
 
@@ -271,10 +272,9 @@ DiskReach measure_reach(const OpenSource& src) {
     auto held = [&](uint32_t c) {
         return uint64_t(cluster_first_sector(c) + CLUSTER_SECTORS) * SECTOR_SIZE <= r.size_bytes;
     };
-    for (uint32_t c = 0; c <= last; ++c) {
+    for (uint32_t c = 0; c <= last; ++c)
         if (held(c)) ++r.clusters_held;
-        if (!(read_be16(table.get() + 2 * c) & FAT_ALLOCATED)) ++r.free_clusters;
-    }
+    r.free_clusters = count_free_clusters(table.get(), last);
     for (int i = 0; i < src.count; ++i) {
         uint32_t c = src.entries[i].first_cluster;
         if (c > last) {
