@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "disk/sector_access.h"
 #include "extract/program_stream.h"
 
 namespace {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -102,6 +103,39 @@ TEST(ProgramStreamAudio, GapsAreFilledOverlapsDroppedAndJumpsStartANewTimeBase) 
     ASSERT_EQ(silent.size(), 576u);
     EXPECT_EQ(Bytes(silent.begin(), silent.begin() + 4),
               Bytes(media.audio.begin(), media.audio.begin() + 4));
+}
+
+// A first picture whose start code lies more than a packet behind its sequence header (here
+// behind 3000 bytes of user data) once made the packet before it overrun its pack.
+TEST(ProgramStreamVideo, HeadersLongerThanAPacketStayWithinTheirPacks) {
+    test::SampleMedia media;
+    ASSERT_TRUE(test::load_sample_media("", &media));
+    const uint8_t picture[4] = {0, 0, 1, 0};
+    auto at = std::search(media.video.begin(), media.video.end(), picture, picture + 4);
+    ASSERT_NE(at, media.video.end());
+    Bytes user_data = {0, 0, 1, 0xB2};
+    user_data.resize(3004, 0x55);
+    Bytes video(media.video.begin(), at);
+    video.insert(video.end(), user_data.begin(), user_data.end());
+    video.insert(video.end(), at, media.video.end());
+
+    Collected out;
+    ProgramStreamWriter* w = create_program_stream({}, {&out, begin_part, collect}, nullptr);
+    ASSERT_NE(w, nullptr);
+    ByteSink sink = program_stream_video_sink(w);
+    ASSERT_TRUE(sink_write(&sink, video.data(), int64_t(video.size())));
+    char message[MESSAGE_SIZE] = "";
+    ASSERT_TRUE(finish_program_stream(w, message));
+    ProgramStreamCounts counts = program_stream_counts(w);
+    destroy_program_stream(w);
+
+    test::ProbedProgramStream ps =
+        test::probe_program_stream(out.bytes, VIDEO_BUFFER_BYTES, AUDIO_BUFFER_BYTES);
+    EXPECT_EQ(ps.faults, std::vector<std::string>());
+    EXPECT_EQ(ps.video.units.size(), size_t(counts.video_pictures));
+    size_t head = size_t(at - media.video.begin()) + user_data.size();
+    ASSERT_GE(ps.video.data.size(), head);
+    EXPECT_TRUE(std::equal(video.begin(), video.begin() + long(head), ps.video.data.begin()));
 }
 
 }  // namespace

@@ -650,7 +650,7 @@ void write_video_pack(ProgramStreamWriter* w, int64_t scr) {
             with_pts = true;
             with_dts = first->dts != first->pts;
             payload = PES_ROOM - header;
-        } else {
+        } else if (first_at < window) {
             payload = first_at;  // the picture goes with the next packet and its stamps
         }
     }
