@@ -1,8 +1,10 @@
 #include "extract/program_stream.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -33,6 +35,7 @@ constexpr size_t MAX_HELD_FRAMES = 4000;
 constexpr size_t MAX_PICTURE_BYTES = 16u << 20;
 constexpr int64_t MAX_JUMP_NOTICES = 5;
 constexpr size_t OUTPUT_CHUNK = 256 * 1024;
+constexpr size_t OUT_CAPACITY = OUTPUT_CHUNK + 2 * PACK_SIZE;
 constexpr int64_t PTS_WRAP = int64_t(1) << 33;
 
 // Frame period per frame_rate_code of the sequence header.
@@ -42,21 +45,103 @@ const int64_t FRAME_TICKS[9] = {1080000, 1126125, 1125000, 1080000, 900900,
 constexpr int PICTURE_I = 1, PICTURE_B = 3;  // picture_coding_type; P-pictures are 2
 
 // One picture of the video elementary stream (two field pictures of one frame count as one),
-// with the sequence and GOP headers that precede it.
+// with the sequence and GOP headers that precede it. Its bytes stay where the video stream holds
+// them (VideoBytes); only a sequence header put before them is its own. Offsets count from its
+// first byte as written, the inserted header first.
 struct VideoUnit {
-    std::vector<uint8_t> bytes;
-    int picture_at = -1;  // offset of its (first) picture start code
+    int64_t begin = 0, end = 0;     // its bytes in the video stream
+    std::vector<uint8_t> inserted;  // a sequence header written before them
+    int picture_at = -1;            // offset of its (first) picture start code
     int type = 0;
     int fields = 2;          // fields it is shown for
     bool opens_gop = false;  // begins a group of pictures: a navigation pack goes before it
     int gop_at = -1;
     bool closed_gop = false;
+    bool broken_link = false;  // its GOP header goes out with broken_link set
     bool has_sequence = false;
     int sequence_at = -1;
     bool timed = false;
     int64_t pts = 0, dts = 0;
     size_t sent = 0;
+    size_t size() const { return inserted.size() + size_t(end - begin); }
 };
+
+// The video stream's bytes within the writer's reach: those it keeps between calls (from stream
+// offset kept_at on), followed during a call by the caller's spans, read where they lie. Packs
+// sent during the call copy their bytes straight from the spans; at its end only what is still
+// needed moves into `kept`.
+struct VideoBytes {
+    std::vector<uint8_t> kept;
+    int64_t kept_at = 0;
+    const ByteSpan* input = nullptr;
+    int input_count = 0;
+    std::vector<int64_t> input_at;  // stream offset of each span
+    int64_t end = 0;                // stream offset after the last byte
+    int cursor = 0;                 // the span the last look-up found
+};
+
+// The byte at stream offset `at` (kept_at <= at < end) and how many follow it in one piece.
+const uint8_t* locate(VideoBytes& v, int64_t at, size_t* run) {
+    int64_t kept_end = v.kept_at + int64_t(v.kept.size());
+    if (at < kept_end) {
+        *run = size_t(kept_end - at);
+        return v.kept.data() + (at - v.kept_at);
+    }
+    int k = v.cursor;
+    if (k >= v.input_count || at < v.input_at[size_t(k)] ||
+        at - v.input_at[size_t(k)] >= int64_t(v.input[k].size)) {
+        // The last span that starts at or before `at`: empty spans before it start there too.
+        auto first = v.input_at.begin();
+        k = int(std::upper_bound(first, first + v.input_count, at) - first) - 1;
+        v.cursor = k;
+    }
+    size_t offset = size_t(at - v.input_at[size_t(k)]);
+    *run = v.input[k].size - offset;
+    return static_cast<const uint8_t*>(v.input[k].bytes) + offset;
+}
+
+void copy_video(VideoBytes& v, int64_t at, size_t n, uint8_t* to) {
+    while (n > 0) {
+        size_t run;
+        const uint8_t* p = locate(v, at, &run);
+        size_t k = run < n ? run : n;
+        memcpy(to, p, k);
+        to += k;
+        at += int64_t(k);
+        n -= k;
+    }
+}
+
+// n bytes from `at` in one piece: where they lie, or copied into scratch where they are split.
+const uint8_t* view_video(VideoBytes& v, int64_t at, size_t n, uint8_t* scratch) {
+    size_t run;
+    const uint8_t* p = locate(v, at, &run);
+    if (run >= n) return p;
+    copy_video(v, at, n, scratch);
+    return scratch;
+}
+
+// The first start code (00 00 01) at or after `from` whose twelve bytes from its start all lie
+// before `end`, or -1.
+int64_t find_start_code(VideoBytes& v, int64_t from, int64_t end) {
+    int64_t last = end - 10;  // where the 01 of the last start code that qualifies lies
+    for (int64_t h = from + 2; h <= last;) {
+        size_t run;
+        const uint8_t* p = locate(v, h, &run);
+        size_t n = size_t(last - h + 1) < run ? size_t(last - h + 1) : run;
+        const uint8_t* hit = static_cast<const uint8_t*>(memchr(p, 0x01, n));
+        if (!hit) {
+            h += int64_t(n);
+            continue;
+        }
+        int64_t at = h + (hit - p);
+        uint8_t scratch[2];
+        const uint8_t* zeros = hit - p >= 2 ? hit - 2 : view_video(v, at - 2, 2, scratch);
+        if (zeros[0] == 0 && zeros[1] == 0) return at - 2;
+        h = at + 1;
+    }
+    return -1;
+}
 
 struct AudioFrame {
     std::vector<uint8_t> bytes;
@@ -141,8 +226,9 @@ struct ProgramStreamWriter {
     bool part_failed = false;  // the next part's file could not be created
 
     // ---- Video: the elementary stream cut into pictures ----
-    std::vector<uint8_t> pending;  // the picture being gathered
-    size_t scanned = 0;            // start codes before this offset are handled
+    VideoBytes video_bytes;
+    int64_t pending_from = 0;  // where the picture being gathered begins in the stream
+    int64_t scanned = 0;       // start codes before this stream offset are handled
     int pictures_in_pending = 0;
     int pending_structure = 3;  // picture_structure of its first picture (3: a frame)
     VideoUnit unit;             // what is known of the pending picture
@@ -183,7 +269,8 @@ struct ProgramStreamWriter {
     bool finishing = false;
     int part = 0;
     int64_t part_bytes = 0;
-    std::vector<uint8_t> out;
+    std::unique_ptr<uint8_t[]> out;  // packs not yet written: OUT_CAPACITY bytes
+    size_t out_used = 0;
 };
 
 namespace {
@@ -191,24 +278,26 @@ namespace {
 // ---- Output ----
 
 bool flush_output(ProgramStreamWriter* w) {
-    if (w->out.empty() || w->write_failed) return !w->write_failed;
-    ByteSpan span{w->out.data(), w->out.size()};
+    size_t n = w->out_used;
+    w->out_used = 0;  // after a failed write nothing more reaches the file anyway
+    if (n == 0 || w->write_failed) return !w->write_failed;
+    ByteSpan span{w->out.get(), n};
     if (!w->output.write(w->output.context, &span, 1)) w->write_failed = true;
-    w->out.clear();
     return !w->write_failed;
 }
 
+// The next pack in the output buffer; every byte of it is then written by the caller.
 uint8_t* new_pack(ProgramStreamWriter* w, int64_t scr) {
-    size_t at = w->out.size();
-    w->out.resize(at + PACK_SIZE);
-    uint8_t* p = w->out.data() + at;
+    if (w->out_used + PACK_SIZE > OUT_CAPACITY) flush_output(w);
+    uint8_t* p = w->out.get() + w->out_used;
+    w->out_used += PACK_SIZE;
     put_pack_header(p, scr);
     w->part_bytes += PACK_SIZE;
     return p;
 }
 
 void pack_done(ProgramStreamWriter* w) {
-    if (w->out.size() >= OUTPUT_CHUNK) flush_output(w);
+    if (w->out_used >= OUTPUT_CHUNK) flush_output(w);
 }
 
 // A navigation pack: system header, then the PCI and DSI packets (private stream 2) that a DVD
@@ -254,11 +343,11 @@ void write_navigation_pack(ProgramStreamWriter* w, int64_t scr) {
     pack_done(w);
 }
 
-// Fills a PES packet into the pack at p (after the pack header): header with the given time
-// stamps, the payload spans, and what is left of the pack as header stuffing (up to 7 bytes) or
-// a padding packet.
-void write_pes(uint8_t* p, uint8_t stream, bool with_pts, bool with_dts, int64_t pts, int64_t dts,
-               const ByteSpan* spans, int count, int payload) {
+// Lays out a PES packet of `payload` bytes in the pack at p (after the pack header): header with
+// the given time stamps, and what is left of the pack after the payload as header stuffing (up
+// to 7 bytes) or a padding packet. Gives where the caller puts the payload.
+uint8_t* put_pes(uint8_t* p, uint8_t stream, bool with_pts, bool with_dts, int64_t pts, int64_t dts,
+                 int payload) {
     int ts = with_pts ? (with_dts ? 10 : 5) : 0;
     int used = 9 + ts + payload;
     int gap = PES_ROOM - used;
@@ -282,17 +371,15 @@ void write_pes(uint8_t* p, uint8_t stream, bool with_pts, bool with_dts, int64_t
     }
     memset(q, 0xFF, size_t(stuffing));
     q += stuffing;
-    for (int i = 0; i < count; ++i) {
-        memcpy(q, spans[i].bytes, spans[i].size);
-        q += spans[i].size;
-    }
     gap -= stuffing;
     if (gap > 0) {
-        q[0] = 0, q[1] = 0, q[2] = 1, q[3] = 0xBE;
-        q[4] = uint8_t((gap - 6) >> 8);
-        q[5] = uint8_t(gap - 6);
-        memset(q + 6, 0xFF, size_t(gap - 6));
+        uint8_t* pad = q + payload;
+        pad[0] = 0, pad[1] = 0, pad[2] = 1, pad[3] = 0xBE;
+        pad[4] = uint8_t((gap - 6) >> 8);
+        pad[5] = uint8_t(gap - 6);
+        memset(pad + 6, 0xFF, size_t(gap - 6));
     }
+    return q;
 }
 
 // The end code closes a last pack of padding, so that the file stays whole packs long, as DVD
@@ -354,9 +441,11 @@ void time_group(ProgramStreamWriter* w, size_t end) {
 // A whole picture has been gathered: dropped (before the first I-picture, or a B-picture that
 // leads an open first group and refers to a picture never recorded), or queued and timed.
 void picture_done(ProgramStreamWriter* w, VideoUnit&& u) {
-    if (u.has_sequence) {
-        int end = u.gop_at > u.sequence_at ? u.gop_at : u.picture_at;
-        w->sequence_header.assign(u.bytes.begin() + u.sequence_at, u.bytes.begin() + end);
+    int end = u.gop_at > u.sequence_at ? u.gop_at : u.picture_at;
+    if (u.has_sequence && end > u.sequence_at) {
+        w->sequence_header.resize(size_t(end - u.sequence_at));
+        copy_video(w->video_bytes, u.begin + u.sequence_at, w->sequence_header.size(),
+                   w->sequence_header.data());
     }
     if (!w->video_started) {
         if (u.type != PICTURE_I) {
@@ -368,7 +457,7 @@ void picture_done(ProgramStreamWriter* w, VideoUnit&& u) {
         if (!u.has_sequence && !w->sequence_header.empty()) {
             // The sequence header came with a picture that was dropped: the file needs it first.
             int n = int(w->sequence_header.size());
-            u.bytes.insert(u.bytes.begin(), w->sequence_header.begin(), w->sequence_header.end());
+            u.inserted = w->sequence_header;
             u.picture_at += n;
             if (u.gop_at >= 0) u.gop_at += n;
             u.has_sequence = true;
@@ -382,7 +471,7 @@ void picture_done(ProgramStreamWriter* w, VideoUnit&& u) {
     if (u.type != PICTURE_B) w->dropping_leading_b = false;
     ++w->counts.video_pictures;
     bool anchor = u.type != PICTURE_B;
-    w->held_video += u.bytes.size();
+    w->held_video += u.size();
     w->video.push_back(std::move(u));
     if (anchor) time_group(w, w->video.size() - 1);
     // A stream whose anchors stop coming (damaged data) would hold every picture untimed.
@@ -393,30 +482,27 @@ void picture_done(ProgramStreamWriter* w, VideoUnit&& u) {
 // sequence header, a GOP header or the next picture begins (the second field of a frame coded
 // as two field pictures stays with the first).
 void scan_video(ProgramStreamWriter* w) {
-    std::vector<uint8_t>& b = w->pending;
-    size_t i = w->scanned;
-    size_t base = 0;  // where the pending picture begins; pictures before it are cut off
-    while (i + 12 <= b.size()) {
-        const void* hit = memchr(b.data() + i + 2, 0x01, b.size() - 12 - i + 1);
-        if (!hit) {
-            i = b.size() - 11;
+    VideoBytes& v = w->video_bytes;
+    int64_t i = w->scanned;
+    while (i + 12 <= v.end) {
+        int64_t at = find_start_code(v, i, v.end);
+        if (at < 0) {
+            i = v.end - 11;  // a start code may begin in the last 11 bytes
             break;
         }
-        size_t h = size_t(static_cast<const uint8_t*>(hit) - b.data());
-        i = h - 2;
-        if (b[i] != 0 || b[i + 1] != 0) {
-            i = h - 1;
-            continue;
-        }
-        uint8_t code = b[i + 3];
+        i = at;
+        uint8_t scratch[8];
+        const uint8_t* b = view_video(v, i, 8, scratch);
+        uint8_t code = b[3];
         bool ends_picture =
             w->pictures_in_pending > 0 &&
             (code == 0xB3 || code == 0xB8 ||
              (code == 0x00 && !(w->pictures_in_pending == 1 && w->pending_structure != 3)));
         if (ends_picture) {
             VideoUnit u = std::move(w->unit);
-            u.bytes.assign(b.begin() + long(base), b.begin() + long(i));
-            base = i;
+            u.begin = w->pending_from;
+            u.end = i;
+            w->pending_from = i;
             w->unit = VideoUnit();
             w->pictures_in_pending = 0;
             w->pending_structure = 3;
@@ -424,21 +510,22 @@ void scan_video(ProgramStreamWriter* w) {
             continue;  // the start code at i opens the next picture
         }
         VideoUnit& u = w->unit;
+        int offset = int(i - w->pending_from);
         if (code == 0xB3) {
             u.has_sequence = true;
-            u.sequence_at = int(i - base);
-            w->frame_rate_code = b[i + 7] & 0x0F;
+            u.sequence_at = offset;
+            w->frame_rate_code = b[7] & 0x0F;
         } else if (code == 0xB8) {
-            u.gop_at = int(i - base);
-            u.closed_gop = (b[i + 7] & 0x40) != 0;
+            u.gop_at = offset;
+            u.closed_gop = (b[7] & 0x40) != 0;
             u.opens_gop = true;
         } else if (code == 0xB5) {
-            int id = b[i + 4] >> 4;
-            if (id == 1) w->progressive_sequence = (b[i + 5] >> 3) & 1;
+            int id = b[4] >> 4;
+            if (id == 1) w->progressive_sequence = (b[5] >> 3) & 1;
             if (id == 8 && w->pictures_in_pending == 1) {
-                int structure = b[i + 6] & 3;
-                bool top_first = b[i + 7] >> 7;
-                bool repeat = (b[i + 7] >> 1) & 1;
+                int structure = b[6] & 3;
+                bool top_first = b[7] >> 7;
+                bool repeat = (b[7] >> 1) & 1;
                 w->pending_structure = structure;
                 if (structure != 3)
                     u.fields = 2;  // with its second field
@@ -449,16 +536,14 @@ void scan_video(ProgramStreamWriter* w) {
             }
         } else if (code == 0x00) {
             if (w->pictures_in_pending == 0) {
-                u.picture_at = int(i - base);
-                u.type = (b[i + 5] >> 3) & 7;
+                u.picture_at = offset;
+                u.type = (b[5] >> 3) & 7;
             }
             ++w->pictures_in_pending;
         }
         i += 4;
     }
-    // One move per call of what is left, not one per picture.
-    b.erase(b.begin(), b.begin() + long(base));
-    w->scanned = i - base;
+    w->scanned = i;
 }
 
 // ---- Audio placement ----
@@ -613,7 +698,7 @@ VideoWindow video_window(const ProgramStreamWriter* w, int64_t limit) {
             v.ends_at_group = true;
             break;
         }
-        v.bytes += int64_t(u.bytes.size() - u.sent);
+        v.bytes += int64_t(u.size() - u.sent);
     }
     return v;
 }
@@ -623,6 +708,17 @@ int64_t audio_bytes(const ProgramStreamWriter* w, int64_t limit) {
     for (size_t i = 0; i < w->audio.size() && n < limit; ++i)
         n += int64_t(w->audio[i].bytes.size() - w->audio[i].sent);
     return n;
+}
+
+// Copies n of the unit's bytes from offset `from` on (the inserted sequence header first), with
+// broken_link set where it is to be.
+void copy_unit(ProgramStreamWriter* w, const VideoUnit& u, size_t from, size_t n, uint8_t* to) {
+    size_t inserted = u.inserted.size();
+    size_t k = from < inserted ? std::min(n, inserted - from) : 0;
+    if (k > 0) memcpy(to, u.inserted.data() + from, k);
+    if (n > k) copy_video(w->video_bytes, u.begin + int64_t(from + k - inserted), n - k, to + k);
+    size_t mark = size_t(u.gop_at) + 7;  // the byte that holds closed_gop and broken_link
+    if (u.broken_link && mark >= from && mark < from + n) to[mark - from] |= 0x20;
 }
 
 // One video PES packet at scr: the window's bytes, with the PTS (and DTS where it differs) of
@@ -640,7 +736,7 @@ void write_video_pack(ProgramStreamWriter* w, int64_t scr) {
             first = &u;
             break;
         }
-        offset += int64_t(u.bytes.size() - u.sent);
+        offset += int64_t(u.size() - u.sent);
     }
     bool with_pts = false, with_dts = false;
     int64_t payload = window;
@@ -658,23 +754,27 @@ void write_video_pack(ProgramStreamWriter* w, int64_t scr) {
     VideoWindow v = video_window(w, payload);
     if (payload > v.bytes) payload = v.bytes;
 
-    ByteSpan spans[16];
+    // The packet holds pieces of at most 16 pictures.
+    int64_t take[16];
     int count = 0;
     int64_t left = payload;
     for (size_t i = 0; left > 0 && i < w->video.size() && count < 16; ++i) {
-        VideoUnit& u = w->video[i];
-        int64_t n = int64_t(u.bytes.size() - u.sent);
-        if (n > left) n = left;
-        spans[count++] = ByteSpan{u.bytes.data() + u.sent, size_t(n)};
-        w->video_buffer.add(u.dts, n);
-        u.sent += size_t(n);
-        left -= n;
+        int64_t n = int64_t(w->video[i].size() - w->video[i].sent);
+        take[count++] = n < left ? n : left;
+        left -= take[count - 1];
     }
     uint8_t* p = new_pack(w, scr) + PACK_HEADER_SIZE;
-    write_pes(p, 0xE0, with_pts, with_dts, pts, dts, spans, count, int(payload - left));
-    // Pictures whose bytes are all in the file go (after the copy above).
-    while (!w->video.empty() && w->video.front().sent == w->video.front().bytes.size()) {
-        w->held_video -= w->video.front().bytes.size();
+    uint8_t* q = put_pes(p, 0xE0, with_pts, with_dts, pts, dts, int(payload - left));
+    for (int i = 0; i < count; ++i) {
+        VideoUnit& u = w->video[size_t(i)];
+        copy_unit(w, u, u.sent, size_t(take[i]), q);
+        q += take[i];
+        w->video_buffer.add(u.dts, take[i]);
+        u.sent += size_t(take[i]);
+    }
+    // Pictures whose bytes are all in the file go.
+    while (!w->video.empty() && w->video.front().sent == w->video.front().size()) {
+        w->held_video -= w->video.front().size();
         w->video.pop_front();
         --w->untimed_from;
     }
@@ -707,22 +807,24 @@ void write_audio_pack(ProgramStreamWriter* w, int64_t scr, int64_t limit = PES_R
     int64_t available = audio_bytes(w, payload);
     if (payload > available) payload = available;
     if (payload > limit) payload = limit;
-    ByteSpan spans[32];
+    // The packet holds pieces of at most 32 frames.
+    int64_t take[32];
     int count = 0;
     int64_t left = payload;
-    size_t i = 0;
-    while (left > 0 && i < w->audio.size() && count < 32) {
-        AudioFrame& f = w->audio[i];
-        int64_t n = int64_t(f.bytes.size() - f.sent);
-        if (n > left) n = left;
-        spans[count++] = ByteSpan{f.bytes.data() + f.sent, size_t(n)};
-        w->audio_buffer.add(f.pts, n);
-        f.sent += size_t(n);
-        left -= n;
-        ++i;
+    for (size_t i = 0; left > 0 && i < w->audio.size() && count < 32; ++i) {
+        int64_t n = int64_t(w->audio[i].bytes.size() - w->audio[i].sent);
+        take[count++] = n < left ? n : left;
+        left -= take[count - 1];
     }
     uint8_t* p = new_pack(w, scr) + PACK_HEADER_SIZE;
-    write_pes(p, 0xC0, with_pts, false, pts, 0, spans, count, int(payload - left));
+    uint8_t* q = put_pes(p, 0xC0, with_pts, false, pts, 0, int(payload - left));
+    for (int i = 0; i < count; ++i) {
+        AudioFrame& f = w->audio[size_t(i)];
+        memcpy(q, f.bytes.data() + f.sent, size_t(take[i]));
+        q += take[i];
+        w->audio_buffer.add(f.pts, take[i]);
+        f.sent += size_t(take[i]);
+    }
     while (!w->audio.empty() && w->audio.front().sent == w->audio.front().bytes.size())
         w->audio.pop_front();
     pack_done(w);
@@ -737,7 +839,7 @@ int cut_before_group(ProgramStreamWriter* w, bool force) {
     for (; i < w->video.size(); ++i) {
         const VideoUnit& u = w->video[i];
         if (i > 0 && u.opens_gop) break;
-        video_bytes += int64_t(u.bytes.size());
+        video_bytes += int64_t(u.size());
         ticks += shown_ticks(w, u);
     }
     if (i == w->video.size() && !force) return -1;
@@ -787,13 +889,13 @@ bool start_next_part(ProgramStreamWriter* w) {
     VideoUnit& u = w->video.front();
     if (!u.has_sequence && !w->sequence_header.empty()) {
         int n = int(w->sequence_header.size());
-        u.bytes.insert(u.bytes.begin(), w->sequence_header.begin(), w->sequence_header.end());
+        u.inserted = w->sequence_header;
         w->held_video += size_t(n);
         u.picture_at += n;
         if (u.gop_at >= 0) u.gop_at += n;
         u.has_sequence = true;
     }
-    if (u.gop_at >= 0 && !u.closed_gop) u.bytes[size_t(u.gop_at) + 7] |= 0x20;
+    if (u.gop_at >= 0 && !u.closed_gop) u.broken_link = true;
     return true;
 }
 
@@ -862,24 +964,65 @@ void multiplex(ProgramStreamWriter* w) {
     }
 }
 
+// After a call: the bytes still needed (from the first one not yet sent of the queued pictures,
+// or else from the pending picture's start) move out of the caller's spans into `kept`, whose
+// unneeded front is dropped only once it outweighs the rest.
+void keep_video_bytes(ProgramStreamWriter* w) {
+    VideoBytes& v = w->video_bytes;
+    int64_t from = w->pending_from;
+    if (!w->video.empty()) {
+        const VideoUnit& u = w->video.front();
+        size_t inserted = u.inserted.size();
+        from = u.begin + (u.sent > inserted ? int64_t(u.sent - inserted) : 0);
+    }
+    int64_t kept_end = v.kept_at + int64_t(v.kept.size());
+    if (from >= kept_end) {
+        v.kept.clear();
+        v.kept_at = from;
+    } else if (from > v.kept_at) {
+        size_t dead = size_t(from - v.kept_at);
+        size_t incoming = size_t(v.end - kept_end);
+        if (dead >= v.kept.size() - dead || v.kept.size() + incoming > v.kept.capacity()) {
+            v.kept.erase(v.kept.begin(), v.kept.begin() + long(dead));
+            v.kept_at = from;
+        }
+    }
+    int64_t copy_from = v.kept_at + int64_t(v.kept.size());
+    for (int k = 0; k < v.input_count; ++k) {
+        int64_t at = v.input_at[size_t(k)], to = at + int64_t(v.input[k].size);
+        if (to <= copy_from) continue;
+        const uint8_t* p = static_cast<const uint8_t*>(v.input[k].bytes);
+        size_t skip = copy_from > at ? size_t(copy_from - at) : 0;
+        v.kept.insert(v.kept.end(), p + skip, p + v.input[k].size);
+    }
+    v.input = nullptr;
+    v.input_count = 0;
+    v.cursor = 0;
+}
+
 bool video_input(void* context, const ByteSpan* spans, int count) {
     ProgramStreamWriter* w = static_cast<ProgramStreamWriter*>(context);
+    VideoBytes& v = w->video_bytes;
+    v.input = spans;
+    v.input_count = count;
+    v.input_at.resize(size_t(count));
     for (int i = 0; i < count; ++i) {
-        const uint8_t* p = static_cast<const uint8_t*>(spans[i].bytes);
-        w->pending.insert(w->pending.end(), p, p + spans[i].size);
+        v.input_at[size_t(i)] = v.end;
+        v.end += int64_t(spans[i].size);
     }
     scan_video(w);
     // No picture is this large (the largest decoder buffer of MPEG-2 holds under 10 MB): data
     // without picture boundaries is dropped rather than held without end.
-    if (w->pending.size() > MAX_PICTURE_BYTES) {
-        w->pending.clear();
-        w->scanned = 0;
+    if (v.end - w->pending_from > int64_t(MAX_PICTURE_BYTES)) {
+        w->pending_from = v.end;
+        w->scanned = v.end;
         w->unit = VideoUnit();
         w->pictures_in_pending = 0;
         w->pending_structure = 3;
         ++w->counts.dropped_pictures;
     }
     multiplex(w);
+    keep_video_bytes(w);
     return !w->write_failed;
 }
 
@@ -904,6 +1047,11 @@ ProgramStreamWriter* create_program_stream(const ProgramStreamOptions& options,
     w->options = options;
     w->output = output;
     w->hooks = hooks;
+    w->out.reset(new (std::nothrow) uint8_t[OUT_CAPACITY]);
+    if (!w->out) {
+        delete w;
+        return nullptr;
+    }
     w->video_buffer.size = VIDEO_BUFFER_BYTES;
     w->audio_buffer.size = AUDIO_BUFFER_BYTES;
     int64_t earlier = options.av_offset_ms < 0 ? -options.av_offset_ms * (CLOCK / 1000) : 0;
@@ -932,9 +1080,10 @@ ByteSink program_stream_audio_sink(ProgramStreamWriter* writer) {
 bool finish_program_stream(ProgramStreamWriter* w, char* message) {
     // The last picture ends with the stream.
     if (w->pictures_in_pending > 0) {
-        w->scanned = w->pending.size();
         VideoUnit u = std::move(w->unit);
-        u.bytes.swap(w->pending);
+        u.begin = w->pending_from;
+        u.end = w->scanned = w->pending_from = w->video_bytes.end;
+        w->pictures_in_pending = 0;
         picture_done(w, std::move(u));
     }
     time_group(w, w->video.size());
