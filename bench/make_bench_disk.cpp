@@ -93,17 +93,25 @@ int main(int argc, char** argv) {
     AreaWriter w{out};
     Rng rng;
     std::vector<uint8_t> video(300 * SECTOR_SIZE), audio(4 * SECTOR_SIZE);
-    uint64_t total = uint64_t(clusters) * CLUSTER_DATA_BYTES - 8 * CLUSTER_DATA_BYTES / 1000;
+    // The blocks fill the clusters as far as whole blocks fit: the recording's length must not
+    // reach past its last cluster, or the walk runs out of data before the length is done.
+    const uint64_t capacity = uint64_t(clusters) * CLUSTER_DATA_BYTES;
     uint64_t written = 0, since_sequence = 1 << 30, audio_due = 0, since_picture = 1 << 30;
+    bool full = false;
+    auto fits = [&](uint64_t bytes) {
+        if (written + bytes > capacity) full = true;
+        return !full;
+    };
     int picture_in_group = 0;
     int64_t audio_pts = 90000;
     // 6 Mbit/s of video and 192 kbit/s of audio: one 576-byte frame per 18 kB of video.
     const uint64_t video_per_frame = 18000;
     std::vector<uint8_t> frame(576);
     std::vector<uint8_t> pes_stream;
-    while (written < total && w.ok) {
+    while (w.ok && !full) {
         uint32_t sectors = 100 + uint32_t(rng.next() % 201);
         uint32_t bytes = sectors * SECTOR_SIZE - uint32_t(rng.next() % 400);
+        if (!fits((1 + uint64_t(sectors)) * SECTOR_SIZE)) break;
         for (uint32_t i = 0; i < bytes; i += 8) {
             uint64_t v = rng.next() | 0x0101010101010101ull;  // no zero bytes: start codes are ours
             memcpy(video.data() + i, &v, std::min<uint32_t>(8, bytes - i));
@@ -156,6 +164,7 @@ int main(int argc, char** argv) {
         // Audio blocks of 2 to 4 sectors, cut without regard to the packets.
         while (pes_stream.size() >= 4 * SECTOR_SIZE) {
             uint32_t n = (2 + uint32_t(rng.next() % 3)) * SECTOR_SIZE - uint32_t(rng.next() % 200);
+            if (!fits((1 + (n + SECTOR_SIZE - 1) / SECTOR_SIZE) * uint64_t(SECTOR_SIZE))) break;
             block(w, STREAM_BLOCK_AUDIO, pes_stream.data(), n);
             pes_stream.erase(pes_stream.begin(), pes_stream.begin() + n);
             written += (1 + (n + SECTOR_SIZE - 1) / SECTOR_SIZE) * SECTOR_SIZE;
