@@ -129,16 +129,16 @@ int64_t find_start_code(VideoBytes& v, int64_t from, int64_t end) {
         size_t run;
         const uint8_t* p = locate(v, h, &run);
         size_t n = size_t(last - h + 1) < run ? size_t(last - h + 1) : run;
-        const uint8_t* hit = static_cast<const uint8_t*>(memchr(p, 0x01, n));
-        if (!hit) {
-            h += int64_t(n);
-            continue;
+        for (const uint8_t *q = p, *e = p + n; q < e;) {
+            const uint8_t* hit = static_cast<const uint8_t*>(memchr(q, 0x01, size_t(e - q)));
+            if (!hit) break;
+            int64_t at = h + (hit - p);
+            uint8_t scratch[2];
+            const uint8_t* zeros = hit - p >= 2 ? hit - 2 : view_video(v, at - 2, 2, scratch);
+            if (zeros[0] == 0 && zeros[1] == 0) return at - 2;
+            q = hit + 1;
         }
-        int64_t at = h + (hit - p);
-        uint8_t scratch[2];
-        const uint8_t* zeros = hit - p >= 2 ? hit - 2 : view_video(v, at - 2, 2, scratch);
-        if (zeros[0] == 0 && zeros[1] == 0) return at - 2;
-        h = at + 1;
+        h += int64_t(n);
     }
     return -1;
 }
