@@ -12,6 +12,10 @@
 #include "disk/sector_access.h"
 #include "extract/mpeg_audio.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace quarrow {
 namespace {
 
@@ -121,24 +125,51 @@ const uint8_t* view_video(VideoBytes& v, int64_t at, size_t n, uint8_t* scratch)
     return scratch;
 }
 
-// The first start code (00 00 01) at or after `from` whose twelve bytes from its start all lie
-// before `end`, or -1.
+// Offset of the first start code (00 00 01) wholly within p[0, n), or n when there is none.
+size_t find_start_code_in(const uint8_t* p, size_t n) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    // Sixteen places at a time, the three bytes of each compared at once: no stop at the lone 00
+    // and 01 bytes that compressed video is full of.
+    const __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi8(1);
+    for (; i + 18 <= n; i += 16) {
+        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 1));
+        __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 2));
+        __m128i hit = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(a, zero), _mm_cmpeq_epi8(b, zero)),
+                                    _mm_cmpeq_epi8(c, one));
+        unsigned mask = unsigned(_mm_movemask_epi8(hit));
+        if (mask) return i + size_t(__builtin_ctz(mask));
+    }
+#endif
+    while (i + 3 <= n) {
+        const void* hit = memchr(p + i + 2, 0x01, n - i - 2);
+        if (!hit) break;
+        size_t h = size_t(static_cast<const uint8_t*>(hit) - p);
+        if (p[h - 2] == 0 && p[h - 1] == 0) return h - 2;
+        i = h - 1;
+    }
+    return n;
+}
+
+// The first start code at or after `from` whose twelve bytes from its start all lie before
+// `end`, or -1.
 int64_t find_start_code(VideoBytes& v, int64_t from, int64_t end) {
-    int64_t last = end - 10;  // where the 01 of the last start code that qualifies lies
-    for (int64_t h = from + 2; h <= last;) {
+    int64_t last = end - 12;  // the last start that qualifies
+    int64_t s = from;
+    while (s <= last) {
         size_t run;
-        const uint8_t* p = locate(v, h, &run);
-        size_t n = size_t(last - h + 1) < run ? size_t(last - h + 1) : run;
-        for (const uint8_t *q = p, *e = p + n; q < e;) {
-            const uint8_t* hit = static_cast<const uint8_t*>(memchr(q, 0x01, size_t(e - q)));
-            if (!hit) break;
-            int64_t at = h + (hit - p);
-            uint8_t scratch[2];
-            const uint8_t* zeros = hit - p >= 2 ? hit - 2 : view_video(v, at - 2, 2, scratch);
-            if (zeros[0] == 0 && zeros[1] == 0) return at - 2;
-            q = hit + 1;
+        const uint8_t* p = locate(v, s, &run);
+        int64_t stop = std::min(s + int64_t(run), last + 3);
+        size_t n = size_t(stop - s);
+        size_t at = find_start_code_in(p, n);
+        if (at < n) return s + int64_t(at);
+        // Starts in the piece's last two bytes read on into the next piece.
+        for (s = std::max(s, stop - 2); s < stop && s <= last; ++s) {
+            uint8_t scratch[3];
+            const uint8_t* b = view_video(v, s, 3, scratch);
+            if (b[0] == 0 && b[1] == 0 && b[2] == 1) return s;
         }
-        h += int64_t(n);
     }
     return -1;
 }
