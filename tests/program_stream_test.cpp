@@ -9,9 +9,11 @@
 #include <vector>
 
 #include "extract/mpeg_audio.h"
+#include "extract/output_spans.h"
 #include "support/disk_builder.h"
 #include "support/program_stream_probe.h"
 #include "support/sample_disk.h"
+#include "support/temp_files.h"
 
 namespace quarrow {
 namespace {
@@ -136,6 +138,23 @@ TEST(ProgramStreamVideo, HeadersLongerThanAPacketStayWithinTheirPacks) {
     size_t head = size_t(at - media.video.begin()) + user_data.size();
     ASSERT_GE(ps.video.data.size(), head);
     EXPECT_TRUE(std::equal(video.begin(), video.begin() + long(head), ps.video.data.begin()));
+}
+
+// The packs reach the file as many small spans (joined first on Windows): every byte in order.
+TEST(ProgramStreamOutput, SpansReachTheFileWholeAndInOrder) {
+    test::TempDir dir;
+    std::string name = dir.file("spans.mpg");
+    Bytes bytes(70000);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = uint8_t(i * 7 + i / 251);
+    std::vector<ByteSpan> spans;
+    for (size_t at = 0, n = 0; at < bytes.size(); at += n, n = (n * 5 + 3) % 2100)
+        spans.push_back(ByteSpan{bytes.data() + at, std::min(n, bytes.size() - at)});
+    OutputFile* file = begin_output_file(name.c_str());
+    ASSERT_NE(file, nullptr);
+    ASSERT_TRUE(write_output_spans(file, spans.data(), int(spans.size())));
+    ASSERT_TRUE(commit_output_file(file));
+    EXPECT_EQ(test::read_file_bytes(name), bytes);
 }
 
 }  // namespace

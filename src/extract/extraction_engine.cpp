@@ -6,6 +6,7 @@
 #include <new>
 
 #include "extract/output_name.h"
+#include "extract/output_spans.h"
 #include "extract/stream_filters.h"
 #include "fs/damaged_disk.h"
 #include "fs/layout.h"
@@ -461,7 +462,7 @@ bool begin_mux_part(void* context, int part) {
 
 bool write_mux_part(void* context, const ByteSpan* spans, int count) {
     MuxFiles* m = static_cast<MuxFiles*>(context);
-    return !m->files.empty() && output_write(m->files.back().get(), spans, count);
+    return !m->files.empty() && write_output_spans(m->files.back().get(), spans, count);
 }
 
 struct DestroyWriter {

@@ -40,6 +40,7 @@ constexpr size_t MAX_PICTURE_BYTES = 16u << 20;
 constexpr int64_t MAX_JUMP_NOTICES = 5;
 constexpr size_t OUTPUT_CHUNK = 256 * 1024;
 constexpr size_t OUT_CAPACITY = OUTPUT_CHUNK + 2 * PACK_SIZE;
+constexpr size_t MAX_OUT_SPANS = 1024;  // as many as one writev takes on Linux
 constexpr int64_t PTS_WRAP = int64_t(1) << 33;
 
 // Frame period per frame_rate_code of the sequence header.
@@ -300,8 +301,14 @@ struct ProgramStreamWriter {
     bool finishing = false;
     int part = 0;
     int64_t part_bytes = 0;
-    std::unique_ptr<uint8_t[]> out;  // packs not yet written: OUT_CAPACITY bytes
+    // The packs not yet written, as spans in file order: pieces of `out` (OUT_CAPACITY bytes),
+    // which holds what the writer makes itself (headers, padding, audio, inserted sequence
+    // headers), and video bytes where they lie, in the caller's spans or in `kept`. They are
+    // written before those bytes can go: at the end of every call with video, and whenever the
+    // list or `out` is full.
+    std::unique_ptr<uint8_t[]> out;
     size_t out_used = 0;
+    std::vector<ByteSpan> out_spans;
 };
 
 namespace {
@@ -309,22 +316,41 @@ namespace {
 // ---- Output ----
 
 bool flush_output(ProgramStreamWriter* w) {
-    size_t n = w->out_used;
-    w->out_used = 0;  // after a failed write nothing more reaches the file anyway
-    if (n == 0 || w->write_failed) return !w->write_failed;
-    ByteSpan span{w->out.get(), n};
-    if (!w->output.write(w->output.context, &span, 1)) w->write_failed = true;
+    std::vector<ByteSpan>& spans = w->out_spans;
+    w->out_used = 0;
+    if (!spans.empty() && !w->write_failed &&
+        !w->output.write(w->output.context, spans.data(), int(spans.size())))
+        w->write_failed = true;
+    spans.clear();  // after a failed write nothing more reaches the file anyway
     return !w->write_failed;
 }
 
-// The next pack in the output buffer; every byte of it is then written by the caller.
-uint8_t* new_pack(ProgramStreamWriter* w, int64_t scr) {
-    if (w->out_used + PACK_SIZE > OUT_CAPACITY) flush_output(w);
+void add_span(ProgramStreamWriter* w, const uint8_t* p, size_t n) {
+    std::vector<ByteSpan>& spans = w->out_spans;
+    if (!spans.empty()) {
+        ByteSpan& last = spans.back();
+        if (static_cast<const uint8_t*>(last.bytes) + last.size == p) {
+            last.size += n;
+            return;
+        }
+    }
+    if (spans.size() == MAX_OUT_SPANS) flush_output(w);
+    spans.push_back(ByteSpan{p, n});
+}
+
+// n (at most a pack's) bytes of the writer's own next in the file; the caller fills them at once.
+uint8_t* own_bytes(ProgramStreamWriter* w, size_t n) {
+    // Room first: a flush after the bytes were taken would hand them out again.
+    if (w->out_used + n > OUT_CAPACITY || w->out_spans.size() == MAX_OUT_SPANS) flush_output(w);
     uint8_t* p = w->out.get() + w->out_used;
-    w->out_used += PACK_SIZE;
-    put_pack_header(p, scr);
-    w->part_bytes += PACK_SIZE;
+    w->out_used += n;
+    add_span(w, p, n);
     return p;
+}
+
+void new_pack(ProgramStreamWriter* w, int64_t scr) {
+    put_pack_header(own_bytes(w, PACK_HEADER_SIZE), scr);
+    w->part_bytes += PACK_SIZE;
 }
 
 void pack_done(ProgramStreamWriter* w) {
@@ -334,7 +360,8 @@ void pack_done(ProgramStreamWriter* w) {
 // A navigation pack: system header, then the PCI and DSI packets (private stream 2) that a DVD
 // authoring tool fills in; it marks where a video object unit (one group of pictures) begins.
 void write_navigation_pack(ProgramStreamWriter* w, int64_t scr) {
-    uint8_t* p = new_pack(w, scr) + PACK_HEADER_SIZE;
+    new_pack(w, scr);
+    uint8_t* p = own_bytes(w, PES_ROOM);
     static const uint8_t system_header[24] = {
         0x00,
         0x00,
@@ -374,17 +401,17 @@ void write_navigation_pack(ProgramStreamWriter* w, int64_t scr) {
     pack_done(w);
 }
 
-// Lays out a PES packet of `payload` bytes in the pack at p (after the pack header): header with
-// the given time stamps, and what is left of the pack after the payload as header stuffing (up
-// to 7 bytes) or a padding packet. Gives where the caller puts the payload.
-uint8_t* put_pes(uint8_t* p, uint8_t stream, bool with_pts, bool with_dts, int64_t pts, int64_t dts,
-                 int payload) {
+// The header of a PES packet of `payload` bytes with the given time stamps, the rest of the
+// pack after the payload going to header stuffing (up to 7 bytes) or to a padding packet, whose
+// size it gives (put_padding writes it after the payload).
+int put_pes_header(ProgramStreamWriter* w, uint8_t stream, bool with_pts, bool with_dts,
+                   int64_t pts, int64_t dts, int payload) {
     int ts = with_pts ? (with_dts ? 10 : 5) : 0;
-    int used = 9 + ts + payload;
-    int gap = PES_ROOM - used;
+    int gap = PES_ROOM - (9 + ts + payload);
     int stuffing = gap <= 7 ? gap : 0;
     int header_data = ts + stuffing;
     int packet_length = 3 + header_data + payload;
+    uint8_t* p = own_bytes(w, size_t(9 + header_data));
     p[0] = 0, p[1] = 0, p[2] = 1, p[3] = stream;
     p[4] = uint8_t(packet_length >> 8);
     p[5] = uint8_t(packet_length);
@@ -401,22 +428,23 @@ uint8_t* put_pes(uint8_t* p, uint8_t stream, bool with_pts, bool with_dts, int64
         q += 5;
     }
     memset(q, 0xFF, size_t(stuffing));
-    q += stuffing;
-    gap -= stuffing;
-    if (gap > 0) {
-        uint8_t* pad = q + payload;
-        pad[0] = 0, pad[1] = 0, pad[2] = 1, pad[3] = 0xBE;
-        pad[4] = uint8_t((gap - 6) >> 8);
-        pad[5] = uint8_t(gap - 6);
-        memset(pad + 6, 0xFF, size_t(gap - 6));
-    }
-    return q;
+    return gap - stuffing;
+}
+
+void put_padding(ProgramStreamWriter* w, int gap) {
+    if (gap <= 0) return;
+    uint8_t* pad = own_bytes(w, size_t(gap));
+    pad[0] = 0, pad[1] = 0, pad[2] = 1, pad[3] = 0xBE;
+    pad[4] = uint8_t((gap - 6) >> 8);
+    pad[5] = uint8_t(gap - 6);
+    memset(pad + 6, 0xFF, size_t(gap - 6));
 }
 
 // The end code closes a last pack of padding, so that the file stays whole packs long, as DVD
 // authoring tools read it in 2048-byte sectors.
 void write_end_pack(ProgramStreamWriter* w) {
-    uint8_t* p = new_pack(w, w->next_scr) + PACK_HEADER_SIZE;
+    new_pack(w, w->next_scr);
+    uint8_t* p = own_bytes(w, PES_ROOM);
     w->next_scr += PACK_TICKS;
     int padding = PES_ROOM - 4 - 6;
     p[0] = 0, p[1] = 0, p[2] = 1, p[3] = 0xBE;
@@ -741,15 +769,35 @@ int64_t audio_bytes(const ProgramStreamWriter* w, int64_t limit) {
     return n;
 }
 
-// Copies n of the unit's bytes from offset `from` on (the inserted sequence header first), with
-// broken_link set where it is to be.
-void copy_unit(ProgramStreamWriter* w, const VideoUnit& u, size_t from, size_t n, uint8_t* to) {
+// n of the unit's bytes from offset `from` on into the file: the inserted sequence header and
+// the byte that gets broken_link as the writer's own, the stream's bytes where they lie.
+void put_unit_bytes(ProgramStreamWriter* w, const VideoUnit& u, size_t from, size_t n) {
     size_t inserted = u.inserted.size();
-    size_t k = from < inserted ? std::min(n, inserted - from) : 0;
-    if (k > 0) memcpy(to, u.inserted.data() + from, k);
-    if (n > k) copy_video(w->video_bytes, u.begin + int64_t(from + k - inserted), n - k, to + k);
-    size_t mark = size_t(u.gop_at) + 7;  // the byte that holds closed_gop and broken_link
-    if (u.broken_link && mark >= from && mark < from + n) to[mark - from] |= 0x20;
+    if (from < inserted) {
+        size_t k = std::min(n, inserted - from);
+        memcpy(own_bytes(w, k), u.inserted.data() + from, k);
+        from += k;
+        n -= k;
+    }
+    // The byte that holds closed_gop and broken_link.
+    size_t mark = u.broken_link ? size_t(u.gop_at) + 7 : SIZE_MAX;
+    while (n > 0) {
+        int64_t at = u.begin + int64_t(from - inserted);
+        if (from == mark) {
+            uint8_t* b = own_bytes(w, 1);
+            copy_video(w->video_bytes, at, 1, b);
+            *b |= 0x20;
+            ++from, --n;
+            continue;
+        }
+        size_t run;
+        const uint8_t* p = locate(w->video_bytes, at, &run);
+        size_t k = std::min(run, n);
+        if (mark > from && mark - from < k) k = mark - from;
+        add_span(w, p, k);
+        from += k;
+        n -= k;
+    }
 }
 
 // One video PES packet at scr: the window's bytes, with the PTS (and DTS where it differs) of
@@ -794,15 +842,15 @@ void write_video_pack(ProgramStreamWriter* w, int64_t scr) {
         take[count++] = n < left ? n : left;
         left -= take[count - 1];
     }
-    uint8_t* p = new_pack(w, scr) + PACK_HEADER_SIZE;
-    uint8_t* q = put_pes(p, 0xE0, with_pts, with_dts, pts, dts, int(payload - left));
+    new_pack(w, scr);
+    int gap = put_pes_header(w, 0xE0, with_pts, with_dts, pts, dts, int(payload - left));
     for (int i = 0; i < count; ++i) {
         VideoUnit& u = w->video[size_t(i)];
-        copy_unit(w, u, u.sent, size_t(take[i]), q);
-        q += take[i];
+        put_unit_bytes(w, u, u.sent, size_t(take[i]));
         w->video_buffer.add(u.dts, take[i]);
         u.sent += size_t(take[i]);
     }
+    put_padding(w, gap);
     // Pictures whose bytes are all in the file go.
     while (!w->video.empty() && w->video.front().sent == w->video.front().size()) {
         w->held_video -= w->video.front().size();
@@ -847,15 +895,15 @@ void write_audio_pack(ProgramStreamWriter* w, int64_t scr, int64_t limit = PES_R
         take[count++] = n < left ? n : left;
         left -= take[count - 1];
     }
-    uint8_t* p = new_pack(w, scr) + PACK_HEADER_SIZE;
-    uint8_t* q = put_pes(p, 0xC0, with_pts, false, pts, 0, int(payload - left));
+    new_pack(w, scr);
+    int gap = put_pes_header(w, 0xC0, with_pts, false, pts, 0, int(payload - left));
     for (int i = 0; i < count; ++i) {
         AudioFrame& f = w->audio[size_t(i)];
-        memcpy(q, f.bytes.data() + f.sent, size_t(take[i]));
-        q += take[i];
+        memcpy(own_bytes(w, size_t(take[i])), f.bytes.data() + f.sent, size_t(take[i]));
         w->audio_buffer.add(f.pts, take[i]);
         f.sent += size_t(take[i]);
     }
+    put_padding(w, gap);
     while (!w->audio.empty() && w->audio.front().sent == w->audio.front().bytes.size())
         w->audio.pop_front();
     pack_done(w);
@@ -1053,6 +1101,7 @@ bool video_input(void* context, const ByteSpan* spans, int count) {
         ++w->counts.dropped_pictures;
     }
     multiplex(w);
+    flush_output(w);  // the packs point into the caller's spans and into `kept`
     keep_video_bytes(w);
     return !w->write_failed;
 }
@@ -1079,6 +1128,7 @@ ProgramStreamWriter* create_program_stream(const ProgramStreamOptions& options,
     w->output = output;
     w->hooks = hooks;
     w->out.reset(new (std::nothrow) uint8_t[OUT_CAPACITY]);
+    w->out_spans.reserve(MAX_OUT_SPANS);
     if (!w->out) {
         delete w;
         return nullptr;
