@@ -40,7 +40,11 @@ now() { date +%s.%N; }
 measure() {
     local log=$work/time.log t0 t1
     t0=$(now)
-    /usr/bin/time -v -o "$log" "$@" >/dev/null 2>&1
+    # A failed run would be timed as if it had done the work: stop and say so.
+    if ! /usr/bin/time -v -o "$log" "$@" >/dev/null 2>&1; then
+        echo "failed: $*" >&2
+        return 1
+    fi
     t1=$(now)
     local kib cpu
     kib=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$log")
