@@ -73,8 +73,8 @@ struct VideoUnit {
 
 // The video stream's bytes within the writer's reach: those it keeps between calls (from stream
 // offset kept_at on), followed during a call by the caller's spans, read where they lie. Packs
-// sent during the call copy their bytes straight from the spans; at its end only what is still
-// needed moves into `kept`.
+// sent during the call point straight into the spans; at its end only what is still needed
+// moves into `kept`.
 struct VideoBytes {
     std::vector<uint8_t> kept;
     int64_t kept_at = 0;
