@@ -126,21 +126,33 @@ const uint8_t* view_video(VideoBytes& v, int64_t at, size_t n, uint8_t* scratch)
     return scratch;
 }
 
+#if defined(__SSE2__)
+// Zero in each of the sixteen bytes where a start code begins at p + i: 00, 00 and 01 there.
+inline __m128i start_code_misses(const uint8_t* p) {
+    const __m128i one = _mm_set1_epi8(1);
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+    __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2));
+    return _mm_or_si128(_mm_or_si128(a, b), _mm_xor_si128(c, one));
+}
+
+unsigned start_code_mask(__m128i misses) {
+    return unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(misses, _mm_setzero_si128())));
+}
+#endif
+
 // Offset of the first start code (00 00 01) wholly within p[0, n), or n when there is none.
 size_t find_start_code_in(const uint8_t* p, size_t n) {
     size_t i = 0;
 #if defined(__SSE2__)
-    // Sixteen places at a time, the three bytes of each compared at once: no stop at the lone 00
-    // and 01 bytes that compressed video is full of.
-    const __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi8(1);
-    for (; i + 18 <= n; i += 16) {
-        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 1));
-        __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 2));
-        __m128i hit = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(a, zero), _mm_cmpeq_epi8(b, zero)),
-                                    _mm_cmpeq_epi8(c, one));
-        unsigned mask = unsigned(_mm_movemask_epi8(hit));
-        if (mask) return i + size_t(__builtin_ctz(mask));
+    // Thirty-two places at a time, the three bytes of each compared at once: no stop at the lone
+    // 00 and 01 bytes that compressed video is full of.
+    for (; i + 34 <= n; i += 32) {
+        __m128i low = start_code_misses(p + i), high = start_code_misses(p + i + 16);
+        if (start_code_mask(_mm_min_epu8(low, high)) == 0) continue;
+        unsigned mask = start_code_mask(low);
+        return mask ? i + size_t(__builtin_ctz(mask))
+                    : i + 16 + size_t(__builtin_ctz(start_code_mask(high)));
     }
 #endif
     while (i + 3 <= n) {
