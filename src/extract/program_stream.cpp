@@ -423,7 +423,7 @@ int put_pes_header(ProgramStreamWriter* w, uint8_t stream, bool with_pts, bool w
     int stuffing = gap <= 7 ? gap : 0;
     int header_data = ts + stuffing;
     int packet_length = 3 + header_data + payload;
-    uint8_t* p = own_bytes(w, size_t(9 + header_data));
+    uint8_t* p = own_bytes(w, 9 + size_t(header_data));
     p[0] = 0, p[1] = 0, p[2] = 1, p[3] = stream;
     p[4] = uint8_t(packet_length >> 8);
     p[5] = uint8_t(packet_length);
