@@ -47,7 +47,11 @@ struct WorkingBuffer {
     PageAlignedBytes memory[2];
     int current = 0;
     bool next_loaded = false;  // the other memory area holds area B's cluster
-    int64_t copied = 0;        // bytes of area B present behind area A
+    // Area B's cluster when it is still to be read. It is read when the walk first needs a byte
+    // of it, right after the writes out of area A: each cluster's bytes are then written soon
+    // after they were read, as a plain copy does, while they are still in the processor's cache.
+    uint16_t next_pending = NO_CLUSTER;
+    int64_t copied = 0;  // bytes of area B present behind area A
 
     bool allocate_areas() {
         memory[0] = allocate_page_aligned(size_t(2 * AREA_BYTES));
@@ -57,7 +61,9 @@ struct WorkingBuffer {
     uint8_t* base() { return memory[current].get(); }
     uint8_t* next_area() { return memory[1 - current].get(); }
     // End of the data loaded into areas A and B, and of the part that can be read now.
-    int64_t loaded_end() const { return AREA_BYTES + (next_loaded ? AREA_BYTES : 0); }
+    int64_t loaded_end() const {
+        return AREA_BYTES + (next_loaded || next_pending != NO_CLUSTER ? AREA_BYTES : 0);
+    }
     int64_t readable_end() const { return AREA_BYTES + (next_loaded ? copied : 0); }
     // Makes the bytes up to offset end (at most the loaded end) readable.
     void reach(int64_t end) {
@@ -75,17 +81,6 @@ struct WorkingBuffer {
         next_loaded = false;
     }
 };
-
-// sequence_header_ahead over the working buffer, making area B readable as far as it looks.
-bool next_video_opens_sequence(WorkingBuffer* buffer, int64_t payload) {
-    for (;;) {
-        int answer = look_ahead_sequence_header(buffer->base() + payload,
-                                                buffer->base() + buffer->readable_end(),
-                                                buffer->base() + buffer->loaded_end());
-        if (answer >= 0) return answer == 1;
-        buffer->reach(buffer->readable_end() + COPY_STEP);
-    }
-}
 
 // Clusters met so far along the chain. A chain that comes back to one of them is broken (a
 // link the receiver would never write); following it would extract the same data again.
@@ -163,6 +158,8 @@ struct Walk {
     // countdown down, and the audio file would stay empty without a word.
     int64_t held_back = 0;
     bool audio_passed = false;
+    // Why reading area B's pending cluster failed; empty while it has not.
+    char failure[MESSAGE_SIZE] = "";
 };
 
 // A block header as the walk sees it: its type and the sizes of its payload; all 0 for a sector
@@ -193,6 +190,41 @@ bool read_next_cluster(Walk& w, uint16_t cluster, uint8_t* into) {
     if (!damaged) return read_cluster(w.disk, cluster, into) != 0;
     return read_damaged(w.disk, into, cluster_data_sector(cluster), CLUSTER_DATA_SECTORS,
                         index * CLUSTER_DATA_SECTORS, damaged) == CLUSTER_DATA_SECTORS;
+}
+
+// Makes the working buffer readable up to offset end, first reading area B's cluster when it is
+// still pending. False, with the walk's failure set, when that cluster could not be read or the
+// writes out of area A failed.
+bool reach(Walk& w, int64_t end) {
+    WorkingBuffer& buffer = *w.buffer;
+    if (end > AREA_BYTES && buffer.next_pending != NO_CLUSTER) {
+        uint16_t cluster = buffer.next_pending;
+        buffer.next_pending = NO_CLUSTER;
+        if (!flush_gathered(&w.video)) {
+            put_message(w.failure, "Error while writing to disk.");
+            return false;
+        }
+        if (!read_next_cluster(w, cluster, buffer.next_area())) {
+            put_message(w.failure, "Error while accessing data cluster (FAT Entry %d)",
+                        int(cluster));
+            return false;
+        }
+        buffer.next_loaded = true;
+    }
+    buffer.reach(end);
+    return true;
+}
+
+// sequence_header_ahead over the working buffer, making area B readable as far as it looks.
+bool next_video_opens_sequence(Walk& w, int64_t payload) {
+    WorkingBuffer& buffer = *w.buffer;
+    for (;;) {
+        int answer = look_ahead_sequence_header(buffer.base() + payload,
+                                                buffer.base() + buffer.readable_end(),
+                                                buffer.base() + buffer.loaded_end());
+        if (answer >= 0) return answer == 1;
+        if (!reach(w, buffer.readable_end() + COPY_STEP)) return false;
+    }
 }
 
 // The allocation table, the first cluster's data as area A and its successor's as area B.
@@ -228,7 +260,7 @@ bool load_first_clusters(Walk& w, char* message) {
 // real header.
 Block examine_block(Walk& w) {
     int64_t loaded_end = w.buffer->loaded_end();
-    w.buffer->reach(w.position + SECTOR_SIZE);
+    if (!reach(w, w.position + SECTOR_SIZE)) return Block();
     const uint8_t* sector = w.buffer->base() + w.position;
     Block b;
     if (match_video_block(sector, &b.payload_bytes, &b.payload_sectors))
@@ -241,7 +273,7 @@ Block examine_block(Walk& w) {
         b = Block();
     if (b.type) {
         // The video start-code search may look three bytes past the payload's byte count.
-        w.buffer->reach(payload_end + 3 < loaded_end ? payload_end + 3 : loaded_end);
+        if (!reach(w, payload_end + 3 < loaded_end ? payload_end + 3 : loaded_end)) return Block();
     }
     return b;
 }
@@ -257,7 +289,7 @@ bool walk_video_block(Walk& w, const Block& b, int64_t payload_at) {
                            w.buffer->readable_end() - payload_at))
         return false;
     if (w.countdown >= 0 && !state->video_waiting &&
-        (!r.auto_video_sync || !next_video_opens_sequence(w.buffer.get(), payload_at)))
+        (!r.auto_video_sync || !next_video_opens_sequence(w, payload_at)))
         --w.countdown;
     return true;
 }
@@ -284,6 +316,11 @@ bool walk_audio_block(Walk& w, const Block& b, int64_t payload_at) {
 // Past the start of area B: its cluster becomes area A, and the cluster after it is read as the
 // new area B, over the memory that held area A.
 bool move_to_next_cluster(Walk& w, char* message) {
+    // Area B is read by now (the walk stepped into it); the guard keeps it so should that change.
+    if (!reach(w, AREA_BYTES + SECTOR_SIZE)) {
+        put_message(message, "%s", w.failure);
+        return false;
+    }
     if (!flush_gathered(&w.video)) {
         put_message(message, "Error while writing to disk.");
         return false;
@@ -291,12 +328,7 @@ bool move_to_next_cluster(Walk& w, char* message) {
     w.buffer->move_on();
     w.position -= AREA_BYTES;
     w.cluster_b = chain_successor(w.fat.get(), w.cluster_b, w.visited.get(), &w.looped);
-    if (w.cluster_b == NO_CLUSTER) return true;
-    if (!read_next_cluster(w, w.cluster_b, w.buffer->next_area())) {
-        put_message(message, "Error while accessing data cluster (FAT Entry %d)", int(w.cluster_b));
-        return false;
-    }
-    w.buffer->next_loaded = true;
+    w.buffer->next_pending = w.cluster_b;
     return true;
 }
 
@@ -386,9 +418,11 @@ int walk_recording(DiskHandle disk, const ExtractionRequest& request,
             break;
         }
         Block b = examine_block(w);
+        if (w.failure[0]) return fail(w.failure);
         w.position += SECTOR_SIZE;
         if (b.type == STREAM_BLOCK_VIDEO && !walk_video_block(w, b, w.position))
             return fail("Error while writing to disk.");
+        if (w.failure[0]) return fail(w.failure);
         if (b.type == STREAM_BLOCK_AUDIO && !walk_audio_block(w, b, w.position))
             return fail("Error while writing to disk.");
         if (b.type == 0) ++w.skipped;
