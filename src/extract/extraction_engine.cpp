@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "disk/transfer_buffer.h"
 #include "extract/output_name.h"
 #include "extract/output_spans.h"
 #include "extract/stream_filters.h"
@@ -23,18 +24,6 @@ std::unique_ptr<uint8_t[]> allocate(size_t bytes) {
     return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[bytes]);
 }
 
-// Memory for cluster reads starts on a page, as the file cache's pages do: the system's copies
-// into it (and the writes out of it) then run on aligned lines instead of lines cut 16 bytes in.
-constexpr std::align_val_t PAGE_ALIGNED{4096};
-struct PageAlignedDelete {
-    void operator()(uint8_t* p) const { ::operator delete[](p, PAGE_ALIGNED); }
-};
-using PageAlignedBytes = std::unique_ptr<uint8_t[], PageAlignedDelete>;
-
-PageAlignedBytes allocate_page_aligned(size_t bytes) {
-    return PageAlignedBytes(new (PAGE_ALIGNED, std::nothrow) uint8_t[bytes]);
-}
-
 // The working buffer: the data of the cluster being walked (area A) with the data of the next
 // cluster of the chain (area B) behind it, so that a block may run on from one into the other.
 //
@@ -44,7 +33,7 @@ PageAlignedBytes allocate_page_aligned(size_t bytes) {
 // memory areas swap roles and the cluster after that is read into the one left behind: moving on
 // costs one cluster read and a copy of some hundred kilobytes, not of a whole cluster.
 struct WorkingBuffer {
-    PageAlignedBytes memory[2];
+    TransferBuffer memory[2];
     int current = 0;
     bool next_loaded = false;  // the other memory area holds area B's cluster
     // Area B's cluster when it is still to be read. It is read when the walk first needs a byte
@@ -54,8 +43,8 @@ struct WorkingBuffer {
     int64_t copied = 0;  // bytes of area B present behind area A
 
     bool allocate_areas() {
-        memory[0] = allocate_page_aligned(size_t(2 * AREA_BYTES));
-        memory[1] = allocate_page_aligned(size_t(2 * AREA_BYTES));
+        memory[0].reset(allocate_transfer_buffer(size_t(2 * AREA_BYTES)));
+        memory[1].reset(allocate_transfer_buffer(size_t(2 * AREA_BYTES)));
         return memory[0] && memory[1];
     }
     uint8_t* base() { return memory[current].get(); }
