@@ -4,24 +4,17 @@
 // out must be whole packs.
 #include <cstdint>
 #include <cstdlib>
-#include <vector>
 
 #include "disk/sector_access.h"
 #include "extract/program_stream.h"
+#include "support/disk_sink.h"
+#include "support/memory_disk.h"
 
 namespace {
 
 using namespace quarrow;
 
 bool begin_part(void*, int) {
-    return true;
-}
-bool collect(void* context, const ByteSpan* spans, int count) {
-    auto* out = static_cast<std::vector<uint8_t>*>(context);
-    for (int i = 0; i < count; ++i) {
-        const uint8_t* p = static_cast<const uint8_t*>(spans[i].bytes);
-        out->insert(out->end(), p, p + spans[i].size);
-    }
     return true;
 }
 
@@ -32,12 +25,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     unsigned seed = data[0];
     const uint8_t* stream = data + 1;
     size_t n = size - 1;
-    std::vector<uint8_t> out;
+    test::MemoryDisk out;
+    DiskHandle file = test::open_memory_disk(&out);
+    ByteSink collect = test::disk_sink(file);
     ProgramStreamOptions options;
     options.av_offset_ms = (seed & 1) ? -300 : 0;
     options.split_bytes = (seed & 2) ? MIN_SPLIT_BYTES : 0;
-    ProgramStreamWriter* w = create_program_stream(options, {&out, begin_part, collect}, nullptr);
-    if (!w) return 0;
+    ProgramStreamWriter* w =
+        create_program_stream(options, {collect.context, begin_part, collect.write}, nullptr);
+    if (!w) {
+        close_disk(file);
+        return 0;
+    }
     ByteSink video = program_stream_video_sink(w), audio = program_stream_audio_sink(w);
     size_t split = n * ((seed >> 2) & 7) / 8, piece = 1 + (seed >> 5) * 97;
     for (size_t at = 0; at < split; at += piece)
@@ -47,6 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     char message[MESSAGE_SIZE];
     finish_program_stream(w, message);
     destroy_program_stream(w);
-    if (out.size() % PACK_SIZE != 0) abort();
+    close_disk(file);
+    if (out.bytes.size() % PACK_SIZE != 0) abort();
     return 0;
 }

@@ -66,12 +66,13 @@ OutputFile* begin_output_file(const char* final_name) {
 }
 
 bool output_write(OutputFile* file, const ByteSpan* spans, int count) {
-    iovec iov[64];
+    // As many pieces as one call takes: the muxer hands over a thousand (headers between video).
+    iovec iov[MAX_SPANS < 1024 ? MAX_SPANS : 1024];
     int next = 0;
     size_t done_in_first = 0;  // bytes of spans[next] already written
     while (next < count) {
         int n = 0;
-        for (int i = next; i < count && n < 64 && n < MAX_SPANS; ++i) {
+        for (int i = next; i < count && n < int(sizeof iov / sizeof iov[0]); ++i) {
             size_t skip = i == next ? done_in_first : 0;
             if (spans[i].size == skip) continue;
             iov[n].iov_base = const_cast<char*>(static_cast<const char*>(spans[i].bytes) + skip);

@@ -35,12 +35,13 @@ std::unique_ptr<uint8_t[]> allocate(size_t bytes) {
 struct WorkingBuffer {
     TransferBuffer memory[2];
     int current = 0;
-    bool next_loaded = false;  // the other memory area holds area B's cluster
-    // Area B's cluster when it is still to be read. It is read when the walk first needs a byte
-    // of it, right after the writes out of area A: each cluster's bytes are then written soon
-    // after they were read, as a plain copy does, while they are still in the processor's cache.
-    uint16_t next_pending = NO_CLUSTER;
-    int64_t copied = 0;  // bytes of area B present behind area A
+    // The cluster whose data is area B (NO_CLUSTER past the chain's end). It is read when the
+    // walk first needs a byte of it, right after the writes out of area A: each cluster's bytes
+    // are then written soon after they were read, as a plain copy does, while they are still in
+    // the processor's cache.
+    uint16_t next_cluster = NO_CLUSTER;
+    bool next_loaded = false;  // the other memory area holds it
+    int64_t copied = 0;        // bytes of area B present behind area A
 
     bool allocate_areas() {
         memory[0].reset(allocate_transfer_buffer(size_t(2 * AREA_BYTES)));
@@ -51,7 +52,7 @@ struct WorkingBuffer {
     uint8_t* next_area() { return memory[1 - current].get(); }
     // End of the data loaded into areas A and B, and of the part that can be read now.
     int64_t loaded_end() const {
-        return AREA_BYTES + (next_loaded || next_pending != NO_CLUSTER ? AREA_BYTES : 0);
+        return AREA_BYTES + (next_cluster != NO_CLUSTER ? AREA_BYTES : 0);
     }
     int64_t readable_end() const { return AREA_BYTES + (next_loaded ? copied : 0); }
     // Makes the bytes up to offset end (at most the loaded end) readable.
@@ -133,15 +134,14 @@ struct Walk {
     std::unique_ptr<VisitedClusters> visited;
     std::unique_ptr<StreamFilterState> filters;
 
-    uint16_t cluster_b = NO_CLUSTER;  // the cluster whose data is area B
-    bool looped = false;              // the chain came back to a cluster met before
-    int64_t clusters_read = 0;        // chain position of the next cluster read
-    int64_t position = 0;             // byte offset of the next sector to examine
-    int64_t remaining = 0;            // sectors still to walk
-    int64_t skipped = 0;              // sectors that were no block header
-    int64_t countdown = 0;            // the video sync: audio waits until it is below zero
-    bool first_audio_block = true;    // the first audio block let through is dropped
-    bool ran_out = false;             // the loaded data ended before the length did
+    bool looped = false;            // the chain came back to a cluster met before
+    int64_t clusters_read = 0;      // chain position of the next cluster read
+    int64_t position = 0;           // byte offset of the next sector to examine
+    int64_t remaining = 0;          // sectors still to walk
+    int64_t skipped = 0;            // sectors that were no block header
+    int64_t countdown = 0;          // the video sync: audio waits until it is below zero
+    bool first_audio_block = true;  // the first audio block let through is dropped
+    bool ran_out = false;           // the loaded data ended before the length did
     // Audio blocks met after the video had started but held back by the countdown, and whether
     // any passed: with auto sync, video whose every block opens a new sequence never counts the
     // countdown down, and the audio file would stay empty without a word.
@@ -182,13 +182,12 @@ bool read_next_cluster(Walk& w, uint16_t cluster, uint8_t* into) {
 }
 
 // Makes the working buffer readable up to offset end, first reading area B's cluster when it is
-// still pending. False, with the walk's failure set, when that cluster could not be read or the
+// not read yet. False, with the walk's failure set, when that cluster could not be read or the
 // writes out of area A failed.
 bool reach(Walk& w, int64_t end) {
     WorkingBuffer& buffer = *w.buffer;
-    if (end > AREA_BYTES && buffer.next_pending != NO_CLUSTER) {
-        uint16_t cluster = buffer.next_pending;
-        buffer.next_pending = NO_CLUSTER;
+    if (end > AREA_BYTES && buffer.next_cluster != NO_CLUSTER && !buffer.next_loaded) {
+        uint16_t cluster = buffer.next_cluster;
         if (!flush_gathered(&w.video)) {
             put_message(w.failure, "Error while writing to disk.");
             return false;
@@ -231,11 +230,11 @@ bool load_first_clusters(Walk& w, char* message) {
         return false;
     }
     w.visited->test_and_set(first);
-    w.cluster_b = chain_successor(w.fat.get(), first, w.visited.get(), &w.looped);
-    if (w.cluster_b != NO_CLUSTER) {
-        if (!read_next_cluster(w, w.cluster_b, w.buffer->next_area())) {
-            put_message(message, "Error while accessing 2nd cluster (FAT Entry %d)",
-                        int(w.cluster_b));
+    uint16_t second = chain_successor(w.fat.get(), first, w.visited.get(), &w.looped);
+    w.buffer->next_cluster = second;
+    if (second != NO_CLUSTER) {
+        if (!read_next_cluster(w, second, w.buffer->next_area())) {
+            put_message(message, "Error while accessing 2nd cluster (FAT Entry %d)", int(second));
             return false;
         }
         w.buffer->next_loaded = true;
@@ -302,22 +301,18 @@ bool walk_audio_block(Walk& w, const Block& b, int64_t payload_at) {
                              b.payload_bytes, r.audio_type) != 0;
 }
 
-// Past the start of area B: its cluster becomes area A, and the cluster after it is read as the
-// new area B, over the memory that held area A.
+// Past the start of area B (read by now: the walk stepped into it): its cluster becomes area A,
+// and the cluster after it becomes area B, to be read over the memory that held area A.
 bool move_to_next_cluster(Walk& w, char* message) {
-    // Area B is read by now (the walk stepped into it); the guard keeps it so should that change.
-    if (!reach(w, AREA_BYTES + SECTOR_SIZE)) {
-        put_message(message, "%s", w.failure);
-        return false;
-    }
     if (!flush_gathered(&w.video)) {
         put_message(message, "Error while writing to disk.");
         return false;
     }
-    w.buffer->move_on();
+    WorkingBuffer& buffer = *w.buffer;
+    buffer.move_on();
     w.position -= AREA_BYTES;
-    w.cluster_b = chain_successor(w.fat.get(), w.cluster_b, w.visited.get(), &w.looped);
-    w.buffer->next_pending = w.cluster_b;
+    buffer.next_cluster =
+        chain_successor(w.fat.get(), buffer.next_cluster, w.visited.get(), &w.looped);
     return true;
 }
 
@@ -475,7 +470,6 @@ int extract_to_files(DiskHandle disk, const ExtractionRequest& r, const char* pa
 struct MuxFiles {
     const char* path;
     const char* prefix;
-    int64_t time;
     std::vector<std::string> names;
     std::vector<OutputFilePtr> files;
 };
@@ -506,7 +500,7 @@ struct DestroyWriter {
 
 int extract_to_program_stream(DiskHandle disk, const ExtractionRequest& r, const char* path,
                               const char* prefix, char* message, ExtractionResult* result) {
-    MuxFiles files{path, prefix, r.output_time, {}, {}};
+    MuxFiles files{path, prefix, {}, {}};
     ProgramStreamOptions options;
     options.av_offset_ms = r.av_offset_ms;
     options.split_bytes = r.split_bytes;

@@ -509,6 +509,18 @@ void time_group(ProgramStreamWriter* w, size_t end) {
     w->untimed_from = end;
 }
 
+// Puts the last sequence header before a picture that has none, where the file (or a part of it)
+// begins with that picture; its offsets move behind the header.
+void insert_sequence_header(const ProgramStreamWriter* w, VideoUnit& u) {
+    if (u.has_sequence || w->sequence_header.empty()) return;
+    int n = int(w->sequence_header.size());
+    u.inserted = w->sequence_header;
+    u.picture_at += n;
+    if (u.gop_at >= 0) u.gop_at += n;
+    u.has_sequence = true;
+    u.sequence_at = 0;
+}
+
 // A whole picture has been gathered: dropped (before the first I-picture, or a B-picture that
 // leads an open first group and refers to a picture never recorded), or queued and timed.
 void picture_done(ProgramStreamWriter* w, VideoUnit&& u) {
@@ -525,15 +537,8 @@ void picture_done(ProgramStreamWriter* w, VideoUnit&& u) {
         }
         w->video_started = true;
         w->dropping_leading_b = !(u.gop_at >= 0 && u.closed_gop);
-        if (!u.has_sequence && !w->sequence_header.empty()) {
-            // The sequence header came with a picture that was dropped: the file needs it first.
-            int n = int(w->sequence_header.size());
-            u.inserted = w->sequence_header;
-            u.picture_at += n;
-            if (u.gop_at >= 0) u.gop_at += n;
-            u.has_sequence = true;
-            u.sequence_at = 0;
-        }
+        // The sequence header came with a picture that was dropped: the file needs it first.
+        insert_sequence_header(w, u);
         u.opens_gop = true;
     } else if (u.type == PICTURE_B && w->dropping_leading_b) {
         ++w->counts.dropped_pictures;
@@ -978,14 +983,9 @@ bool start_next_part(ProgramStreamWriter* w) {
     ++w->counts.parts;
     w->part_bytes = 0;
     VideoUnit& u = w->video.front();
-    if (!u.has_sequence && !w->sequence_header.empty()) {
-        int n = int(w->sequence_header.size());
-        u.inserted = w->sequence_header;
-        w->held_video += size_t(n);
-        u.picture_at += n;
-        if (u.gop_at >= 0) u.gop_at += n;
-        u.has_sequence = true;
-    }
+    size_t before = u.inserted.size();
+    insert_sequence_header(w, u);
+    w->held_video += u.inserted.size() - before;
     if (u.gop_at >= 0 && !u.closed_gop) u.broken_link = true;
     return true;
 }
