@@ -219,6 +219,11 @@ TEST(MaintenanceCommands, RestoreGoesOnPastAFileThatFails) {
     CliRun again = run_cli("backup " + image + " 2 " + dir.file("a.mmr"));
     EXPECT_EQ(again.status, 2);
     EXPECT_EQ(run_cli("backup " + image + " 2 " + image + " --force").status, 2);
+    // Nor a special file: the finished backup would be renamed over it.
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    EXPECT_EQ(run_cli("backup " + image + " 2 " + dir.file("fifo") + " --force").status, 2);
+    struct stat st {};
+    EXPECT_TRUE(stat(dir.file("fifo").c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
     EXPECT_EQ(run_cli("backup " + image + " 2 " + dir.file("a.mmr") + " --force").status, 0);
     CliRun r =
         run_cli("restore " + image + " " + dir.file("missing.mmr") + " " + dir.file("a.mmr"));

@@ -126,7 +126,10 @@ bool open_source(const std::string& source, bool want_write, OpenSource* out) {
     // Another writer may have changed the table between the open and the lock. A record that
     // cannot be read hides only its own recording here, not every other one.
     int n = load_readable_recordings(out->disk, out->entries.get(), out->unreadable.get());
-    if (n > MAX_RECORDINGS) return true;
+    if (n > MAX_RECORDINGS) {
+        std::cerr << "Too many recordings on this disk.\n";
+        return false;
+    }
     out->count = n;
     out->unreadable_count = 0;
     for (int i = 0; i < n; ++i)

@@ -32,6 +32,11 @@ int run_backup(const BackupOptions& o) {
     namespace fs = std::filesystem;
     std::error_code ec;
     if (fs::exists(o.file, ec)) {
+        // A backup is a file; renamed over a device node it would take the device's place.
+        if (!fs::is_regular_file(o.file, ec)) {
+            std::cerr << o.file << " is not a regular file; backup writes .mmr files only.\n";
+            return EXIT_USAGE;
+        }
         if (!o.force) {
             if (!stdin_is_terminal()) {
                 std::cerr << o.file << " exists: add --force to replace it.\n";

@@ -227,6 +227,11 @@ int run_rescue(const RescueOptions& o) {
             return EXIT_FAILED;
         }
         scanned.disk = source;  // closed with the scope
+        // A writer changing the source meanwhile would make the copy a mix of two disks.
+        if (!lock_disk(source, false)) {
+            std::cerr << DISK_IN_USE_MESSAGE << "\n";
+            return EXIT_FAILED;
+        }
     }
     uint64_t size = 0;
     if (!source->size_bytes || !source->size_bytes(source, &size) || size == 0) {
@@ -240,6 +245,12 @@ int run_rescue(const RescueOptions& o) {
     DiskHandle image = open_image(o.image, static_cast<int64_t>(size));
     if (!image) {
         std::cerr << "Could not create the image " << o.image << ".\n";
+        return EXIT_FAILED;
+    }
+    // One rescue (or maintenance command) at a time writes into the image.
+    if (!lock_disk(image, true)) {
+        close_disk(image);
+        std::cerr << DISK_IN_USE_MESSAGE << "\n";
         return EXIT_FAILED;
     }
     retry_bad_sectors(&map);

@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "fs/chain_checks.h"
 #include "fs/recording_table.h"
 
 namespace quarrow {
@@ -81,7 +82,7 @@ SystemAreaDamage check_system_area(DiskHandle disk, const RescueMap* map) {
     if (n > MAX_RECORDINGS) n = MAX_RECORDINGS;
     for (int slot = 0; slot < n; ++slot) {
         uint32_t offset = toc_slot_record_offset(toc, slot);
-        if (TOC_SECTOR + offset + RECORD_SECTORS > uint32_t(CLUSTER_SECTORS)) continue;
+        if (!record_offset_usable(offset)) continue;
         read_marking(disk, map, buffer.get(), int(TOC_SECTOR + offset), RECORD_SECTORS, &bad);
         damage.records_bad += count_true(bad) > 0;
     }
@@ -167,9 +168,7 @@ std::vector<SectorRun> recording_areas(DiskHandle disk, const RescueMap* map) {
     RecordingInfoRecord record;
     for (int slot = n - 1; slot >= 0; --slot) {  // the newest recording is the last slot
         uint32_t offset = toc_slot_record_offset(toc, slot);
-        if (offset < RECORD_SECTORS ||
-            TOC_SECTOR + offset + RECORD_SECTORS > uint32_t(CLUSTER_SECTORS))
-            continue;
+        if (!record_offset_usable(offset)) continue;
         int sector = int(TOC_SECTOR + offset);
         if (sectors_missing(map, sector, RECORD_SECTORS) ||
             read_sectors(disk, record.bytes, sector, RECORD_SECTORS, SECTOR_SIZE) != RECORD_SECTORS)
