@@ -16,9 +16,6 @@ namespace quarrow {
 namespace {
 
 constexpr int64_t AREA_BYTES = CLUSTER_DATA_BYTES;
-// The next cluster's data is copied behind the current one in pieces of at least this size, as
-// far as a block or the look-ahead reaches into it.
-constexpr int64_t COPY_STEP = 256 * 1024;
 
 std::unique_ptr<uint8_t[]> allocate(size_t bytes) {
     return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[bytes]);
@@ -27,47 +24,43 @@ std::unique_ptr<uint8_t[]> allocate(size_t bytes) {
 // The working buffer: the data of the cluster being walked (area A) with the data of the next
 // cluster of the chain (area B) behind it, so that a block may run on from one into the other.
 //
-// Each of the two memory areas has room for two cluster data areas. One holds the cluster being
-// walked; the other is read with the next cluster, whose bytes are copied behind the first only
-// as far as the walk reaches into them (a block or two). When the walk moves into area B the two
-// memory areas swap roles and the cluster after that is read into the one left behind: moving on
-// costs one cluster read and a copy of some hundred kilobytes, not of a whole cluster.
+// One memory area holds two cluster data areas. The first two clusters are read into its halves.
+// When the walk moves into area B, the second half becomes area A. The cluster after it is read
+// when the walk first needs a byte of it: the part of area A still to be walked moves to the
+// first half, right before the second, and the cluster is read into the second half over what
+// the walk has just written out. The read thus lands in memory the processor still holds in its
+// cache, as a plain copy reuses one buffer, and moving on costs one cluster read and a copy of
+// a block or two.
 struct WorkingBuffer {
-    TransferBuffer memory[2];
-    int current = 0;
-    // The cluster whose data is area B (NO_CLUSTER past the chain's end). It is read when the
-    // walk first needs a byte of it, right after the writes out of area A: each cluster's bytes
-    // are then written soon after they were read, as a plain copy does, while they are still in
-    // the processor's cache.
+    TransferBuffer memory;
+    int64_t shift = 0;  // where area A begins in the memory: 0 or AREA_BYTES
+    // The cluster whose data is area B (NO_CLUSTER past the chain's end), and whether it is read.
     uint16_t next_cluster = NO_CLUSTER;
-    bool next_loaded = false;  // the other memory area holds it
-    int64_t copied = 0;        // bytes of area B present behind area A
+    bool next_loaded = false;
 
-    bool allocate_areas() {
-        memory[0].reset(allocate_transfer_buffer(size_t(2 * AREA_BYTES)));
-        memory[1].reset(allocate_transfer_buffer(size_t(2 * AREA_BYTES)));
-        return memory[0] && memory[1];
+    bool allocate_area() {
+        memory.reset(allocate_transfer_buffer(size_t(2 * AREA_BYTES)));
+        return bool(memory);
     }
-    uint8_t* base() { return memory[current].get(); }
-    uint8_t* next_area() { return memory[1 - current].get(); }
+    uint8_t* base() { return memory.get() + shift; }
     // End of the data loaded into areas A and B, and of the part that can be read now.
     int64_t loaded_end() const {
         return AREA_BYTES + (next_cluster != NO_CLUSTER ? AREA_BYTES : 0);
     }
-    int64_t readable_end() const { return AREA_BYTES + (next_loaded ? copied : 0); }
-    // Makes the bytes up to offset end (at most the loaded end) readable.
-    void reach(int64_t end) {
-        if (!next_loaded || end <= AREA_BYTES + copied) return;
-        int64_t want = end - AREA_BYTES;
-        if (want < copied + COPY_STEP) want = copied + COPY_STEP;
-        if (want > AREA_BYTES) want = AREA_BYTES;
-        memcpy(base() + AREA_BYTES + copied, next_area() + copied, size_t(want - copied));
-        copied = want;
+    int64_t readable_end() const { return AREA_BYTES + (next_loaded ? AREA_BYTES : 0); }
+    // Makes room for area B behind area A, keeping area A's bytes from offset keep_from on; gives
+    // where area B is to be read.
+    uint8_t* make_room_for_next(int64_t keep_from) {
+        uint8_t* m = memory.get();
+        if (shift != 0) {
+            memcpy(m + keep_from, m + shift + keep_from, size_t(AREA_BYTES - keep_from));
+            shift = 0;
+        }
+        return m + AREA_BYTES;
     }
-    // Area B becomes area A; the memory area left behind is free for the cluster after it.
+    // Area B becomes area A.
     void move_on() {
-        current = 1 - current;
-        copied = 0;
+        shift = AREA_BYTES;
         next_loaded = false;
     }
 };
@@ -164,8 +157,8 @@ bool allocate_walk(Walk& w, char* message) {
     w.buffer.reset(new (std::nothrow) WorkingBuffer());
     w.visited.reset(new (std::nothrow) VisitedClusters());
     w.filters.reset(new (std::nothrow) StreamFilterState());
-    if (!w.fat || !w.buffer || !w.buffer->allocate_areas() || !w.visited || !w.filters) {
-        put_message(message, "Not enough memory for the extraction (32 MB needed).");
+    if (!w.fat || !w.buffer || !w.buffer->allocate_area() || !w.visited || !w.filters) {
+        put_message(message, "Not enough memory for the extraction (16 MB needed).");
         return false;
     }
     return true;
@@ -182,24 +175,24 @@ bool read_next_cluster(Walk& w, uint16_t cluster, uint8_t* into) {
 }
 
 // Makes the working buffer readable up to offset end, first reading area B's cluster when it is
-// not read yet. False, with the walk's failure set, when that cluster could not be read or the
-// writes out of area A failed.
+// not read yet; the walk needs nothing before its position any more. False, with the walk's
+// failure set, when that cluster could not be read or the writes out of area A failed.
 bool reach(Walk& w, int64_t end) {
     WorkingBuffer& buffer = *w.buffer;
     if (end > AREA_BYTES && buffer.next_cluster != NO_CLUSTER && !buffer.next_loaded) {
         uint16_t cluster = buffer.next_cluster;
+        // The gathered writes point into the memory that is about to be moved and read over.
         if (!flush_gathered(&w.video)) {
             put_message(w.failure, "Error while writing to disk.");
             return false;
         }
-        if (!read_next_cluster(w, cluster, buffer.next_area())) {
+        if (!read_next_cluster(w, cluster, buffer.make_room_for_next(w.position))) {
             put_message(w.failure, "Error while accessing data cluster (FAT Entry %d)",
                         int(cluster));
             return false;
         }
         buffer.next_loaded = true;
     }
-    buffer.reach(end);
     return true;
 }
 
@@ -211,7 +204,7 @@ bool next_video_opens_sequence(Walk& w, int64_t payload) {
                                                 buffer.base() + buffer.readable_end(),
                                                 buffer.base() + buffer.loaded_end());
         if (answer >= 0) return answer == 1;
-        if (!reach(w, buffer.readable_end() + COPY_STEP)) return false;
+        if (!reach(w, buffer.readable_end() + 1)) return false;
     }
 }
 
@@ -233,7 +226,7 @@ bool load_first_clusters(Walk& w, char* message) {
     uint16_t second = chain_successor(w.fat.get(), first, w.visited.get(), &w.looped);
     w.buffer->next_cluster = second;
     if (second != NO_CLUSTER) {
-        if (!read_next_cluster(w, second, w.buffer->next_area())) {
+        if (!read_next_cluster(w, second, w.buffer->base() + AREA_BYTES)) {
             put_message(message, "Error while accessing 2nd cluster (FAT Entry %d)", int(second));
             return false;
         }
