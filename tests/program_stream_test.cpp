@@ -109,6 +109,33 @@ TEST(ProgramStreamAudio, GapsAreFilledOverlapsDroppedAndJumpsStartANewTimeBase) 
 
 // A first picture whose start code lies more than a packet behind its sequence header (here
 // behind 3000 bytes of user data) once made the packet before it overrun its pack.
+// The start-code search against a byte-by-byte one: codes around the 64-byte steps of the
+// search, after runs of zeros, split by the end of the bytes, and none at all.
+TEST(ProgramStreamVideo, StartCodeSearchFindsTheFirstCodeWherePlainSearchDoes) {
+    auto plain = [](const Bytes& b, size_t n) {
+        for (size_t i = 0; i + 3 <= n; ++i)
+            if (b[i] == 0 && b[i + 1] == 0 && b[i + 2] == 1) return i;
+        return n;
+    };
+    for (size_t at : {size_t(0), size_t(1), size_t(61), size_t(62), size_t(63), size_t(64),
+                      size_t(126), size_t(127), size_t(190), size_t(200), size_t(250)}) {
+        for (size_t zeros : {size_t(2), size_t(3), size_t(5)}) {
+            Bytes b(256, 0x55);
+            for (size_t k = 0; k < 256; k += 7)
+                b[k] = uint8_t(k & 1);  // lone 00 and 01 bytes
+            b[at + 2 < 256 ? at + 2 : 255] = 0x55;
+            for (size_t k = 0; k < zeros && at + k < 256; ++k)
+                b[at + k] = 0;
+            if (at + zeros < 256) b[at + zeros] = 1;
+            for (size_t n : {size_t(256), at + zeros + 1, at + zeros}) {
+                if (n > 256) continue;
+                SCOPED_TRACE(testing::Message() << "at " << at << " zeros " << zeros << " n " << n);
+                EXPECT_EQ(find_start_code_in(b.data(), n), plain(b, n));
+            }
+        }
+    }
+}
+
 TEST(ProgramStreamVideo, HeadersLongerThanAPacketStayWithinTheirPacks) {
     test::SampleMedia media;
     ASSERT_TRUE(test::load_sample_media("", &media));

@@ -127,43 +127,17 @@ const uint8_t* view_video(VideoBytes& v, int64_t at, size_t n, uint8_t* scratch)
 }
 
 #if defined(__SSE2__)
-// Zero in each of the sixteen bytes where a start code begins at p + i: 00, 00 and 01 there.
-inline __m128i start_code_misses(const uint8_t* p) {
-    const __m128i one = _mm_set1_epi8(1);
-    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
-    __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2));
-    return _mm_or_si128(_mm_or_si128(a, b), _mm_xor_si128(c, one));
-}
-
-unsigned start_code_mask(__m128i misses) {
-    return unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(misses, _mm_setzero_si128())));
+// Bit k set where p[k] is zero, for the 64 bytes from p.
+inline uint64_t zero_bytes(const uint8_t* p) {
+    const __m128i zero = _mm_setzero_si128();
+    uint64_t mask = 0;
+    for (int k = 0; k < 4; ++k) {
+        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+        mask |= uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(b, zero)))) << (16 * k);
+    }
+    return mask;
 }
 #endif
-
-// Offset of the first start code (00 00 01) wholly within p[0, n), or n when there is none.
-size_t find_start_code_in(const uint8_t* p, size_t n) {
-    size_t i = 0;
-#if defined(__SSE2__)
-    // Thirty-two places at a time, the three bytes of each compared at once: no stop at the lone
-    // 00 and 01 bytes that compressed video is full of.
-    for (; i + 34 <= n; i += 32) {
-        __m128i low = start_code_misses(p + i), high = start_code_misses(p + i + 16);
-        if (start_code_mask(_mm_min_epu8(low, high)) == 0) continue;
-        unsigned mask = start_code_mask(low);
-        return mask ? i + size_t(__builtin_ctz(mask))
-                    : i + 16 + size_t(__builtin_ctz(start_code_mask(high)));
-    }
-#endif
-    while (i + 3 <= n) {
-        const void* hit = memchr(p + i + 2, 0x01, n - i - 2);
-        if (!hit) break;
-        size_t h = size_t(static_cast<const uint8_t*>(hit) - p);
-        if (p[h - 2] == 0 && p[h - 1] == 0) return h - 2;
-        i = h - 1;
-    }
-    return n;
-}
 
 // The first start code at or after `from` whose twelve bytes from its start all lie before
 // `end`, or -1.
@@ -322,6 +296,35 @@ struct ProgramStreamWriter {
     size_t out_used = 0;
     std::vector<ByteSpan> out_spans;
 };
+
+size_t find_start_code_in(const uint8_t* p, size_t n) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    // A start code opens with two zero bytes, which compressed video seldom holds side by side:
+    // 64 places at a time are searched for such a pair, and only a pair is looked at further.
+    uint64_t zero_before = 0;  // whether the byte before the 64 is zero
+    for (; i + 65 <= n; i += 64) {
+        uint64_t zeros = zero_bytes(p + i);
+        uint64_t pairs = zeros & (zeros >> 1);  // bit k: p[i + k] and p[i + k + 1] are zero
+        bool pair_before = zero_before && (zeros & 1);
+        zero_before = zeros >> 63;
+        if (pair_before && p[i + 1] == 1) return i - 1;
+        for (; pairs; pairs &= pairs - 1) {
+            size_t at = i + size_t(__builtin_ctzll(pairs));
+            if (p[at + 2] == 1) return at;
+        }
+    }
+    if (zero_before) --i;  // a pair across the last step's end
+#endif
+    while (i + 3 <= n) {
+        const void* hit = memchr(p + i + 2, 0x01, n - i - 2);
+        if (!hit) break;
+        size_t h = size_t(static_cast<const uint8_t*>(hit) - p);
+        if (p[h - 2] == 0 && p[h - 1] == 0) return h - 2;
+        i = h - 1;
+    }
+    return n;
+}
 
 namespace {
 

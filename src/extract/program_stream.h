@@ -12,6 +12,7 @@
 // byte in them before its decoding time.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "disk/hooks.h"
@@ -56,6 +57,9 @@ ByteSink program_stream_audio_sink(ProgramStreamWriter* writer);
 // Writes what is still held and the program end code. false when a write failed; message then
 // says so.
 bool finish_program_stream(ProgramStreamWriter* writer, char* message);
+
+// Offset of the first start code (00 00 01) wholly within p[0, n), or n when there is none.
+size_t find_start_code_in(const uint8_t* p, size_t n);
 
 // Figures for the closing report of an extraction and for tests.
 struct ProgramStreamCounts {
