@@ -33,17 +33,6 @@ bool exists(const std::string& path) {
     return stat(path.c_str(), &st) == 0;
 }
 
-Bytes read_all(const std::string& path) {
-    return test::read_file_bytes(path);
-}
-
-void write_all(const std::string& path, const Bytes& b) {
-    FILE* f = fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    fwrite(b.data(), 1, b.size(), f);
-    fclose(f);
-}
-
 Bytes filler(size_t n, uint8_t seed) {
     Bytes b(n);
     for (size_t i = 0; i < n; ++i)
@@ -109,11 +98,11 @@ Extraction extract(const std::string& image, uint16_t cluster, int32_t length, i
 TEST(ExtractFiles, WritesBothFilesAndReplacesOldOnes) {
     TempDir dir;
     std::string image = write_image(dir, {small_recording("A", 6)});
-    write_all(dir.file("out.m2v"), Bytes(100000, 0x42));
+    ASSERT_TRUE(test::write_file(dir.file("out.m2v"), Bytes(100000, 0x42)));
     Extraction e = extract(image, 0, 1000, AUDIO_TYPE_MP2, false, dir.path, "out");
     EXPECT_EQ(e.result, 1);
     EXPECT_STREQ(e.message, "The extraction has completed successfully.");
-    Bytes video = read_all(dir.file("out.m2v"));
+    Bytes video = test::read_file_bytes(dir.file("out.m2v"));
     ASSERT_EQ(video.size(), 6u * 1500);  // replaced, not overwritten in place
     EXPECT_EQ(video[3], 0xB3);
     EXPECT_TRUE(exists(dir.file("out.mp2")));
@@ -127,11 +116,11 @@ TEST(ExtractFiles, WritesBothFilesAndReplacesOldOnes) {
 TEST(ExtractFiles, NoVideoCreatesNoVideoFileAndLeavesAnOldOne) {
     TempDir dir;
     std::string image = write_image(dir, {small_recording("A", 4)});
-    write_all(dir.file("out.m2v"), Bytes(10, 0x42));
+    ASSERT_TRUE(test::write_file(dir.file("out.m2v"), Bytes(10, 0x42)));
     Extraction e = extract(image, 0, 1000, AUDIO_TYPE_MPG, true, dir.path, "out");
     EXPECT_EQ(e.result, 1);
-    EXPECT_EQ(read_all(dir.file("out.m2v")), Bytes(10, 0x42));
-    EXPECT_FALSE(read_all(dir.file("out.mpg")).empty());
+    EXPECT_EQ(test::read_file_bytes(dir.file("out.m2v")), Bytes(10, 0x42));
+    EXPECT_FALSE(test::read_file_bytes(dir.file("out.mpg")).empty());
 }
 
 // File names are UTF-8 here: the engine takes them as they are (the front end converts the
@@ -156,7 +145,7 @@ TEST(ExtractFiles, RefusedNamesCreateNothing) {
     e = extract(image, 0, 1000, AUDIO_TYPE_MP2, false, dir.path, std::string(5000, 'p'));
     EXPECT_STREQ(e.message, "Invalid Path or Prefix (too long).");
     EXPECT_FALSE(exists(dir.file("a:b.m2v")));
-    EXPECT_EQ(read_all(dir.file("disk.hex")).empty(), false);
+    EXPECT_EQ(test::read_file_bytes(dir.file("disk.hex")).empty(), false);
 }
 
 // The names in a folder, sorted: what an extraction left there.
@@ -180,11 +169,11 @@ TEST(ExtractFiles, FilesThatCannotBeCreated) {
     // The audio file's name is taken by a folder: nothing is written, an earlier video file
     // stays as it was.
     mkdir(dir.file("p.mp2").c_str(), 0755);
-    write_all(dir.file("p.m2v"), Bytes(10, 0x42));
+    ASSERT_TRUE(test::write_file(dir.file("p.m2v"), Bytes(10, 0x42)));
     e = extract(image, 0, 1000, AUDIO_TYPE_MP2, false, dir.path, "p");
     EXPECT_EQ(e.result, 0);
     EXPECT_STREQ(e.message, "Could not create output file.");
-    EXPECT_EQ(read_all(dir.file("p.m2v")), Bytes(10, 0x42));
+    EXPECT_EQ(test::read_file_bytes(dir.file("p.m2v")), Bytes(10, 0x42));
     EXPECT_EQ(folder_names(dir.path), (std::vector<std::string>{"disk.hex", "p.m2v", "p.mp2"}));
 }
 
@@ -199,8 +188,8 @@ TEST(ExtractFiles, AFailedOrInterruptedExtractionLeavesEarlierFilesAsTheyWere) {
     }
     r.clusters = {1, 2};
     std::string image = write_image(dir, {r});
-    write_all(dir.file("cut.m2v"), Bytes(5000, 0x11));
-    write_all(dir.file("cut.mp2"), Bytes(700, 0x22));
+    ASSERT_TRUE(test::write_file(dir.file("cut.m2v"), Bytes(5000, 0x11)));
+    ASSERT_TRUE(test::write_file(dir.file("cut.mp2"), Bytes(700, 0x22)));
     std::vector<std::string> before = folder_names(dir.path);
 
     // Interrupted after the third block, as Ctrl-C stops the command line's walk.
@@ -221,8 +210,8 @@ TEST(ExtractFiles, AFailedOrInterruptedExtractionLeavesEarlierFilesAsTheyWere) {
     e = extract(image, 1, 100000, AUDIO_TYPE_MP2, false, dir.path, "cut");
     EXPECT_EQ(e.result, 0);
     EXPECT_STREQ(e.message, "Error while accessing 2nd cluster (FAT Entry 2)");
-    EXPECT_EQ(read_all(dir.file("cut.m2v")), Bytes(5000, 0x11));
-    EXPECT_EQ(read_all(dir.file("cut.mp2")), Bytes(700, 0x22));
+    EXPECT_EQ(test::read_file_bytes(dir.file("cut.m2v")), Bytes(5000, 0x11));
+    EXPECT_EQ(test::read_file_bytes(dir.file("cut.mp2")), Bytes(700, 0x22));
     EXPECT_EQ(folder_names(dir.path), before);
 }
 
@@ -405,7 +394,7 @@ TEST(ExtractSample, FfprobeReadsTheVideoAndTheAudioOfEveryRecording) {
                 video.insert(video.end(), b.second.begin(), b.second.end());
         video.erase(video.begin(), video.begin() + long(find(video, {0, 0, 1, 0xB3})));
         std::string m2v = dir.file(prefix + ".m2v");
-        EXPECT_EQ(read_all(m2v), video) << number;
+        EXPECT_EQ(test::read_file_bytes(m2v), video) << number;
         std::string v = ffprobe(m2v, "stream=codec_name,nb_read_frames");
         EXPECT_EQ(field(v, "codec_name"), "mpeg2video") << number;
         EXPECT_EQ(field(v, "nb_read_frames"), std::to_string(expected_frames(video))) << number;
@@ -413,7 +402,7 @@ TEST(ExtractSample, FfprobeReadsTheVideoAndTheAudioOfEveryRecording) {
         // Audio with the default options (sync 1, auto sync): the countdown runs out within the
         // first groups of pictures; the first audio block let through is dropped; the .mp2
         // then plays for its length at 192 kbit/s, whole frames but the last (16 bytes short).
-        Bytes mp2 = read_all(dir.file(prefix + ".mp2"));
+        Bytes mp2 = test::read_file_bytes(dir.file(prefix + ".mp2"));
         ASSERT_GT(mp2.size(), 10000u) << number;
         EXPECT_EQ(mp2[0], 0xFF);
         EXPECT_EQ(mp2[1], 0xFC);

@@ -1,5 +1,6 @@
 // The program stream writer fed directly: where audio frames go when the broadcast's time stamps
-// have gaps, duplicates and jumps, and the silent frames it makes.
+// have gaps, duplicates and jumps, and the silent frames it makes; the video start-code search;
+// packs that stay whole; the spans reaching the file.
 #include "extract/program_stream.h"
 
 #include <gtest/gtest.h>
@@ -107,8 +108,6 @@ TEST(ProgramStreamAudio, GapsAreFilledOverlapsDroppedAndJumpsStartANewTimeBase) 
               Bytes(media.audio.begin(), media.audio.begin() + 4));
 }
 
-// A first picture whose start code lies more than a packet behind its sequence header (here
-// behind 3000 bytes of user data) once made the packet before it overrun its pack.
 // The start-code search against a byte-by-byte one: codes around the 64-byte steps of the
 // search, after runs of zeros, split by the end of the bytes, and none at all.
 TEST(ProgramStreamVideo, StartCodeSearchFindsTheFirstCodeWherePlainSearchDoes) {
@@ -136,6 +135,8 @@ TEST(ProgramStreamVideo, StartCodeSearchFindsTheFirstCodeWherePlainSearchDoes) {
     }
 }
 
+// A first picture whose start code lies more than a packet behind its sequence header (here
+// behind 3000 bytes of user data) once made the packet before it overrun its pack.
 TEST(ProgramStreamVideo, HeadersLongerThanAPacketStayWithinTheirPacks) {
     test::SampleMedia media;
     ASSERT_TRUE(test::load_sample_media("", &media));

@@ -107,7 +107,7 @@ TEST(SafetyCli, TwoRestoresAtOnceNeverLoseARecording) {
 
 // An interrupt at any moment of a restore: either nothing changed (exit 130, or 143 when the
 // signal came before the program was ready for it), or the recording is there whole and the
-// disk checks out. SIGTERM stands for Ctrl-C: a shell starts background jobs with SIGINT ignored.
+// disk checks out. SIGTERM stands for Ctrl-C: both reach the same handler.
 TEST(SafetyCli, CtrlCDuringARestoreLeavesTheDiskConsistent) {
     test::TempDir dir;
     std::string image = small_disk(dir);

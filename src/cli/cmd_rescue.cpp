@@ -193,20 +193,28 @@ int prepare(const RescueOptions& o, DiskHandle source, const std::string& map_pa
 }
 
 // The image: created when missing, and as long as the source, sparse where nothing is read yet.
-DiskHandle open_image(const std::string& path, int64_t size) {
+// Opens (creating it where missing) the image for writing under the one-writer lock, and only
+// then grows it to the source's size: an image another rescue holds is left as it is. Null when
+// it cannot be had; *in_use then tells whether another program holds it.
+DiskHandle open_image(const std::string& path, int64_t size, bool* in_use) {
+    *in_use = false;
     std::error_code ec;
     if (!fs::exists(path, ec)) {
         DiskHandle created = create_output_file(path.c_str());
         if (!created) return nullptr;
         close_disk(created);
     }
+    UniqueDisk image(open_image_file(path.c_str(), true));
+    if (!image || !image->writable) return nullptr;
+    if (!lock_disk(image.get(), true)) {
+        *in_use = true;
+        return nullptr;
+    }
     if (static_cast<int64_t>(fs::file_size(path, ec)) < size) {
         fs::resize_file(path, static_cast<uintmax_t>(size), ec);
         if (ec) return nullptr;
     }
-    DiskHandle image = open_image_file(path.c_str(), true);
-    if (image && !image->writable) image = close_disk(image);
-    return image;
+    return image.release();
 }
 
 int run_rescue(const RescueOptions& o) {
@@ -242,15 +250,13 @@ int run_rescue(const RescueOptions& o) {
     RescueMap map;
     int ready = prepare(o, source, map_path, static_cast<int64_t>(size), &map);
     if (ready != EXIT_OK) return ready;
-    DiskHandle image = open_image(o.image, static_cast<int64_t>(size));
+    bool in_use = false;
+    DiskHandle image = open_image(o.image, static_cast<int64_t>(size), &in_use);
     if (!image) {
-        std::cerr << "Could not create the image " << o.image << ".\n";
-        return EXIT_FAILED;
-    }
-    // One rescue (or maintenance command) at a time writes into the image.
-    if (!lock_disk(image, true)) {
-        close_disk(image);
-        std::cerr << DISK_IN_USE_MESSAGE << "\n";
+        if (in_use)
+            std::cerr << DISK_IN_USE_MESSAGE << "\n";
+        else
+            std::cerr << "Could not create the image " << o.image << ".\n";
         return EXIT_FAILED;
     }
     retry_bad_sectors(&map);

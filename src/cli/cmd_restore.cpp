@@ -49,7 +49,9 @@ int run_restore(const RestoreOptions& o) {
             std::cerr << file << ": " << src.message << failure_reason(false) << "\n";
         }
     }
-    if (restored > 0 && !commit_changes(&src)) return EXIT_FAILED;
+    // Flushed whatever the outcome: a restore that failed part way may have written clusters.
+    bool committed = commit_changes(&src);
+    if (restored > 0 && !committed) return EXIT_FAILED;
     if (restored > 0) std::cout << "Restore Operation Successful.\n";
     if (stopped) return EXIT_INTERRUPTED;
     note_finished_despite_interrupt();

@@ -52,6 +52,9 @@ struct WorkingBuffer {
     // where area B is to be read.
     uint8_t* make_room_for_next(int64_t keep_from) {
         uint8_t* m = memory.get();
+        // The walk is inside area A whenever area B is still to be read; bounded all the same.
+        if (keep_from < 0) keep_from = 0;
+        if (keep_from > AREA_BYTES) keep_from = AREA_BYTES;
         if (shift != 0) {
             memcpy(m + keep_from, m + shift + keep_from, size_t(AREA_BYTES - keep_from));
             shift = 0;
@@ -202,7 +205,7 @@ bool next_video_opens_sequence(Walk& w, int64_t payload) {
     for (;;) {
         int answer = look_ahead_sequence_header(buffer.base() + payload,
                                                 buffer.base() + buffer.readable_end(),
-                                                buffer.base() + buffer.loaded_end());
+                                                buffer.readable_end() < buffer.loaded_end());
         if (answer >= 0) return answer == 1;
         if (!reach(w, buffer.readable_end() + 1)) return false;
     }

@@ -146,17 +146,17 @@ bool contains_sequence_header(const uint8_t* bytes, int64_t count, int64_t reada
 }
 
 int look_ahead_sequence_header(const uint8_t* payload, const uint8_t* window_end,
-                               const uint8_t* loaded_end) {
+                               bool more_loaded) {
     const int NEED_MORE = -1;
     for (const uint8_t* p = payload + SECTOR_SIZE;; p += SECTOR_SIZE) {
-        if (window_end - p < SECTOR_SIZE) return window_end < loaded_end ? NEED_MORE : 0;
+        if (window_end - p < SECTOR_SIZE) return more_loaded ? NEED_MORE : 0;
         uint32_t bytes;
         uint16_t sectors;
         if (!match_video_block(p, &bytes, &sectors)) continue;
         if (bytes == 0) return 1;
         const uint8_t* next = p + SECTOR_SIZE;
         // The code may reach three bytes past the byte count.
-        if (window_end < loaded_end && window_end - next < int64_t(bytes) + 3) return NEED_MORE;
+        if (more_loaded && window_end - next < int64_t(bytes) + 3) return NEED_MORE;
         // Only the part of the next payload that was loaded can be searched.
         int64_t readable = window_end - next;
         int64_t count = int64_t(bytes) < readable ? int64_t(bytes) : readable;
@@ -165,7 +165,7 @@ int look_ahead_sequence_header(const uint8_t* payload, const uint8_t* window_end
 }
 
 bool sequence_header_ahead(const uint8_t* payload, const uint8_t* loaded_end) {
-    return look_ahead_sequence_header(payload, loaded_end, loaded_end) == 1;
+    return look_ahead_sequence_header(payload, loaded_end, false) == 1;
 }
 
 int write_video_block(StreamFilterState* state, const ByteSink* video_file, const uint8_t* payload,

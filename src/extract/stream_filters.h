@@ -85,11 +85,10 @@ bool contains_sequence_header(const uint8_t* bytes, int64_t count, int64_t reada
 // there, or the found block's data is not loaded, the answer is false.
 bool sequence_header_ahead(const uint8_t* payload, const uint8_t* loaded_end);
 
-// The same look-ahead over a window that may end before the loaded data does (the engine makes
-// the next cluster's bytes readable behind the current one only as far as they are needed):
-// 1 or 0 as above, or -1 when the answer lies beyond window_end, which is below loaded_end.
-int look_ahead_sequence_header(const uint8_t* payload, const uint8_t* window_end,
-                               const uint8_t* loaded_end);
+// The same look-ahead over a window that may end before the loaded data does (the engine reads
+// the next cluster only when the walk needs it): 1 or 0 as above, or -1 when the answer lies
+// beyond window_end and more_loaded says that data is still to come there.
+int look_ahead_sequence_header(const uint8_t* payload, const uint8_t* window_end, bool more_loaded);
 
 // Video filter. While waiting, drops payloads until one holds a sequence header and writes it
 // from there; afterwards writes each payload whole. `readable` (>= count) bounds the start-code

@@ -1,5 +1,6 @@
 // Reading back a MediaMaster image held in memory, for tests that check what an operation (or a
-// failure part way through it) left on the disk.
+// failure part way through it) left on the disk; and an image file opened and listed as the
+// programs open it (LoadedImage).
 #pragma once
 
 #include <gtest/gtest.h>
