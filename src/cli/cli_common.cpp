@@ -16,6 +16,7 @@
 #include "disk/file_identity.h"
 #include "disk/system_error.h"
 #include "fs/disk_detection.h"
+#include "fs/disk_session.h"
 #include "fs/layout.h"
 #include "fs/maintenance_io.h"
 
@@ -78,66 +79,41 @@ std::string image_refusal_reason(const std::string& path) {
                       : " (no MediaMaster signature at sector 0)";
 }
 
-// True, with the reason on stderr, when a writing command may not write to the opened disk: only
-// a read-only open succeeded, or the image's mode allows no writing. Root may write to any file;
-// an image whose owner took every write permission away is still meant to stay as it is, so the
-// mode is asked, not only the open.
-bool refused_for_writing(const std::string& source, bool scan, DiskHandle disk) {
-    FileIdentity id;
-    const bool mode_read_only = disk_identity(disk, &id) && id.regular && !id.mode_writable;
-    if (disk->writable && !mode_read_only) return false;
-    const std::string name = scan ? "the MediaMaster disk" : source;
+// Why a writing command may not write to the opened disk: only a read-only open succeeded, or
+// the image's mode allows no writing.
+void explain_read_only(const std::string& source, const OpenSource& src) {
+    const std::string name = src.scan ? "the MediaMaster disk" : source;
     std::string reason =
-        mode_read_only ? "its file mode allows no writing" : last_system_failure().reason;
+        src.mode_read_only ? "its file mode allows no writing" : last_system_failure().reason;
     std::cerr << "Cannot open " << name << " for writing"
               << (reason.empty() ? "" : " (" + reason + ")") << "; nothing was changed.";
-    if (mode_read_only && !scan)
+    if (src.mode_read_only && !src.scan)
         std::cerr << " To allow changes: " << allow_writing_command(source);
     std::cerr << "\n";
-    return true;
 }
 
 }  // namespace
 
 bool open_source(const std::string& source, bool want_write, OpenSource* out) {
     clear_system_failure();
-    const bool scan = source == "scan";
-    if (scan) {
-        out->disk = detect_disk(&out->count, out->entries.get(), want_write, out->message);
-    } else {
-        out->disk = open_disk_image(&out->count, out->entries.get(), want_write, out->message,
-                                    source.c_str());
-    }
-    if (!out->disk) {
-        std::string reason;
-        if (!scan && strcmp(out->message, "Invalid image file.") == 0)
-            reason = image_refusal_reason(source);
-        std::cerr << out->message << reason << "\n";
-        explain_refused_source(source);
-        return false;
-    }
-    if (want_write && refused_for_writing(source, scan, out->disk)) return false;
     // From here a writing command may change the disk: Ctrl-C waits for a safe point.
     if (want_write) defer_interrupts();
-    if (!lock_disk(out->disk, want_write)) {
-        std::cerr << DISK_IN_USE_MESSAGE << "\n";
-        return false;
+    if (open_session(out, source.c_str(), want_write)) return true;
+    switch (out->status) {
+        case SESSION_READ_ONLY:
+            explain_read_only(source, *out);
+            break;
+        case SESSION_CANNOT_OPEN:
+        case SESSION_NOT_MEDIAMASTER:
+            std::cerr << out->message << image_refusal_reason(source) << "\n";
+            explain_refused_source(source);
+            break;
+        default:
+            std::cerr << out->message << "\n";
+            if (out->status == SESSION_NO_DISK) explain_refused_source(source);
+            break;
     }
-    // Another writer may have changed the table between the open and the lock. A record that
-    // cannot be read hides only its own recording here, not every other one.
-    int n = load_readable_recordings(out->disk, out->entries.get(), out->unreadable.get());
-    if (n > MAX_RECORDINGS) {
-        std::cerr << "Too many recordings on this disk.\n";
-        return false;
-    }
-    out->count = n;
-    out->unreadable_count = 0;
-    for (int i = 0; i < n; ++i)
-        out->unreadable_count += out->unreadable[i] ? 1 : 0;
-    if (out->unreadable_count > 0)
-        put_message(out->message, "%i Recordings found; %i of them cannot be read.", n,
-                    out->unreadable_count);
-    return true;
+    return false;
 }
 
 CLI::Option* add_recording_number(CLI::App* cmd, std::string* number, const char* help,
@@ -188,11 +164,8 @@ void note_finished_despite_interrupt() {
 }
 
 bool commit_changes(OpenSource* src) {
-    bool done = flush_and_close(src->disk);
-    src->disk = nullptr;
-    if (!done)
-        std::cerr << "The system could not confirm that the changes reached the disk; they may "
-                     "be lost.\n";
+    bool done = commit_session(src);
+    if (!done) std::cerr << FLUSH_FAILED_MESSAGE << "\n";
     return done;
 }
 
@@ -239,7 +212,7 @@ std::string shown(const char* latin1) {
 }
 
 bool output_is_source(const std::string& output, const OpenSource& src, const char* role) {
-    if (!path_is_disk(output.c_str(), src.disk)) return false;
+    if (check_output(src, output.c_str()) != OUTPUT_IS_SOURCE) return false;
     std::cerr << output << " is the disk being " << role << "; choose another file.\n";
     return true;
 }

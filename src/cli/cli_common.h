@@ -8,6 +8,7 @@
 
 #include "disk/hooks.h"
 #include "disk/sector_access.h"
+#include "fs/disk_session.h"
 #include "fs/recording_table.h"
 
 namespace CLI {
@@ -27,29 +28,17 @@ enum ExitCode {
     EXIT_INTERRUPTED = 130,  // Ctrl-C: 128 + SIGINT, as shells report a program the signal ended
 };
 
-// The open disk and its recording table, closed when it goes out of scope.
-struct OpenSource {
-    DiskHandle disk = nullptr;
-    int count = 0;
-    std::unique_ptr<RecordingEntry[]> entries{new RecordingEntry[MAX_RECORDINGS]()};
-    char message[MESSAGE_SIZE] = {0};
-    // Recordings whose record cannot be read: listed by number, never acted on.
-    std::unique_ptr<bool[]> unreadable{new bool[MAX_RECORDINGS]()};
-    int unreadable_count = 0;
-    OpenSource() = default;
-    OpenSource(const OpenSource&) = delete;
-    OpenSource& operator=(const OpenSource&) = delete;
-    ~OpenSource() { disk = close_disk(disk); }
-};
+// The open disk and its recording table (the core's disk session), closed when it goes out of
+// scope.
+using OpenSource = DiskSession;
 
-// Opens SOURCE: the word "scan" detects the disk among the physical drives; anything else is a
-// disk image or a whole-disk device path. On failure prints the message on stderr, followed by
-// the reason ("Invalid image file. (No such file or directory)"), and gives false. Writing
-// commands pass want_write and are refused when only a read-only open succeeded, or when the
-// image's mode allows no writing (also for root, whom the system would let write).
-// The disk is locked for the command's whole run (exclusive for writing, shared for reading) and
-// refused with DISK_IN_USE_MESSAGE when another program holds a conflicting lock; the recording
-// table is then read again, so that a number means what the disk holds under the lock.
+// Opens SOURCE through the disk session (fs/disk_session.h): the word "scan" detects the disk
+// among the physical drives; anything else is a disk image or a whole-disk device path. On
+// failure prints the session's message on stderr, followed by the reason ("Invalid image file.
+// (No such file or directory)"), and gives false. Writing commands pass want_write and are
+// refused when only a read-only open succeeded, or when the image's mode allows no writing.
+// The session holds the lock for the command's whole run and refuses with DISK_IN_USE_MESSAGE
+// when another program holds a conflicting one.
 bool open_source(const std::string& source, bool want_write, OpenSource* out);
 
 // Makes the changes a writing command made to SOURCE durable and closes it, before the command

@@ -17,6 +17,10 @@ bool lock_disk(DiskHandle disk, bool exclusive) {
     return disk->lock(disk, exclusive) != DISK_IN_USE;
 }
 
+void unlock_disk(DiskHandle disk) {
+    if (disk && disk->unlock) disk->unlock(disk);
+}
+
 bool flush_disk(DiskHandle disk) {
     if (!disk) return false;
     return !disk->flush || disk->flush(disk);

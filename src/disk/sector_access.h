@@ -49,6 +49,8 @@ struct Disk {
     // Takes the advisory lock of the file or device without waiting: shared for readers,
     // exclusive for a writer. May be null: no locking.
     DiskLockResult (*lock)(Disk* disk, bool exclusive);
+    // Releases the lock taken by lock (a disk kept open between writes). May be null.
+    void (*unlock)(Disk* disk);
     void* impl;
     // Where the next sequential file_read / file_write goes (output and backup files).
     int64_t position;
@@ -69,6 +71,8 @@ DiskHandle close_disk(DiskHandle disk);  // always gives null
 // a handle that cannot be locked at all counts as locked.
 bool lock_disk(DiskHandle disk, bool exclusive);
 constexpr const char* DISK_IN_USE_MESSAGE = "The disk is in use by another program.";
+// Gives the lock up before the handle closes.
+void unlock_disk(DiskHandle disk);
 
 // Makes the writes so far durable; false when the system says they may be lost.
 bool flush_disk(DiskHandle disk);

@@ -130,6 +130,11 @@ DiskLockResult posix_lock(Disk* disk, bool exclusive) {
     return DISK_LOCKED;
 }
 
+void posix_unlock(Disk* disk) {
+    while (flock(fd_of(disk), LOCK_UN) != 0 && errno == EINTR) {
+    }
+}
+
 DiskHandle wrap_fd(int fd, bool writable) {
     struct stat st;
     bool block = fstat(fd, &st) == 0 && S_ISBLK(st.st_mode);
@@ -148,6 +153,7 @@ DiskHandle wrap_fd(int fd, bool writable) {
     disk->close = posix_close;
     disk->flush = posix_flush;
     disk->lock = posix_lock;
+    disk->unlock = posix_unlock;
     disk->impl = file;
     disk->writable = writable;
     return disk;

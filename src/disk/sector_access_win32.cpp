@@ -115,6 +115,12 @@ DiskLockResult win32_lock(Disk* disk, bool exclusive) {
                : DISK_LOCK_UNSUPPORTED;
 }
 
+void win32_unlock(Disk* disk) {
+    OVERLAPPED at;
+    memset(&at, 0, sizeof at);
+    UnlockFileEx(handle_of(disk), 0, MAXDWORD, MAXDWORD, &at);
+}
+
 DiskHandle wrap_handle(HANDLE h, bool writable, bool file_as_drive = false,
                        const char* path = nullptr) {
     if (h == INVALID_HANDLE_VALUE) {
@@ -136,6 +142,7 @@ DiskHandle wrap_handle(HANDLE h, bool writable, bool file_as_drive = false,
     disk->close = win32_close;
     disk->flush = win32_flush;
     disk->lock = win32_lock;
+    disk->unlock = win32_unlock;
     disk->impl = file;
     disk->writable = writable;
     return disk;

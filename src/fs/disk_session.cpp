@@ -1,0 +1,137 @@
+#include "fs/disk_session.h"
+
+#include <cstring>
+
+#include "disk/drive_list.h"
+#include "disk/file_identity.h"
+#include "fs/disk_detection.h"
+#include "fs/layout.h"
+
+namespace quarrow {
+namespace {
+
+bool refuse(DiskSession* s, SessionStatus status, const char* text) {
+    s->status = status;
+    put_message(s->message, "%s", text);
+    return false;
+}
+
+// The status line of a disk that opened, in the words the detection uses.
+void describe_open(DiskSession* s) {
+    const int n = s->count;
+    if (s->unreadable_count > 0)
+        put_message(s->message, "%i Recordings found; %i of them cannot be read.", n,
+                    s->unreadable_count);
+    else if (s->scan && n == 0)
+        put_message(s->message, "No Recordings found on this disk.");
+    else if (s->scan)
+        put_message(s->message, "Detected MediaMaster Disk (%i GB) with %i Recordings.",
+                    static_cast<int>(drive_size_gb(drive_size_mb(s->disk))), n);
+    else if (n == 0)
+        put_message(s->message, "No Recordings found in this image.");
+    else
+        put_message(s->message, "MediaMaster Disk Image with %i Recordings (%i MB).", n,
+                    static_cast<int>(image_size_mb(s->disk)));
+}
+
+// What every open shares once the handle is there: the write check, the lock, the table.
+bool settle(DiskSession* s, bool for_writing) {
+    s->for_writing = for_writing;
+    if (for_writing) {
+        // Root may write to any file; an image whose owner took every write permission away is
+        // still meant to stay as it is, so the mode is asked, not only the open.
+        FileIdentity id;
+        s->mode_read_only = disk_identity(s->disk, &id) && id.regular && !id.mode_writable;
+        if (!s->disk->writable || s->mode_read_only)
+            return refuse(s, SESSION_READ_ONLY, "The disk cannot be opened for writing.");
+    }
+    if (!lock_disk(s->disk, for_writing)) return refuse(s, SESSION_IN_USE, DISK_IN_USE_MESSAGE);
+    // Loaded only now: what another writer changed before the lock is what the session sees.
+    int n = load_readable_recordings(s->disk, s->entries.get(), s->unreadable.get());
+    if (n > MAX_RECORDINGS)
+        return refuse(s, SESSION_TOO_MANY,
+                      s->scan ? "Too many recordings on this disk."
+                              : "Too many recordings in "
+                                "this image.");
+    s->count = n;
+    s->unreadable_count = 0;
+    for (int i = 0; i < n; ++i)
+        s->unreadable_count += s->unreadable[i] ? 1 : 0;
+    s->status = SESSION_OPEN;
+    describe_open(s);
+    return true;
+}
+
+}  // namespace
+
+bool open_session(DiskSession* s, const char* source, bool for_writing) {
+    close_session(s);
+    s->scan = !source || strcmp(source, "scan") == 0;
+    if (s->scan) {
+        if (get_os_family() == OS_FAMILY_WIN9X)
+            return refuse(s, SESSION_NO_DISK,
+                          "No physical disk access from Win9x/Me! Use a disk image.");
+        s->disk = scan_physical_drives(for_writing);
+        if (!s->disk) return refuse(s, SESSION_NO_DISK, "Could not find MediaMaster Disk.");
+    } else {
+        s->disk = open_image_file(source, for_writing);
+        if (!s->disk) return refuse(s, SESSION_CANNOT_OPEN, "Invalid image file.");
+        if (!is_mediamaster_disk(s->disk))
+            return refuse(s, SESSION_NOT_MEDIAMASTER, "Invalid image file.");
+    }
+    return settle(s, for_writing);
+}
+
+bool adopt_disk(DiskSession* s, DiskHandle disk, bool for_writing) {
+    close_session(s);
+    s->scan = false;
+    s->disk = disk;
+    if (!disk) return refuse(s, SESSION_CANNOT_OPEN, "Invalid image file.");
+    return settle(s, for_writing);
+}
+
+OutputCheck check_output(DiskHandle disk, const char* path) {
+    if (disk && path_is_disk(path, disk)) return OUTPUT_IS_SOURCE;
+    FileIdentity id;
+    if (path_identity(path, &id) && !id.regular) return OUTPUT_NOT_REGULAR;
+    return OUTPUT_USABLE;
+}
+
+bool commit_session(DiskSession* s) {
+    bool done = flush_and_close(s->disk);
+    s->disk = nullptr;
+    s->status = SESSION_NO_DISK;
+    return done;
+}
+
+void close_session(DiskSession* s) {
+    s->disk = close_disk(s->disk);
+    s->status = SESSION_NO_DISK;
+    s->count = 0;
+    s->unreadable_count = 0;
+    s->mode_read_only = false;
+    s->message[0] = 0;
+}
+
+bool begin_disk_write(DiskHandle disk, WritableDisk* out, char* message) {
+    *out = WritableDisk();
+    if (!disk || !disk->writable) {
+        put_message(message, "The disk is not open for writing.");
+        return false;
+    }
+    if (!lock_disk(disk, true)) {
+        put_message(message, "%s", DISK_IN_USE_MESSAGE);
+        return false;
+    }
+    *out = WritableDisk(disk);
+    return true;
+}
+
+bool end_disk_write(WritableDisk* disk) {
+    bool flushed = flush_disk(disk->handle());
+    unlock_disk(disk->handle());
+    *disk = WritableDisk();
+    return flushed;
+}
+
+}  // namespace quarrow
