@@ -200,5 +200,42 @@ TEST(SafetyCli, AnUnreadableRecordHidesOnlyItsOwnRecording) {
     }
 }
 
+// A small tmpfs mounted for the test (root only), unmounted with what it holds when it goes.
+struct SmallDrive {
+    test::TempDir dir;
+    bool mounted = false;
+    explicit SmallDrive(const char* size) {
+        if (geteuid() != 0) return;
+        mounted = run_program("mount -t tmpfs -o size=" + std::string(size) + " quarrow-test " +
+                              shell_quote(dir.path))
+                      .status == 0;
+    }
+    ~SmallDrive() {
+        if (mounted) run_program("umount " + shell_quote(dir.path));
+    }
+};
+
+// A dump that fills the drive never replaces a good earlier dump by a fragment.
+TEST(SafetyCli, DumpForceOntoAFullDriveLeavesTheEarlierDumpByteIdentical) {
+    test::TempDir dir;
+    std::string image = small_disk(dir);
+    SmallDrive drive("20m");
+    if (!drive.mounted) GTEST_SKIP() << "mounting a tmpfs needs root";
+    const std::string dump = drive.dir.file("dump.hex");
+    test::ProgramResult first =
+        run_program(cli + " dump " + shell_quote(image) + " " + shell_quote(dump) + " -n 1");
+    ASSERT_EQ(first.status, 0) << first.err;
+    const std::vector<uint8_t> before = test::read_file_bytes(dump);
+    ASSERT_EQ(before.size(), size_t(CLUSTER_SECTORS) * 512);
+    test::ProgramResult full = run_program(cli + " dump " + shell_quote(image) + " " +
+                                           shell_quote(dump) + " -n 3 --force");
+    EXPECT_EQ(full.status, 1);
+    EXPECT_NE(full.err.find("The operation failed: Failed to write to file."), std::string::npos)
+        << full.err;
+    EXPECT_NE(full.err.find("was left as it was"), std::string::npos) << full.err;
+    EXPECT_EQ(test::read_file_bytes(dump), before);
+    EXPECT_EQ(test::file_size(dump + ".part"), -1);  // the fragment is gone
+}
+
 }  // namespace
 }  // namespace quarrow

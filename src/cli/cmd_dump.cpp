@@ -10,6 +10,7 @@
 #include <string>
 
 #include "cli/cli_common.h"
+#include "cli/interrupts.h"
 #include "disk/disk_dump.h"
 #include "fs/layout.h"
 
@@ -90,15 +91,23 @@ int run_dump(const DumpOptions& o) {
     OperationHooks hooks = terminal_hooks(&progress);
     char message[MESSAGE_SIZE] = {0};
     clear_reason();
-    int ok =
-        dump_disk(src.disk, count, CLUSTER_SECTORS, SECTOR_SIZE, o.file.c_str(), &hooks, message);
+    // Ctrl-C stops the copy between clusters, so that the file is left by the output rule.
+    defer_interrupts(nullptr);
+    DumpOutcome outcome;
+    int ok = dump_disk(src.disk, count, CLUSTER_SECTORS, SECTOR_SIZE, o.file.c_str(), &hooks,
+                       message, &outcome);
     finish_progress(&progress, ok);
     if (!ok) {
         if (!message[0])
             snprintf(message, sizeof message, "%s",
                      "Physical drives can only be reached on Windows NT or later.");
         std::cerr << "The operation failed: " << message << failure_reason() << "\n";
-        return EXIT_FAILED;
+        if (outcome.left == OUTPUT_PARTIAL_KEPT)
+            std::cerr << o.file << " holds the first " << outcome.units_written << " of " << count
+                      << " clusters; the file holds what came before the failure.\n";
+        else if (outcome.left == OUTPUT_EARLIER_KEPT)
+            std::cerr << "The earlier " << o.file << " was left as it was.\n";
+        return interrupt_requested() ? EXIT_INTERRUPTED : EXIT_FAILED;
     }
     std::cout << "Operation successfully completed.\n";
     return EXIT_OK;

@@ -1,6 +1,9 @@
-// Output files that appear whole or not at all: each is written under a temporary name in its
-// destination folder and takes its final name only when the caller commits it, so a failed or
-// interrupted operation leaves no partial file and an earlier file of the same name untouched.
+// The one rule for every output file (extraction, backup, dump, rescue map, metadata): each is
+// written under a temporary name beside its final name and takes the final name when complete.
+// An output that cannot be completed (a read that fails, a full drive, Ctrl-C) ends by
+// end_output_file: what was written is kept under the final name only where no file of that
+// name existed, otherwise the earlier file stays byte-identical. A good file is never replaced
+// by less.
 // Implementations: output_file_posix.cpp (open with O_EXCL, writev, rename), output_file_win32.cpp
 // (CreateFileA with CREATE_NEW, WriteFile, MoveFileExA).
 #pragma once
@@ -42,6 +45,19 @@ bool commit_output_file(OutputFile* file);
 
 // Closes the file and removes it; a file under the final name is left as it was. Null is allowed.
 void discard_output_file(OutputFile* file);
+
+// What end_output_file left under the final name.
+enum OutputLeft {
+    OUTPUT_NOTHING,       // nothing was written and no file of the name existed
+    OUTPUT_PARTIAL_KEPT,  // what was written, under the final name
+    OUTPUT_EARLIER_KEPT,  // a file of the name existed before: it stays as it was
+};
+
+// Ends an output that could not be completed. When bytes were written and no file of the final
+// name existed when the output began (nor does now: the name is taken without replacing), they
+// take the final name, for an image cut short or a disk failing in a recording's last minutes
+// that part is what the user wanted; otherwise the temporary is removed. Releases the record.
+OutputLeft end_output_file(OutputFile* file);
 
 // Discards on every return path unless released to commit_output_file.
 struct DiscardOutputFile {

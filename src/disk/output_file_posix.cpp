@@ -22,6 +22,8 @@ struct OutputFile {
     std::string final_name;
     std::string temporary_name;
     int64_t time = -1;
+    bool had_earlier = false;  // a file of the final name existed when the output began
+    uint64_t written = 0;
 };
 
 namespace {
@@ -52,6 +54,7 @@ OutputFile* begin_output_file(const char* final_name) {
     OutputFile* file = new (std::nothrow) OutputFile();
     if (!file) return nullptr;
     file->final_name = final_name;
+    file->had_earlier = ::lstat(final_name, &st) == 0;
     for (int n = 1; n <= 100; ++n) {
         file->temporary_name = file->final_name + (n == 1 ? "" : "." + std::to_string(n)) + ".part";
         file->fd =
@@ -87,6 +90,7 @@ bool output_write(OutputFile* file, const ByteSpan* spans, int count) {
             note_system_failure(nullptr);
             return false;
         }
+        file->written += uint64_t(written);
         // Step over what was written; a short write resumes inside a span.
         size_t left = size_t(written);
         while (next < count && left >= spans[next].size - done_in_first) {
@@ -115,8 +119,11 @@ bool output_flush(OutputFile* file) {
     return true;
 }
 
-bool commit_output_file(OutputFile* file) {
-    if (!file) return false;
+namespace {
+
+// Sets the time asked for, then closes: false when either failed. close reports a write that the
+// file system could not complete (a full disk over NFS).
+bool finish_and_close(OutputFile* file) {
     bool ok = true;
     if (file->time >= 0) {
         timeval times[2];
@@ -124,9 +131,16 @@ bool commit_output_file(OutputFile* file) {
         times[0].tv_usec = times[1].tv_usec = 0;
         ok = ::futimes(file->fd, times) == 0;
     }
-    // close reports a write that the file system could not complete (a full disk over NFS).
     ok = ::close(file->fd) == 0 && ok;
     file->fd = -1;
+    return ok;
+}
+
+}  // namespace
+
+bool commit_output_file(OutputFile* file) {
+    if (!file) return false;
+    bool ok = finish_and_close(file);
     ok = ok && ::rename(file->temporary_name.c_str(), file->final_name.c_str()) == 0;
     if (!ok) {
         note_system_failure(file->final_name.c_str());
@@ -140,6 +154,32 @@ void discard_output_file(OutputFile* file) {
     if (!file) return;
     close_and_remove(file);
     delete file;
+}
+
+OutputLeft end_output_file(OutputFile* file) {
+    if (!file) return OUTPUT_NOTHING;
+    OutputLeft left = file->had_earlier ? OUTPUT_EARLIER_KEPT : OUTPUT_NOTHING;
+    if (file->written > 0 && !file->had_earlier) {
+        // What reached the file is kept even when the close reports a late failure: it is all
+        // there is. link() takes the name only while it is free, so a file that appeared
+        // meanwhile is not replaced either.
+        finish_and_close(file);
+        if (::link(file->temporary_name.c_str(), file->final_name.c_str()) == 0)
+            left = OUTPUT_PARTIAL_KEPT;
+        else if (errno == EEXIST)
+            left = OUTPUT_EARLIER_KEPT;
+        else {
+            // File systems without hard links (FAT, some network shares): the name is asked
+            // first, then taken by rename.
+            struct stat st;
+            if (::lstat(file->final_name.c_str(), &st) != 0 &&
+                ::rename(file->temporary_name.c_str(), file->final_name.c_str()) == 0)
+                left = OUTPUT_PARTIAL_KEPT;
+        }
+    }
+    close_and_remove(file);
+    delete file;
+    return left;
 }
 
 }  // namespace quarrow

@@ -15,6 +15,8 @@ struct OutputFile {
     std::string final_name;
     std::string temporary_name;
     int64_t time = -1;
+    bool had_earlier = false;  // a file of the final name existed when the output began
+    uint64_t written = 0;
 };
 
 namespace {
@@ -47,6 +49,7 @@ OutputFile* begin_output_file(const char* final_name) {
     OutputFile* file = new (std::nothrow) OutputFile();
     if (!file) return nullptr;
     file->final_name = final_name;
+    file->had_earlier = attributes != INVALID_FILE_ATTRIBUTES;
     for (int n = 1; n <= 100; ++n) {
         file->temporary_name = file->final_name + (n == 1 ? "" : "." + std::to_string(n)) + ".part";
         file->handle = CreateFileA(file->temporary_name.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
@@ -74,6 +77,7 @@ bool output_write(OutputFile* file, const ByteSpan* spans, int count) {
             }
             p += written;
             left -= written;
+            file->written += written;
         }
     }
     return true;
@@ -92,8 +96,10 @@ bool output_flush(OutputFile* file) {
     return file && file->handle != INVALID_HANDLE_VALUE && FlushFileBuffers(file->handle) != 0;
 }
 
-bool commit_output_file(OutputFile* file) {
-    if (!file) return false;
+namespace {
+
+// Sets the time asked for, then closes: false when either failed.
+bool finish_and_close(OutputFile* file) {
     bool ok = true;
     if (file->time >= 0) {
         FILETIME ft = file_time(file->time);
@@ -101,6 +107,14 @@ bool commit_output_file(OutputFile* file) {
     }
     ok = CloseHandle(file->handle) != 0 && ok;
     file->handle = INVALID_HANDLE_VALUE;
+    return ok;
+}
+
+}  // namespace
+
+bool commit_output_file(OutputFile* file) {
+    if (!file) return false;
+    bool ok = finish_and_close(file);
     ok = ok && MoveFileExA(file->temporary_name.c_str(), file->final_name.c_str(),
                            MOVEFILE_REPLACE_EXISTING) != 0;
     if (!ok) {
@@ -115,6 +129,23 @@ void discard_output_file(OutputFile* file) {
     if (!file) return;
     close_and_remove(file);
     delete file;
+}
+
+OutputLeft end_output_file(OutputFile* file) {
+    if (!file) return OUTPUT_NOTHING;
+    OutputLeft left = file->had_earlier ? OUTPUT_EARLIER_KEPT : OUTPUT_NOTHING;
+    if (file->written > 0 && !file->had_earlier) {
+        // Without MOVEFILE_REPLACE_EXISTING the move takes the name only while it is free, so a
+        // file that appeared meanwhile is not replaced either.
+        finish_and_close(file);
+        if (MoveFileExA(file->temporary_name.c_str(), file->final_name.c_str(), 0))
+            left = OUTPUT_PARTIAL_KEPT;
+        else if (GetLastError() == ERROR_ALREADY_EXISTS || GetLastError() == ERROR_FILE_EXISTS)
+            left = OUTPUT_EARLIER_KEPT;
+    }
+    close_and_remove(file);
+    delete file;
+    return left;
 }
 
 }  // namespace quarrow
