@@ -215,6 +215,68 @@ TEST(ExtractFiles, AFailedOrInterruptedExtractionLeavesEarlierFilesAsTheyWere) {
     EXPECT_EQ(folder_names(dir.path), before);
 }
 
+// A recording over clusters 1, 2 and 3 in an image cut at the start of cluster 3, and the same
+// recording's whole extraction for comparison.
+struct CutShort {
+    // The video payloads of the blocks wholly inside the first two clusters (100 of every 101
+    // sectors), less one block.
+    static constexpr size_t TWO_CLUSTERS_OF_VIDEO =
+        size_t(2 * CLUSTER_DATA_SECTORS / 101 - 1) * 100 * SECTOR_SIZE;
+    TempDir dir;
+    std::string image;
+    Bytes whole_video;
+    CutShort() {
+        test::TestRecording r = small_recording("A", 1);
+        while (r.data.size() < size_t(2 * CLUSTER_DATA_BYTES + 4096)) {
+            Bytes v = filler(100 * SECTOR_SIZE, 3);
+            test::append_stream_block(r.data, STREAM_BLOCK_VIDEO, v.data(), uint32_t(v.size()));
+        }
+        r.clusters = {1, 2, 3};
+        image = write_image(dir, {r});
+        mkdir(dir.file("whole").c_str(), 0755);
+        EXPECT_EQ(extract(image, 1, 100000, AUDIO_TYPE_MP2, false, dir.file("whole"), "v").result,
+                  1);
+        whole_video = test::read_file_bytes(dir.file("whole/v.m2v"));
+        EXPECT_EQ(truncate(image.c_str(), cluster_first_sector(3) * SECTOR_SIZE), 0);
+    }
+};
+
+// A read that fails at the third cluster keeps the first two clusters' output where no file of
+// the name existed, and an earlier file byte-identical where one did.
+TEST(ExtractFiles, AFailureAtTheThirdClusterKeepsWhatCameBeforeOnlyWhereItReplacesNothing) {
+    CutShort cut;
+    for (bool earlier : {false, true}) {
+        SCOPED_TRACE(earlier ? "an earlier file" : "no earlier file");
+        std::string folder = cut.dir.file(earlier ? "earlier" : "fresh");
+        mkdir(folder.c_str(), 0755);
+        if (earlier) {
+            ASSERT_TRUE(test::write_file(folder + "/cut.m2v", Bytes(5000, 0x11)));
+        }
+        std::vector<std::string> notices;
+        OperationHooks hooks{};
+        hooks.context = &notices;
+        hooks.notice = [](void* c, const char* text) {
+            static_cast<std::vector<std::string>*>(c)->push_back(text);
+        };
+        Extraction e = extract(cut.image, 1, 100000, AUDIO_TYPE_MP2, false, folder, "cut", &hooks);
+        EXPECT_EQ(e.result, 0);
+        EXPECT_STREQ(e.message, "Error while accessing data cluster (FAT Entry 3)");
+        Bytes video = test::read_file_bytes(folder + "/cut.m2v");
+        if (earlier) {
+            EXPECT_EQ(video, Bytes(5000, 0x11));
+            EXPECT_EQ(folder_names(folder), std::vector<std::string>{"cut.m2v"});
+            continue;
+        }
+        // Everything before the block that reaches into the third cluster, and nothing else.
+        ASSERT_GT(video.size(), CutShort::TWO_CLUSTERS_OF_VIDEO);
+        EXPECT_TRUE(std::equal(video.begin(), video.end(), cut.whole_video.begin()));
+        // The audio file had nothing written to it: there is none.
+        EXPECT_EQ(folder_names(folder), std::vector<std::string>{"cut.m2v"});
+        ASSERT_EQ(notices.size(), 1u);
+        EXPECT_EQ(notices[0].rfind("The extraction stopped after ", 0), 0u) << notices[0];
+    }
+}
+
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
 #define QUARROW_ASAN 1
@@ -295,6 +357,22 @@ TEST(ExtractCommand, SkippedSectorsNoticeGoesToStderrBeforeSuccess) {
     CliRun run = run_cli("extract " + image + " 1 -o " + dir.path + " --start 1 --length 8");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "Skipped 3 sectors during extraction (unexpected data sectors).\n");
+}
+
+// Clusters past the end of an image cut short are unreadable, not the end of the extraction:
+// with --skip-bad it goes on to the end of the range, names them and keeps its files (exit 1).
+TEST(ExtractCommand, AnImageCutShortExtractsWithSkipBadUpToItsEndAndNamesTheMissingClusters) {
+    CutShort cut;
+    CliRun run = run_cli("extract " + cut.image + " 1 --skip-bad --prefix cut -o " + cut.dir.path);
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find("Unreadable: "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(", cluster 3)"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out.rfind("The extraction has completed successfully.", 0), 0u) << run.out;
+    // Up to the end of the image as extracted whole; zeros stand for what it lacks.
+    Bytes video = test::read_file_bytes(cut.dir.file("cut.m2v"));
+    ASSERT_GT(video.size(), CutShort::TWO_CLUSTERS_OF_VIDEO);
+    EXPECT_TRUE(std::equal(video.begin(), video.begin() + CutShort::TWO_CLUSTERS_OF_VIDEO,
+                           cut.whole_video.begin()));
 }
 
 TEST(ExtractCommand, AllGivesEachRecordingItsOwnFiles) {

@@ -295,8 +295,13 @@ int extract_one(const OpenSource& src, const DiskReach& reach, int index, const 
     int ok = extract_recording(src.disk, request, message, &result);
     finish_progress(&progress, ok);
     int64_t unreadable = request.damaged ? report_damage(damaged, e, start, start + length) : 0;
+    // What a failed walk kept: the part before the failure, where it replaced nothing.
+    for (const std::string& f : result.kept)
+        std::cerr << "  kept: " << f << "\n";
     if (!ok && interrupt_requested()) {
-        std::cerr << message << " No files were written for this recording.\n";
+        std::cerr << message
+                  << (result.kept.empty() ? " No files were written for this recording." : "")
+                  << "\n";
         return EXIT_FAILED;
     }
     if (!ok) {
@@ -456,8 +461,9 @@ void add_extract_command(CLI::App& app, int* exit_code) {
         "auto sync, only blocks after which no new sequence begins count), so that both files "
         "start together.\n"
         "Existing files of the same names are replaced, only once the extraction has "
-        "succeeded; a failed or interrupted (Ctrl-C, exit status 130) one leaves no partial "
-        "file. N = 'all' extracts every recording, each named after its title (a second "
+        "succeeded; a failed or interrupted (Ctrl-C, exit status 130) one keeps what it "
+        "extracted where no file of that name existed and leaves earlier files as they were. N = "
+        "'all' extracts every recording, each named after its title (a second "
         "\"News\" becomes \"News (2)\").\n"
         "With --mux the audio is placed by its broadcast time stamps: the first audio frame "
         "with the first picture (plus --av-offset), each later one by its distance from the "

@@ -10,6 +10,7 @@
 #include "extract/output_spans.h"
 #include "extract/stream_filters.h"
 #include "fs/damaged_disk.h"
+#include "fs/disk_session.h"
 #include "fs/layout.h"
 
 namespace quarrow {
@@ -363,7 +364,10 @@ int check_output_names(const char* path, const char* prefix, char* message) {
 }
 
 int walk_recording(DiskHandle disk, const ExtractionRequest& request,
-                   const ExtractionOutputs& outputs, char* message) {
+                   const ExtractionOutputs& outputs, char* message, int64_t* walked) {
+    int64_t ignored = 0;
+    if (!walked) walked = &ignored;
+    *walked = 0;
     Walk w;
     w.disk = disk;
     w.request = &request;
@@ -384,6 +388,7 @@ int walk_recording(DiskHandle disk, const ExtractionRequest& request,
     }
     // What passed the filters is written whatever ends the walk.
     auto fail = [&](const char* text) {
+        *walked = int64_t(request.length) - w.remaining;
         flush_gathered(&w.video);
         flush_audio_output(w.filters.get(), &outputs.audio);
         if (text) put_message(message, "%s", text);
@@ -416,6 +421,7 @@ int walk_recording(DiskHandle disk, const ExtractionRequest& request,
         put_message(message, "Error while writing to disk.");
         return 0;
     }
+    *walked = int64_t(request.length) - w.remaining;
     w.fat.reset();
     w.buffer.reset();
     report_notices(w);
@@ -424,6 +430,29 @@ int walk_recording(DiskHandle disk, const ExtractionRequest& request,
 
 namespace {
 
+// After a failed or interrupted walk every output is left by the output rule; the user hears
+// where the walk stopped and what the files hold.
+void leave_outputs(std::vector<OutputFilePtr>* files, const std::vector<std::string>& names,
+                   const ExtractionRequest& r, int64_t walked, ExtractionResult* result) {
+    for (size_t i = 0; i < files->size(); ++i) {
+        OutputLeft left = end_output_file((*files)[i].release());
+        if (left == OUTPUT_PARTIAL_KEPT) result->kept.push_back(names[i]);
+        if (left == OUTPUT_EARLIER_KEPT) result->earlier_kept.push_back(names[i]);
+    }
+    char notice[MESSAGE_SIZE];
+    if (!result->kept.empty()) {
+        put_message(notice,
+                    "The extraction stopped after %lld of %d sectors; the files hold what came "
+                    "before.",
+                    static_cast<long long>(walked), int(r.length));
+        hook_notice(r.hooks, notice);
+    }
+    if (!result->earlier_kept.empty()) {
+        put_message(notice, "Files of the same names existed before; they were left as they were.");
+        hook_notice(r.hooks, notice);
+    }
+}
+
 // The files of a plain extraction: the video (unless left out) and the audio, each under a
 // temporary name until the walk has succeeded.
 int extract_to_files(DiskHandle disk, const ExtractionRequest& r, const char* path,
@@ -431,39 +460,54 @@ int extract_to_files(DiskHandle disk, const ExtractionRequest& r, const char* pa
     char video_name[OUTPUT_NAME_BUFFER], audio_name[OUTPUT_NAME_BUFFER];
     build_output_name(path, prefix, ".m2v", video_name);
     build_output_name(path, prefix, r.audio_type == AUDIO_TYPE_MPG ? ".mpg" : ".mp2", audio_name);
-    OutputFilePtr video, audio;
-    if (!r.no_video) video.reset(begin_output_file(video_name));
-    if (!r.no_video && !video) {
+    // An output that is the disk being read (by identity), or a device, is never written.
+    if (check_output(disk, video_name) != OUTPUT_USABLE ||
+        check_output(disk, audio_name) != OUTPUT_USABLE) {
         put_message(message, "Could not create output file.");
         return 0;
     }
-    audio.reset(begin_output_file(audio_name));
-    if (!audio) {
+    std::vector<OutputFilePtr> files;
+    std::vector<std::string> names;
+    if (!r.no_video) {
+        files.emplace_back(begin_output_file(video_name));
+        names.emplace_back(video_name);
+        if (!files.back()) {
+            put_message(message, "Could not create output file.");
+            return 0;
+        }
+    }
+    files.emplace_back(begin_output_file(audio_name));
+    names.emplace_back(audio_name);
+    if (!files.back()) {
         put_message(message, "Could not create output file.");
         return 0;
     }
+    OutputFile* video = r.no_video ? nullptr : files.front().get();
     ExtractionOutputs outputs;
-    outputs.video = output_file_sink(video.get());
-    outputs.audio = output_file_sink(audio.get());
-    if (!walk_recording(disk, r, outputs, message)) return 0;
+    outputs.video = output_file_sink(video);
+    outputs.audio = output_file_sink(files.back().get());
+    int64_t walked = 0;
+    if (!walk_recording(disk, r, outputs, message, &walked)) {
+        leave_outputs(&files, names, r, walked, result);
+        return 0;
+    }
     // Renamed one after the other: should the audio's name be refused (a folder holds it), the
     // video is already in place.
-    if (r.output_time >= 0) {
-        if (video) set_output_time(video.get(), r.output_time);
-        set_output_time(audio.get(), r.output_time);
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (r.output_time >= 0) set_output_time(files[i].get(), r.output_time);
+        if (!commit_output_file(files[i].release())) {
+            put_message(message, "Could not create output file.");
+            return 0;
+        }
+        result->files.push_back(names[i]);
     }
-    if ((video && !commit_output_file(video.release())) || !commit_output_file(audio.release())) {
-        put_message(message, "Could not create output file.");
-        return 0;
-    }
-    if (!r.no_video) result->files.push_back(video_name);
-    result->files.push_back(audio_name);
     return 1;
 }
 
 // The program stream's files: one, or the parts of a split one, each under a temporary name
 // until the extraction has succeeded.
 struct MuxFiles {
+    DiskHandle disk;
     const char* path;
     const char* prefix;
     std::vector<std::string> names;
@@ -478,6 +522,7 @@ bool begin_mux_part(void* context, int part) {
     else
         snprintf(suffix, sizeof suffix, "-%03d.mpg", part);
     build_output_name(m->path, m->prefix, suffix, name);
+    if (check_output(m->disk, name) != OUTPUT_USABLE) return false;
     OutputFilePtr file(begin_output_file(name));
     if (!file) return false;
     m->names.push_back(name);
@@ -496,7 +541,7 @@ struct DestroyWriter {
 
 int extract_to_program_stream(DiskHandle disk, const ExtractionRequest& r, const char* path,
                               const char* prefix, char* message, ExtractionResult* result) {
-    MuxFiles files{path, prefix, {}, {}};
+    MuxFiles files{disk, path, prefix, {}, {}};
     ProgramStreamOptions options;
     options.av_offset_ms = r.av_offset_ms;
     options.split_bytes = r.split_bytes;
@@ -513,7 +558,11 @@ int extract_to_program_stream(DiskHandle disk, const ExtractionRequest& r, const
     ExtractionRequest walk = r;
     walk.audio_type = AUDIO_TYPE_MPG;  // the writer takes the PES packets with their time stamps
     walk.no_video = false;
-    if (!walk_recording(disk, walk, outputs, message)) return 0;
+    int64_t walked = 0;
+    if (!walk_recording(disk, walk, outputs, message, &walked)) {
+        leave_outputs(&files.files, files.names, r, walked, result);
+        return 0;
+    }
     if (!finish_program_stream(writer.get(), message)) return 0;
     result->mux = program_stream_counts(writer.get());
     for (OutputFilePtr& f : files.files) {
@@ -539,6 +588,8 @@ int extract_recording(DiskHandle disk, const ExtractionRequest& request, char* m
     ExtractionResult ignored;
     if (!result) result = &ignored;
     result->files.clear();
+    result->kept.clear();
+    result->earlier_kept.clear();
     int ok = r.mux ? extract_to_program_stream(disk, r, path, prefix, message, result)
                    : extract_to_files(disk, r, path, prefix, message, result);
     if (!ok) return 0;

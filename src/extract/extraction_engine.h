@@ -93,22 +93,28 @@ constexpr const char* EXTRACTION_INTERRUPTED = "The extraction was interrupted."
 struct ExtractionResult {
     std::vector<std::string> files;  // the outputs' names, as the file system has them
     ProgramStreamCounts mux;         // with mux
+    // After a failed or interrupted extraction: the outputs that hold what came before the
+    // failure, and those left as they were because a file of the name existed before.
+    std::vector<std::string> kept;
+    std::vector<std::string> earlier_kept;
 };
 
 // Extracts one recording as the request says. Each file is written under a temporary name and
-// takes its final name, replacing an existing file, only when the whole extraction succeeded; a
-// failed or interrupted one removes its temporaries and leaves earlier files as they were.
+// takes its final name, replacing an existing file, when the whole extraction succeeded. A
+// failed or interrupted one leaves each file by the output rule (output_file.h): what was written
+// is kept under its name where no file of that name existed (with a notice of where the walk
+// stopped), and an earlier file stays byte-identical.
 // Returns 1 on success, 0 on failure; message (MESSAGE_SIZE bytes) receives the result text in
 // both cases.
-// result (may be null) receives the names written.
+// result (may be null) receives the names written, or after a failure the names kept.
 int extract_recording(DiskHandle disk, const ExtractionRequest& request, char* message,
                       ExtractionResult* result = nullptr);
 
 // The walk itself, into the caller's outputs; the request's path and prefix are not used.
 // Returns 1 when the walk reached its end (message left for the caller), 0 with the message
-// filled on failure.
+// filled on failure. walked (may be null) receives the sectors walked of the length.
 int walk_recording(DiskHandle disk, const ExtractionRequest& request,
-                   const ExtractionOutputs& outputs, char* message);
+                   const ExtractionOutputs& outputs, char* message, int64_t* walked = nullptr);
 
 // The character rules of the names, for front ends that build or check a prefix themselves.
 // A prefix may not hold \ / : * ? < > | ", nor on Windows the byte 0xA6 (broken bar in Latin-1

@@ -100,6 +100,13 @@ int64_t read_damaged(DiskHandle disk, uint8_t* buffer, int64_t first, int64_t co
                            SECTOR_SIZE);
         if (got < count) return got;
     }
+    // Sectors past the end of an image cut short (a dump of a few clusters) are as lost as
+    // unreadable ones: zeros in their place, named, and the operation goes on to what follows.
+    if (damaged->skip_bad && got >= 0 && got < count) {
+        memset(buffer + got * SECTOR_SIZE, 0, size_t(count - got) * SECTOR_SIZE);
+        add_sector_run(&bad, first + got, count - got);
+        got = count;
+    }
     // Sectors the rescue never copied hold zeros or stale bytes in the image: zeros, and named.
     if (damaged->map &&
         map_unfinished_bytes(*damaged->map, first * SECTOR_SIZE, (first + got) * SECTOR_SIZE) > 0) {
