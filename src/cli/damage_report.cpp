@@ -54,11 +54,11 @@ int64_t report_damage(const DamagedReads& damaged, const RecordingEntry& e, int6
         ++ranges;
         const int64_t at = r.disk_sector + (a - r.recording_sector);
         std::cerr << "Unreadable: " << recording_time(e, a) << " - " << recording_time(e, b) << " ("
-                  << (b - a) << " sectors from disk sector " << at;
+                  << (b - a) << " sectors from disk sector " << at << ")";
         // Each cluster is read on its own, so a run lies within one cluster.
         if (at >= cluster_first_sector(0))
-            std::cerr << ", cluster " << (at - cluster_first_sector(0)) / CLUSTER_SECTORS;
-        std::cerr << ")\n";
+            std::cerr << " in cluster " << (at - cluster_first_sector(0)) / CLUSTER_SECTORS;
+        std::cerr << "\n";
     }
     if (total > 0)
         std::cerr << total << " unreadable sectors in " << ranges

@@ -460,9 +460,10 @@ int extract_to_files(DiskHandle disk, const ExtractionRequest& r, const char* pa
     char video_name[OUTPUT_NAME_BUFFER], audio_name[OUTPUT_NAME_BUFFER];
     build_output_name(path, prefix, ".m2v", video_name);
     build_output_name(path, prefix, r.audio_type == AUDIO_TYPE_MPG ? ".mpg" : ".mp2", audio_name);
-    // An output that is the disk being read (by identity), or a device, is never written.
-    if (check_output(disk, video_name) != OUTPUT_USABLE ||
-        check_output(disk, audio_name) != OUTPUT_USABLE) {
+    // An output that is the disk being read (by identity) is never written; a folder or device
+    // in its place is refused when the file is begun, with the system's reason.
+    if (check_output(disk, video_name) == OUTPUT_IS_SOURCE ||
+        check_output(disk, audio_name) == OUTPUT_IS_SOURCE) {
         put_message(message, "Could not create output file.");
         return 0;
     }
@@ -522,7 +523,7 @@ bool begin_mux_part(void* context, int part) {
     else
         snprintf(suffix, sizeof suffix, "-%03d.mpg", part);
     build_output_name(m->path, m->prefix, suffix, name);
-    if (check_output(m->disk, name) != OUTPUT_USABLE) return false;
+    if (check_output(m->disk, name) == OUTPUT_IS_SOURCE) return false;
     OutputFilePtr file(begin_output_file(name));
     if (!file) return false;
     m->names.push_back(name);
