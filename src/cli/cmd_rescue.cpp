@@ -14,6 +14,7 @@
 #include "cli/cli_common.h"
 #include "cli/interrupts.h"
 #include "disk/file_identity.h"
+#include "disk/output_file.h"
 #include "disk/rescue.h"
 #include "fs/damaged_disk.h"
 
@@ -38,24 +39,13 @@ double now_seconds() {
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
-// Writes the map under a temporary name and renames it over the old one, so that an interrupted
-// save never leaves half a map.
+// The map by the one output rule: written beside its name and renamed over the old one when
+// complete, so that an interrupted save never leaves half a map, nor a moment without one.
 bool save_map(const std::string& path, const RescueMap& map, const std::string& comment) {
-    std::string temp = path + ".tmp";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out << format_rescue_map(map, comment.c_str());
-        out.flush();
-        if (!out) return false;
-    }
-    std::error_code ec;
-    fs::rename(temp, path, ec);
-    if (ec) {
-        // Windows does not rename over an existing file everywhere.
-        fs::remove(path, ec);
-        fs::rename(temp, path, ec);
-    }
-    return !ec;
+    const std::string text = format_rescue_map(map, comment.c_str());
+    OutputFilePtr out(begin_output_file(path.c_str()));
+    return out && output_write(out.get(), text.data(), text.size()) &&
+           commit_output_file(out.release());
 }
 
 std::string size_text(int64_t bytes) {
