@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "disk/disk_dump.h"
+#include "fs/disk_session.h"
 #include "fs/layout.h"
 #include "resources/resource.h"
 #include "ui/app_state.h"
@@ -61,6 +62,13 @@ void dump(HWND window) {
     GetDlgItemTextA(window, IDC_DUMP_PATH, path, sizeof path);
     if (!path[0]) {
         show_info(window, "You must set a destination path!");
+        return;
+    }
+    // Emptying the file being read would destroy the very disk being dumped.
+    OutputCheck target = check_output(app.disk, path);
+    if (target != OUTPUT_USABLE) {
+        show_error(window, target == OUTPUT_IS_SOURCE ? OUTPUT_IS_OPEN_DISK_MESSAGE
+                                                      : OUTPUT_NOT_A_FILE_MESSAGE);
         return;
     }
     HWND wait = show_please_wait(app.main_window);

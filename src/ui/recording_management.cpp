@@ -5,6 +5,7 @@
 
 #include "fs/backup_restore.h"
 #include "fs/disk_detection.h"
+#include "fs/disk_session.h"
 #include "fs/recording_editing.h"
 #include "fs/recovery.h"
 #include "resources/resource.h"
@@ -26,6 +27,23 @@ constexpr int DETAIL_CONTROLS[] = {IDC_USER_TITLE, IDC_CHANNEL_NAME, IDC_PERMANE
 constexpr int LIST_LINE_SIZE = 60;
 
 constexpr const char* BACKUP_FILTER = "MediaMaster Recording (*.mmr)\0*.mmr\0";
+
+// One change to the open disk through the session: the one-writer lock for its length, and the
+// flush before the window may say it is done.
+struct DiskWrite {
+    WritableDisk disk;
+    char refusal[MESSAGE_SIZE] = {};
+    bool begin() { return begin_disk_write(app.disk, &disk, refusal); }
+    // False, with the box shown, when the system could not confirm the changes.
+    bool end(HWND window) {
+        if (end_disk_write(&disk)) return true;
+        show_error(window, FLUSH_FAILED_MESSAGE);
+        return false;
+    }
+    ~DiskWrite() {
+        if (disk) end_disk_write(&disk);
+    }
+};
 
 void set_check(HWND window, int id, bool on) {
     CheckDlgButton(window, id, on ? BST_CHECKED : BST_UNCHECKED);
@@ -97,13 +115,19 @@ void list_selection_changed(HWND window) {
 void move_selected(HWND window, bool up) {
     int sel = selection(window);
     if (sel < 0) return;
+    DiskWrite write;
+    if (!write.begin()) {
+        show_error(window, write.refusal);
+        return;
+    }
     char message[MESSAGE_SIZE] = {};
-    int ok = up ? move_recording_up(app.disk, sel, app.recordings, message)
-                : move_recording_down(app.disk, sel, app.recordings, message);
+    int ok = up ? move_recording_up(write.disk.handle(), sel, app.recordings, message)
+                : move_recording_down(write.disk.handle(), sel, app.recordings, message);
     if (!ok) {
         show_error(window, message);
         return;
     }
+    write.end(window);
     int moved_to = up ? sel - 1 : sel + 1;
     fill_management_list(window, app.recording_count, app.recordings);
     list_select(window, IDC_MANAGEMENT_LIST, moved_to);
@@ -119,11 +143,17 @@ void delete_selected(HWND window) {
     snprintf(question, sizeof question, "Do you really want to delete '%s' ?",
              entry->display_title);
     if (!ask_confirmation(window, question)) return;
+    DiskWrite write;
+    if (!write.begin()) {
+        show_error(window, write.refusal);
+        return;
+    }
     char message[MESSAGE_SIZE] = {};
-    if (!delete_recording(app.disk, sel, app.recordings, message)) {
+    if (!delete_recording(write.disk.handle(), sel, app.recordings, message)) {
         show_error(window, message);
         return;
     }
+    write.end(window);
     --app.recording_count;
     fill_management_list(window, app.recording_count, app.recordings);
     if (sel == app.recording_count) --sel;
@@ -154,12 +184,18 @@ void apply_details(HWND window) {
     if (is_checked(window, IDC_PERMANENT)) flags |= FLAG_PERMANENT;
     if (is_checked(window, IDC_PAUSE)) flags |= FLAG_PAUSE;
     if (is_checked(window, IDC_LOCKED)) flags |= FLAG_LOCKED;
+    DiskWrite write;
+    if (!write.begin()) {
+        show_error(window, write.refusal);
+        return;
+    }
     char message[MESSAGE_SIZE] = {};
-    if (!apply_recording_changes(app.disk, sel, entry, user_title, channel, flags, APPLY_MASK,
-                                 message)) {
+    if (!apply_recording_changes(write.disk.handle(), sel, entry, user_title, channel, flags,
+                                 APPLY_MASK, message)) {
         show_error(window, message);
         return;
     }
+    write.end(window);
     fill_management_list(window, app.recording_count, app.recordings);
     list_select(window, IDC_MANAGEMENT_LIST, sel);
     show_details_of(window, sel);
@@ -172,6 +208,13 @@ void backup_selected(HWND window) {
         return;
     int sel = selection(window);
     if (!recording_at(sel)) return;
+    // The backup would be written over the very disk it reads, or over a device.
+    OutputCheck target = check_output(app.disk, file);
+    if (target != OUTPUT_USABLE) {
+        show_error(window, target == OUTPUT_IS_SOURCE ? OUTPUT_IS_OPEN_DISK_MESSAGE
+                                                      : OUTPUT_NOT_A_FILE_MESSAGE);
+        return;
+    }
     WindowHooks hooks;
     init_window_hooks(&hooks, window);
     char message[MESSAGE_SIZE] = {};
@@ -194,6 +237,11 @@ void restore_from_files(HWND window) {
     request.lpstrTitle = "Select a MediaMaster Backup file:";
     request.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_ALLOWMULTISELECT | OFN_HIDEREADONLY;
     if (!system_dialogs.open_file(&request)) return;
+    DiskWrite write;
+    if (!write.begin()) {
+        show_error(window, write.refusal);
+        return;
+    }
     WindowHooks hooks;
     init_window_hooks(&hooks, window);
     char message[MESSAGE_SIZE] = {};
@@ -203,9 +251,11 @@ void restore_from_files(HWND window) {
             snprintf(message, sizeof message, "%s", RESTORE_PATH_TOO_LONG);
             return;
         }
-        if (restore_recording(app.disk, path, &hooks.hooks, message)) restored = true;
+        if (restore_recording(write.disk.handle(), path, &hooks.hooks, message)) restored = true;
     });
+    const bool flushed = write.end(window);
     reload_and_show(window);
+    if (!flushed) return;
     if (restored)
         show_info(window, "Restore Operation Successful.");
     else
@@ -218,14 +268,19 @@ void reclaim_all(HWND window) {
                           "Warning: if this operation fails, you can loose the current "
                           "recordings! Do you want to continue?"))
         return;
+    DiskWrite write;
+    if (!write.begin()) {
+        show_error(window, write.refusal);
+        return;
+    }
     WindowHooks hooks;
     init_window_hooks(&hooks, window);
     char message[MESSAGE_SIZE] = {};
-    if (!recover_recordings(app.disk, app.recording_count, &hooks.hooks, message)) {
+    if (!recover_recordings(write.disk.handle(), app.recording_count, &hooks.hooks, message)) {
         show_error(window, message);
         return;
     }
-    show_info(window, message);
+    if (write.end(window)) show_info(window, message);
     reload_and_show(window);
 }
 
