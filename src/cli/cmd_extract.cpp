@@ -19,6 +19,7 @@
 #include "cli/interrupts.h"
 #include "disk/output_file.h"
 #include "extract/extraction_engine.h"
+#include "extract/nfo_writer.h"
 #include "extract/output_name.h"
 #include "fs/layout.h"
 
@@ -42,6 +43,7 @@ struct ExtractOptions {
     std::string split;
     int64_t split_bytes = 0;
     bool metadata = false;
+    bool nfo = false;
     bool audio_given = false;
     bool av_offset_given = false;
     bool skip_bad = false;
@@ -236,6 +238,7 @@ std::vector<std::string> planned_outputs(const ExtractOptions& o, const std::str
         names.push_back(output_name(dir, prefix, o.audio == "mpg" ? ".mpg" : ".mp2"));
     }
     if (o.metadata) names.push_back(output_name(dir, prefix, ".json"));
+    if (o.nfo) names.push_back(output_name(dir, prefix, ".nfo"));
     return names;
 }
 
@@ -315,10 +318,16 @@ int extract_one(const OpenSource& src, const DiskReach& reach, int index, const 
                   << "\n";
         return EXIT_FAILED;
     }
+    std::string nfo_name = output_name(dir, prefix, ".nfo");
+    if (o.nfo && !write_nfo_file(nfo_name.c_str(), e, start_time)) {
+        std::cerr << "Could not write " << nfo_name << failure_reason() << "\n";
+        return EXIT_FAILED;
+    }
     std::cout << message << "\n";
     for (const std::string& f : result.files)
         std::cout << "  " << f << "\n";
     if (!json_name.empty()) std::cout << "  " << json_name << "\n";
+    if (o.nfo) std::cout << "  " << nfo_name << "\n";
     if (o.mux && result.mux.silent_frames > 0)
         std::cout << "  (" << result.mux.silent_frames
                   << " silent audio frames fill gaps in the broadcast's audio)\n";
@@ -503,6 +512,9 @@ void add_extract_command(CLI::App& app, int* exit_code) {
     cmd->add_flag("--metadata", o->metadata,
                   "Also write PREFIX.json (title, channel, date, duration, attributes, files, "
                   "notices) and date every output with the recording's start time");
+    cmd->add_flag("--nfo", o->nfo,
+                  "Also write PREFIX.nfo for media libraries such as Kodi and Jellyfin (title, "
+                  "channel as studio, date, running time, attributes as tags)");
     cmd->add_flag("--skip-bad", o->skip_bad,
                   "Go on past unreadable sectors (zeros in their place) and name each damaged "
                   "time range; exit status 1 when any, the files kept");
