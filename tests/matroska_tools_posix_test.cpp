@@ -1,10 +1,13 @@
 // The fixture media written as .mkv and read back by the readers users have: mkvmerge and
-// mkvinfo (mkvtoolnix), ffmpeg and ffprobe, mediainfo. Skipped where a reader is not installed.
+// mkvinfo (mkvtoolnix), ffmpeg and ffprobe, mediainfo; and extract --mkv against --mux. Skipped
+// where a reader is not installed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
+#include "disk/sector_access.h"
 #include "support/matroska_media.h"
 #include "support/run_program_posix.h"
 #include "support/sample_disk.h"
@@ -86,6 +89,60 @@ TEST_F(MatroskaTools, MediainfoSeesAMatroskaFileWithItsDuration) {
         run_program("mediainfo --Inform='General;%Format%|%Duration%|%Title%' " + shell_quote(mkv));
     ASSERT_EQ(m.status, 0) << m.err;
     EXPECT_EQ(m.out.rfind("Matroska|30", 0), 0u) << m.out;
+}
+
+// The packets' presentation times of one stream type ("v", "a"), as ffprobe reads them.
+std::vector<double> packet_times(const std::string& file, const char* stream) {
+    ProgramResult r =
+        run_program("ffprobe -v error -select_streams " + std::string(stream) +
+                    " -show_entries packet=pts_time -of default=nk=1:nw=1 " + shell_quote(file));
+    std::vector<double> times;
+    for (size_t at = 0; at < r.out.size();) {
+        size_t end = r.out.find('\n', at);
+        if (end == std::string::npos) end = r.out.size();
+        if (r.out.compare(at, 3, "N/A") != 0) times.push_back(atof(r.out.c_str() + at));
+        at = end + 1;
+    }
+    std::sort(times.begin(), times.end());
+    return times;
+}
+
+TEST(MkvCommand, ExtractMkvKeepsTheMuxTimingAndTagsTheRecord) {
+    if (!have("mkvinfo") || !have("ffprobe")) GTEST_SKIP() << "mkvtoolnix or ffmpeg is missing";
+    SampleMedia media;
+    ASSERT_TRUE(load_sample_media("", &media));
+    TempDir dir;
+    std::string image = dir.file("disk.hex");
+    TestDisk disk = sample_disk(media);
+    DiskHandle out = create_output_file(image.c_str());
+    ASSERT_TRUE(out && write_sample_disk(disk, out));
+    close_disk(out);
+    std::string run = shell_quote(QUARROW_CLI_PATH) + " extract " + shell_quote(image) +
+                      " 3 -q -o " + shell_quote(dir.path);
+    ProgramResult split = run_program(run + " --mkv --split 1M");
+    EXPECT_EQ(split.status, 2) << split.err;
+    ASSERT_EQ(run_program(run + " --mux --prefix m").status, 0);
+    ProgramResult mkv = run_program(run + " --mkv --prefix k");
+    ASSERT_EQ(mkv.status, 0) << mkv.err;
+    EXPECT_NE(mkv.out.find(dir.file("k.mkv")), std::string::npos) << mkv.out;
+
+    ProgramResult info = run_program("mkvinfo " + shell_quote(dir.file("k.mkv")));
+    for (const char* text : {"Title: Urlaubsfilm f\xC3\xBCr Oma", "String: 3sat",
+                             "String: 2003-01-10T19:00:00Z", "String: 00:03:18.000000000"})
+        EXPECT_NE(info.out.find(text), std::string::npos) << text << "\n" << info.out;
+    // Every frame at the time --mux gave it, counted from the first picture; the pictures the
+    // program stream leaves unstamped have theirs on the same 40 ms grid.
+    std::vector<double> mux_audio = packet_times(dir.file("m.mpg"), "a");
+    std::vector<double> mkv_audio = packet_times(dir.file("k.mkv"), "a");
+    std::vector<double> mux_video = packet_times(dir.file("m.mpg"), "v");
+    std::vector<double> mkv_video = packet_times(dir.file("k.mkv"), "v");
+    ASSERT_FALSE(mux_video.empty());
+    ASSERT_EQ(mkv_audio.size(), mux_audio.size());
+    for (size_t i = 0; i < mux_audio.size(); ++i)
+        ASSERT_NEAR(mkv_audio[i], mux_audio[i] - mux_video[0], 0.0015) << i;
+    for (size_t i = 0; i < mkv_video.size(); ++i)
+        ASSERT_NEAR(mkv_video[i], 0.04 * double(i), 0.0015) << i;
+    EXPECT_EQ(mkv_video.size(), size_t(198 * 25));
 }
 
 }  // namespace
