@@ -7,6 +7,7 @@
 #include "extract/matroska_writer.h"
 #include "support/matroska_media.h"
 #include "support/sample_disk.h"
+#include "support/temp_files.h"
 
 namespace quarrow::test {
 namespace {
@@ -249,6 +250,25 @@ TEST_F(Fixture, VideoWithoutItsAudioIsHeldOnlyUpToTheBound) {
     EXPECT_EQ(counts.video_blocks, 100 * int64_t(pictures.size()));
     EXPECT_LE(counts.peak_held_bytes, size_t(13) << 20);
     EXPECT_GT(file.bytes.size(), 100 * media.video.size());
+}
+
+TEST(OutputFilePatch, OverwritesOnlyWhatIsWrittenAndLaterWritesStillAppend) {
+    TempDir dir;
+    std::string name = dir.file("patched.mkv");
+    OutputFilePtr file(begin_output_file(name.c_str()));
+    ASSERT_TRUE(file && output_write(file.get(), "abcdef", 6));
+    struct Case {
+        int64_t offset;
+        const char* bytes;
+        bool ok;
+    } cases[] = {{2, "XY", true}, {4, "ef", true}, {5, "12", false}, {-1, "Q", false}};
+    for (const Case& c : cases)
+        EXPECT_EQ(output_write_at(file.get(), c.offset, c.bytes, strlen(c.bytes)), c.ok)
+            << c.offset;
+    ASSERT_TRUE(output_write(file.get(), "gh", 2));
+    ASSERT_TRUE(commit_output_file(file.release()));
+    std::vector<uint8_t> back = read_file_at(name, 0, 8);
+    EXPECT_EQ(std::string(back.begin(), back.end()), "abXYefgh");
 }
 
 }  // namespace
