@@ -146,9 +146,17 @@ void send_picture(MatroskaFromPacks* m, int64_t from, int64_t to) {
 void cut_pictures(MatroskaFromPacks* m, bool at_end) {
     Stream& v = m->video;
     int64_t i = m->scanned;
-    for (; i + 6 <= v.end(); ++i) {
+    for (;;) {
+        size_t n = size_t(v.end() - i);
+        size_t k = find_start_code_in(v.at(i), n);
+        if (k == n) {
+            // A start code may begin in the last two bytes and end in the next packet.
+            if (v.end() - 2 > i) i = v.end() - 2;
+            break;
+        }
+        i += int64_t(k);
+        if (i + 6 > v.end()) break;  // its header bytes are still to come
         const uint8_t* p = v.at(i);
-        if (p[0] != 0 || p[1] != 0 || p[2] != 1) continue;
         uint8_t code = p[3];
         bool header = code == 0xB3 || code == 0xB8 || code == 0x00;
         if (header && m->after_slice) {
@@ -163,14 +171,14 @@ void cut_pictures(MatroskaFromPacks* m, bool at_end) {
             m->temporal = (p[4] << 2) | (p[5] >> 6);
             m->type = (p[5] >> 3) & 7;
         }
-        i += 3;
+        i += 4;
     }
     m->scanned = i;
     if (at_end && m->unit_at >= 0) {
         send_picture(m, m->unit_at, v.end());
         m->unit_at = -1;
     }
-    if (m->unit_at >= 0) v.trim(m->unit_at);
+    v.trim(m->unit_at >= 0 ? m->unit_at : m->scanned);
 }
 
 void cut_frames(MatroskaFromPacks* m) {
