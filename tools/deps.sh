@@ -4,7 +4,8 @@
 # Google Benchmark, CLI11 and nlohmann-json, the MinGW-w64 cross compiler, Wine with a virtual X
 # display for the Windows tests and screenshots, ffmpeg and twolame for the fixture media, and
 # losetup for the loop-device test; dvdauthor, which the one-file output test hands a program
-# stream to.
+# stream to; mkvtoolnix (mkvmerge, mkvinfo) and mediainfo, the readers the Matroska tests hand
+# their .mkv to.
 # clang-tidy: the static checks that tools/check.sh runs (.clang-tidy).
 # mount and e2fsprogs: losetup, mount and mkfs.ext2 for the loop-device tests of the erase.
 # nbdkit with its Python plugin, nbdfuse (libnbd-bin) and fuse3 serve a disk image as a drive with
@@ -20,7 +21,7 @@ packages=(
     libcli11-dev nlohmann-json3-dev
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     wine wine64 xvfb xauth xdotool imagemagick
-    ffmpeg twolame dvdauthor
+    ffmpeg twolame dvdauthor mkvtoolnix mediainfo
     util-linux git ca-certificates
     mount e2fsprogs
     nbdkit nbdkit-plugin-python libnbd-bin fuse3 gddrescue

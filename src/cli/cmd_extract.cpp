@@ -19,8 +19,11 @@
 #include "cli/interrupts.h"
 #include "disk/output_file.h"
 #include "extract/extraction_engine.h"
+#include "extract/matroska_writer.h"
+#include "extract/nfo_writer.h"
 #include "extract/output_name.h"
 #include "fs/layout.h"
+#include "quarrow_version.h"
 
 namespace quarrow::cli {
 namespace {
@@ -38,10 +41,12 @@ struct ExtractOptions {
     bool no_auto_sync = false;
     bool quiet = false;
     bool mux = false;
+    bool mkv = false;
     int64_t av_offset = 0;
     std::string split;
     int64_t split_bytes = 0;
     bool metadata = false;
+    bool nfo = false;
     bool audio_given = false;
     bool av_offset_given = false;
     bool skip_bad = false;
@@ -230,12 +235,13 @@ std::vector<std::string> planned_outputs(const ExtractOptions& o, const std::str
             names.push_back(output_name(dir, prefix, suffix));
         }
     } else if (o.mux) {
-        names.push_back(output_name(dir, prefix, ".mpg"));
+        names.push_back(output_name(dir, prefix, o.mkv ? ".mkv" : ".mpg"));
     } else {
         if (!o.no_video) names.push_back(output_name(dir, prefix, ".m2v"));
         names.push_back(output_name(dir, prefix, o.audio == "mpg" ? ".mpg" : ".mp2"));
     }
     if (o.metadata) names.push_back(output_name(dir, prefix, ".json"));
+    if (o.nfo) names.push_back(output_name(dir, prefix, ".nfo"));
     return names;
 }
 
@@ -280,6 +286,16 @@ int extract_one(const OpenSource& src, const DiskReach& reach, int index, const 
     request.mux = o.mux;
     request.av_offset_ms = o.av_offset;
     request.split_bytes = o.split_bytes;
+    MatroskaParams matroska;
+    if (o.mkv) {
+        matroska.title = utf8(e.display_title);
+        matroska.channel = utf8(e.channel);
+        if (start_time >= 0) matroska.date_iso = iso_date(start_time);
+        matroska.date_unix = start_time;
+        matroska.duration_seconds = e.hours * 3600 + e.minutes * 60 + e.seconds;
+        matroska.application = "Quarrow " QUARROW_VERSION;
+        request.matroska = &matroska;
+    }
     if (o.metadata) request.output_time = start_time;
     request.path = dir.c_str();
     request.prefix = prefix.c_str();
@@ -320,10 +336,16 @@ int extract_one(const OpenSource& src, const DiskReach& reach, int index, const 
                   << "\n";
         return EXIT_FAILED;
     }
+    std::string nfo_name = output_name(dir, prefix, ".nfo");
+    if (o.nfo && !write_nfo_file(nfo_name.c_str(), e, start_time)) {
+        std::cerr << "Could not write " << nfo_name << failure_reason() << "\n";
+        return EXIT_FAILED;
+    }
     std::cout << message << "\n";
     for (const std::string& f : result.files)
         std::cout << "  " << f << "\n";
     if (!json_name.empty()) std::cout << "  " << json_name << "\n";
+    if (o.nfo) std::cout << "  " << nfo_name << "\n";
     if (o.mux && result.mux.silent_frames > 0)
         std::cout << "  (" << result.mux.silent_frames
                   << " silent audio frames fill gaps in the broadcast's audio)\n";
@@ -337,6 +359,11 @@ int extract_one(const OpenSource& src, const DiskReach& reach, int index, const 
 
 // The one-file options' rules; a message and false when they do not go together.
 bool check_mux_options(ExtractOptions* o) {
+    if (o->mkv && !o->split.empty()) {
+        std::cerr << "--mkv writes one Matroska file; it cannot be used with --split.\n";
+        return false;
+    }
+    if (o->mkv) o->mux = true;  // the same pass and sync rules, another container
     if (o->mux && o->audio_given && o->audio == "mpg") {
         std::cerr << "--mux writes the audio into the one .mpg file; it cannot be used with "
                      "--audio mpg.\n";
@@ -498,8 +525,12 @@ void add_extract_command(CLI::App& app, int* exit_code) {
     cmd->add_flag("--mux", o->mux,
                   "Write one MPEG-2 program stream PREFIX.mpg (video and audio with time stamps, "
                   "as DVD authoring tools take it) instead of .m2v and .mp2");
+    cmd->add_flag("--mkv", o->mkv,
+                  "Write one Matroska file PREFIX.mkv (MPEG-2 video and MPEG audio with the "
+                  "time stamps of --mux, cues for seeking, the title, channel, date and duration "
+                  "as tags) instead of .m2v and .mp2");
     cmd->add_option("--av-offset", o->av_offset,
-                    "With --mux: audio later by MS milliseconds (negative: earlier)")
+                    "With --mux or --mkv: audio later by MS milliseconds (negative: earlier)")
         ->type_name("MS")
         ->check(CLI::Range(int64_t(-10000), int64_t(10000)));
     cmd->add_option("--split", o->split,
@@ -509,6 +540,9 @@ void add_extract_command(CLI::App& app, int* exit_code) {
     cmd->add_flag("--metadata", o->metadata,
                   "Also write PREFIX.json (title, channel, date, duration, attributes, files, "
                   "notices) and date every output with the recording's start time");
+    cmd->add_flag("--nfo", o->nfo,
+                  "Also write PREFIX.nfo for media libraries such as Kodi and Jellyfin (title, "
+                  "channel as studio, date, running time, attributes as tags)");
     cmd->add_flag("--skip-bad", o->skip_bad,
                   "Go on past unreadable sectors (zeros in their place) and name each damaged "
                   "time range; exit status 1 when any, the files kept");

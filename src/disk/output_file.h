@@ -32,6 +32,11 @@ OutputFile* begin_output_file(const char* final_name);
 bool output_write(OutputFile* file, const ByteSpan* spans, int count);
 bool output_write(OutputFile* file, const void* bytes, size_t size);
 
+// Overwrites bytes already written, at offset from the file's start, for a format whose sizes
+// are known only at its end (the .mkv's); later writes still go to the end. false when the
+// system refused or the range is not all written yet.
+bool output_write_at(OutputFile* file, int64_t offset, const void* bytes, size_t size);
+
 // The modification time the file gets when it is committed (seconds since 1970, UTC).
 void set_output_time(OutputFile* file, int64_t unix_seconds);
 

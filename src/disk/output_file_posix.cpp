@@ -108,6 +108,26 @@ bool output_write(OutputFile* file, const void* bytes, size_t size) {
     return output_write(file, &span, 1);
 }
 
+bool output_write_at(OutputFile* file, int64_t offset, const void* bytes, size_t size) {
+    struct stat st;
+    if (offset < 0 || ::fstat(file->fd, &st) != 0 || offset + int64_t(size) > int64_t(st.st_size))
+        return false;
+    const char* p = static_cast<const char*>(bytes);
+    while (size > 0) {
+        ssize_t n = ::pwrite(file->fd, p, size, off_t(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = ENOSPC;
+            note_system_failure(nullptr);
+            return false;
+        }
+        p += n;
+        offset += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
 void set_output_time(OutputFile* file, int64_t unix_seconds) {
     file->time = unix_seconds;
 }

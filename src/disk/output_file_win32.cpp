@@ -88,6 +88,22 @@ bool output_write(OutputFile* file, const void* bytes, size_t size) {
     return output_write(file, &span, 1);
 }
 
+bool output_write_at(OutputFile* file, int64_t offset, const void* bytes, size_t size) {
+    LARGE_INTEGER end, zero, at;
+    zero.QuadPart = 0;
+    at.QuadPart = offset;
+    if (offset < 0 || !SetFilePointerEx(file->handle, zero, &end, FILE_CURRENT) ||
+        offset + int64_t(size) > end.QuadPart)
+        return false;
+    // The file pointer goes back to the end whatever the write did, for the writes after it.
+    bool ok = SetFilePointerEx(file->handle, at, nullptr, FILE_BEGIN) != 0;
+    ByteSpan span{bytes, size};
+    ok = ok && output_write(file, &span, 1);
+    ok = SetFilePointerEx(file->handle, end, nullptr, FILE_BEGIN) != 0 && ok;
+    if (!ok) note_system_failure(nullptr);
+    return ok;
+}
+
 void set_output_time(OutputFile* file, int64_t unix_seconds) {
     file->time = unix_seconds;
 }

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "disk/transfer_buffer.h"
+#include "extract/matroska_mux.h"
 #include "extract/output_name.h"
 #include "extract/output_spans.h"
 #include "extract/stream_filters.h"
@@ -591,8 +592,9 @@ int extract_recording(DiskHandle disk, const ExtractionRequest& request, char* m
     result->files.clear();
     result->kept.clear();
     result->earlier_kept.clear();
-    int ok = r.mux ? extract_to_program_stream(disk, r, path, prefix, message, result)
-                   : extract_to_files(disk, r, path, prefix, message, result);
+    int ok = r.mux && r.matroska ? extract_to_matroska(disk, r, path, prefix, message, result)
+             : r.mux             ? extract_to_program_stream(disk, r, path, prefix, message, result)
+                                 : extract_to_files(disk, r, path, prefix, message, result);
     if (!ok) return 0;
     put_message(message, "The extraction has completed successfully.");
     return 1;

@@ -24,7 +24,8 @@
 
 namespace quarrow {
 
-struct DamagedReads;  // fs/damaged_disk.h
+struct DamagedReads;    // fs/damaged_disk.h
+struct MatroskaParams;  // extract/matroska_writer.h
 
 // Audio type: what the audio file holds.
 constexpr int AUDIO_TYPE_MPG = 1;  // the audio PES packets unchanged, "<prefix>.mpg"
@@ -62,6 +63,9 @@ struct ExtractionRequest {
     bool mux = false;
     int64_t av_offset_ms = 0;
     int64_t split_bytes = 0;
+    // With mux: a Matroska file "<prefix>.mkv" with these texts, tags and chapters instead of
+    // the program stream (split_bytes does not apply); null for the program stream.
+    const MatroskaParams* matroska = nullptr;
     // The modification time every output gets (seconds since 1970, UTC); -1 leaves the time of
     // writing.
     int64_t output_time = -1;
