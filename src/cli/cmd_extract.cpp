@@ -21,6 +21,7 @@
 #include "extract/extraction_engine.h"
 #include "extract/output_name.h"
 #include "fs/layout.h"
+#include "fs/text_folding.h"
 
 namespace quarrow::cli {
 namespace {
