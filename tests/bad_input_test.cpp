@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "fs/allocation_table.h"
 #include "fs/disk_detection.h"
 #include "fs/layout.h"
 #include "fs/recording_table.h"

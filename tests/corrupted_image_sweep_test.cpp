@@ -1,11 +1,15 @@
 // The corrupted-image sweep: copies of a built disk with random byte flips and targeted changes
 // to the fields the operations trust (cluster count, table entries, recording count, slots,
 // record first cluster, start, length, in-use byte), then every maintenance operation in turn on
-// each. Run natively and under AddressSanitizer/UndefinedBehaviorSanitizer; bounded in rounds
-// and in time. No operation may crash, and none may report success after writing outside the
-// system area, except a restore into clusters that were free.
+// each, on a sound disk and on three that hold damage a listed recording must survive (a chain
+// into a free cluster, a shared record, a cross-link). Run natively and under
+// AddressSanitizer/UndefinedBehaviorSanitizer; bounded in rounds and in time. No operation may
+// crash, none may report success after writing outside the system area, except a restore into
+// clusters that were free, and no restore, recovery or delete that succeeds may change a
+// cluster (entry or bytes) that another listed line reaches.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -13,11 +17,13 @@
 #include <string>
 #include <vector>
 
+#include "fs/allocation_table.h"
 #include "fs/backup_restore.h"
 #include "fs/diagnostics.h"
 #include "fs/recording_editing.h"
 #include "fs/recording_table.h"
 #include "fs/recovery.h"
+#include "fs/table_of_contents.h"
 #include "support/disk_probe.h"
 #include "support/temp_files.h"
 
@@ -42,6 +48,59 @@ test::TestDisk base_disk() {
         d.recordings.push_back(r);
     }
     return d;
+}
+
+// The shapes whose damage a listed recording survives only if the operations honour it: a chain
+// that runs into a cluster the table shows as free, two lines naming one record, two chains
+// crossing into one cluster.
+enum BaseShape { SOUND, INTO_FREE, SHARED_RECORD, CROSS_LINK, SHAPES };
+std::vector<uint8_t> base_image(BaseShape shape) {
+    MemoryDisk m;
+    test::TestDisk d = base_disk();
+    EXPECT_TRUE(test::build_image(d, &m));
+    uint8_t* fat = &m.bytes[FAT_SECTOR * SECTOR_SIZE];
+    uint8_t* toc = &m.bytes[TOC_SECTOR * SECTOR_SIZE];
+    if (shape == INTO_FREE) write_be16(fat + 2 * 3, 4);  // recording 1 = 2 -> 3, 3 now free
+    if (shape == SHARED_RECORD) write_be16(toc + TOC_SLOTS_OFFSET + TOC_SLOT_BYTES * 3 + 2, 4);
+    if (shape == CROSS_LINK) write_be16(fat + 2 * 4, FAT_ALLOCATED | 1);  // 4 -> 1
+    return m.bytes;
+}
+
+// The clusters the listed lines reach, as the extraction follows them (a free cluster a chain
+// runs into is read too), leaving out slot skip.
+std::vector<bool> reached_clusters(const MemoryDisk& m, int skip = -1) {
+    std::vector<bool> reached(FAT_ENTRIES, false);
+    uint32_t count = read_be16(&m.bytes[BOOT_CLUSTER_COUNT_OFFSET]);
+    const uint8_t* toc = test::at_sector(m, TOC_SECTOR);
+    int slots = std::min<int>(read_be16(toc + TOC_COUNT_OFFSET), TOC_SLOT_CAPACITY);
+    if (count < 2 || count > MAX_CLUSTER_COUNT) return reached;
+    for (int j = 0; j < slots; ++j) {
+        uint32_t offset = toc_slot_record_offset(toc, j);
+        if (j == skip || !record_offset_usable(offset)) continue;
+        uint32_t c = read_be16(test::record_at(m, offset) + REC_FIRST_CLUSTER);
+        for (uint32_t steps = 0; c < count && steps <= count; ++steps) {
+            reached[c] = true;
+            c = next_cluster(test::at_sector(m, FAT_SECTOR), uint16_t(c));
+        }
+    }
+    return reached;
+}
+
+// A successful restore, recovery or delete leaves every cluster a listed line reached (but the
+// deleted line's own) with its table entry and its bytes as they were.
+::testing::AssertionResult listed_kept(const MemoryDisk& before, const MemoryDisk& after,
+                                       const std::vector<bool>& reached, const char* op) {
+    for (uint32_t c = 0; c < FAT_ENTRIES; ++c) {
+        if (!reached[c]) continue;
+        if (test::fat_word(before, c) != test::fat_word(after, c))
+            return ::testing::AssertionFailure()
+                   << op << " changed the entry of listed cluster " << c;
+        for (auto [offset, len] : after.write_log)
+            if (offset < (cluster_first_sector(c) + CLUSTER_SECTORS) * SECTOR_SIZE &&
+                offset + int64_t(len) > cluster_first_sector(c) * SECTOR_SIZE)
+                return ::testing::AssertionFailure() << op << " wrote into listed cluster " << c;
+    }
+    return ::testing::AssertionSuccess();
 }
 
 // One damage: a random byte of the system area's used part, or a field the operations read.
@@ -111,8 +170,10 @@ std::vector<bool> free_clusters(const MemoryDisk& m) {
 TEST(CorruptedImageSweep, NoCrashAndNoSuccessThatWritesOutsideItsOwnClusters) {
     test::TempDir tmp;
     MemoryDisk base;
-    test::TestDisk d = base_disk();
-    ASSERT_TRUE(test::build_image(d, &base));
+    base.bytes = base_image(SOUND);
+    std::vector<std::vector<uint8_t>> bases;
+    for (int shape = 0; shape < SHAPES; ++shape)
+        bases.push_back(base_image(BaseShape(shape)));
     // A sound one-cluster backup to restore.
     std::string good = tmp.file("good.mmr");
     std::vector<uint8_t> backup(RECORD_BYTES + CLUSTER_BYTES, 0x11);
@@ -130,8 +191,9 @@ TEST(CorruptedImageSweep, NoCrashAndNoSuccessThatWritesOutsideItsOwnClusters) {
             MAX_SECONDS)
             break;
         MemoryDisk m;
-        m.bytes = base.bytes;
-        for (int k = 1 + int(rng() % 4); k > 0; --k)
+        m.bytes = bases[size_t(rounds) % bases.size()];
+        // The shapes also go through undamaged, once each.
+        for (int k = rounds < SHAPES ? 0 : 1 + int(rng() % 4); k > 0; --k)
             damage(m.bytes, rng);
         DiskHandle disk = test::open_memory_disk(&m);
         char message[MESSAGE_SIZE];
@@ -153,6 +215,7 @@ TEST(CorruptedImageSweep, NoCrashAndNoSuccessThatWritesOutsideItsOwnClusters) {
             const char* name;
             std::function<int()> run;
             bool restore;
+            int deleted_slot = -2;  // -2: the listed recordings are not this operation's to keep
         } ops[] = {
             {"backup",
              [&] {
@@ -178,16 +241,23 @@ TEST(CorruptedImageSweep, NoCrashAndNoSuccessThatWritesOutsideItsOwnClusters) {
             {"move down", [&] { return move_recording_down(disk, seed % n, list.data(), message); },
              false},
             {"delete", [&] { return delete_recording(disk, seed % n, list.data(), message); },
-             false},
+             false, readable - 1 - seed % n},
             {"restore", [&] { return restore_recording(disk, good.c_str(), nullptr, message); },
-             true},
-            {"recover", [&] { return recover_recordings(disk, count, nullptr, message); }, false},
+             true, -1},
+            {"recover", [&] { return recover_recordings(disk, count, nullptr, message); }, false,
+             -1},
         };
         for (const Op& op : ops) {
             std::vector<bool> free = free_clusters(m);
+            std::vector<bool> reached = reached_clusters(m, op.deleted_slot);
+            MemoryDisk before;
+            if (op.deleted_slot > -2) before.bytes = m.bytes;
             m.write_log.clear();
             if (op.run()) {
                 EXPECT_TRUE(writes_stay_inside(m, op.restore ? &free : nullptr, op.name));
+                if (op.deleted_slot > -2) {
+                    EXPECT_TRUE(listed_kept(before, m, reached, op.name));
+                }
             }
             if (m.bytes.size() > SYSTEM_AREA_BYTES) {
                 // Restored clusters are not needed by the next operation.

@@ -1,4 +1,6 @@
 #include "fs/layout.h"
+#include "fs/allocation_table.h"
+#include "fs/text_folding.h"
 
 #include <gtest/gtest.h>
 

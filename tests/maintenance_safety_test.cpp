@@ -65,9 +65,8 @@ TEST(RestoreChecksTheWholeFileFirst, TruncatedOrDamagedBackupsAreRefusedBeforeAn
         // Cut inside a cluster that is not the last: the file ends inside its (new) last one.
         {backup_file(tmp, "mid.mmr", 3, three, 1, CLUSTER_BYTES + 7),
          "The backup file ends inside its last cluster: it is incomplete."},
-        // Cut exactly at a cluster boundary: whole clusters, but fewer than the record needs.
-        {backup_file(tmp, "boundary.mmr", 2, three),
-         "The backup file holds 2 clusters, but its recording needs 3: it is incomplete."},
+        {backup_file(tmp, "none.mmr", 0, three),
+         "The backup file holds no whole cluster of its recording."},
         {backup_file(tmp, "unused.mmr", 3, three, 0),
          "The backup file's record is marked unused: the file is damaged and is not restored."},
     };
@@ -107,6 +106,82 @@ TEST(ListedRecordsAreTaken, RestoreAndRecoveryNeverReuseARecordASlotNames) {
         std::vector<RecordingEntry> list(MAX_RECORDINGS);
         ASSERT_EQ(load_recording_table(o.disk, list.data()), 3);
         EXPECT_STREQ(list[1].display_title, "B");
+    }
+}
+
+std::vector<std::string>* notices_of(OperationHooks* h, std::vector<std::string>* seen) {
+    h->context = seen;
+    h->notice = [](void* c, const char* text) {
+        static_cast<std::vector<std::string>*>(c)->push_back(text);
+    };
+    return seen;
+}
+
+// A = 0 -> 1 -> 2 on a disk of 6 clusters, its table damaged so that a cluster it reaches reads
+// as free: restore and recovery must take other clusters, and say how many they kept out.
+TEST(UsedMeansUsedByAnything, RestoreAndRecoverNeverTakeAClusterAListedRecordingReaches) {
+    struct Case {
+        const char* what;
+        uint16_t cluster, word;  // the entry damaged to free
+    } cases[] = {{"the chain runs into a free cluster", 1, 2},
+                 {"the record names a free cluster", 0, 1}};
+    test::TempDir tmp;
+    std::string one = backup_file(tmp, "one.mmr", 1, 100);
+    for (const Case& c : cases) {
+        for (bool recovery : {false, true}) {
+            TestDisk d;
+            d.cluster_count = 6;
+            d.recordings = {rec("A", {0, 1, 2})};
+            Open o(d, true);
+            write_be16(o.fat() + 2 * c.cluster, c.word);
+            MemoryDisk before = o.image;
+            std::vector<std::string> seen;
+            OperationHooks hooks{};
+            notices_of(&hooks, &seen);
+            int ok = recovery ? recover_recordings(o.disk, 1, &hooks, o.message)
+                              : restore_recording(o.disk, one.c_str(), &hooks, o.message);
+            ASSERT_EQ(ok, 1) << c.what << recovery << o.message;
+            EXPECT_EQ(test::fat_word(o.image, c.cluster), c.word) << c.what << recovery;
+            EXPECT_TRUE(test::same_sectors(o.image, before, cluster_first_sector(c.cluster),
+                                           CLUSTER_SECTORS))
+                << c.what << recovery;
+            ASSERT_FALSE(seen.empty()) << c.what << recovery;
+            EXPECT_EQ(seen[0],
+                      "1 clusters that the File Allocation Table shows as free are kept out: "
+                      "listed recordings still reach them.");
+        }
+    }
+}
+
+// D names A's record: deleting either line removes only that line, and A's record and clusters
+// stay with the other.
+TEST(DeleteRemovesOnlyWhatIsItsOwn, ALineSharingARecordLeavesRecordAndClustersToTheOther) {
+    for (int index : {0, 3}) {  // D, then A
+        TestDisk d;
+        d.cluster_count = 10;
+        d.write_clusters = false;
+        d.recordings = {rec("A", {0, 1}), rec("B", {2, 3}), rec("C", {4, 5}), rec("D", {6})};
+        Open o(d);
+        write_be16(o.image.bytes.data() + TOC_SECTOR * SECTOR_SIZE + TOC_SLOTS_OFFSET +
+                       TOC_SLOT_BYTES * 3 + 2,
+                   4);
+        std::vector<RecordingEntry> list(MAX_RECORDINGS);
+        ASSERT_EQ(load_recording_table(o.disk, list.data()), 4);
+        std::vector<std::string> seen;
+        OperationHooks hooks{};
+        notices_of(&hooks, &seen);
+        ASSERT_EQ(delete_recording(o.disk, index, list.data(), o.message, &hooks), 1) << index;
+        EXPECT_EQ(test::toc_count(o.image), 3u);
+        EXPECT_EQ(test::fat_word(o.image, 0), FAT_ALLOCATED | 1u) << index;
+        EXPECT_EQ(test::fat_word(o.image, 1), FAT_LAST_ALLOCATED) << index;
+        EXPECT_EQ(test::record_at(o.image, 4)[REC_IN_USE], 1) << index;
+        ASSERT_EQ(seen.size(), 1u);
+        EXPECT_EQ(seen[0],
+                  "Another line of the list names the same record: only this line was removed; "
+                  "the record and its clusters stay with the other.");
+        ASSERT_EQ(load_recording_table(o.disk, list.data()), 3);
+        // The line left names A's record: last after D went, first after A's own line went.
+        EXPECT_STREQ(list[index == 0 ? 2 : 0].display_title, "A");
     }
 }
 

@@ -234,8 +234,9 @@ TEST(DeleteRecording, WithoutClustersRewritesBothTablesUnchanged) {
     ASSERT_EQ(delete_recording(l.disk, 1, l.list.data(), l.message), 1);
     EXPECT_TRUE(test::same_sectors(l.image, before, FAT_SECTOR, FAT_SECTORS));
     ASSERT_EQ(l.image.write_log.size(), 4u);
-    EXPECT_EQ(l.image.write_log[0].first, FAT_SECTOR * SECTOR_SIZE);
-    EXPECT_EQ(l.image.write_log[1].first, FAT_COPY_SECTOR * SECTOR_SIZE);
+    EXPECT_EQ(l.image.write_log[0].first, TOC_SECTOR * SECTOR_SIZE);
+    EXPECT_EQ(l.image.write_log[1].first, FAT_SECTOR * SECTOR_SIZE);
+    EXPECT_EQ(l.image.write_log[2].first, FAT_COPY_SECTOR * SECTOR_SIZE);
 }
 
 TEST(DeleteRecording, EachReadOrWriteFailureLeavesWhatTheWriteOrderSays) {
@@ -255,10 +256,11 @@ TEST(DeleteRecording, EachReadOrWriteFailureLeavesWhatTheWriteOrderSays) {
         EXPECT_EQ(l.image.bytes, before.bytes);
         EXPECT_EQ(memcmp(list.data(), l.list.data(), sizeof(RecordingEntry) * 3), 0);
     }
+    // The slot goes first, then both tables, then the record.
     const char* write_messages[] = {
+        "Could not write Table of Contents to MediaMaster disk.",
         "Could not write File Allocation Table to MediaMaster disk.",
         "Could not write second File Allocation Table to MediaMaster disk.",
-        "Could not write Table of Contents to MediaMaster disk, but FAT cleared!",
         "Could not write recording entry to MediaMaster disk.",
     };
     for (int k = 1; k <= 4; ++k) {
@@ -270,7 +272,7 @@ TEST(DeleteRecording, EachReadOrWriteFailureLeavesWhatTheWriteOrderSays) {
         EXPECT_EQ(delete_recording(l.disk, 0, l.list.data(), l.message), 0);
         EXPECT_STREQ(l.message, write_messages[k - 1]);
         EXPECT_EQ(memcmp(list.data(), l.list.data(), sizeof(RecordingEntry) * 3), 0);
-        bool first_freed = k > 1, copy_freed = k > 2, toc_written = k > 3;
+        bool toc_written = k > 1, first_freed = k > 2, copy_freed = k > 3;
         EXPECT_EQ(test::fat_word(l.image, 2) == 3, first_freed) << k;
         EXPECT_EQ(test::fat_word(l.image, 2, FAT_COPY_SECTOR) == 3, copy_freed) << k;
         EXPECT_EQ(test::toc_count(l.image), toc_written ? 2u : 3u) << k;

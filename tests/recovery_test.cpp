@@ -259,11 +259,17 @@ TEST(RecoverRecordings, EachReadFailureLeavesTheDiskUnchanged) {
     o.reset_counters();
     ASSERT_EQ(recover_recordings(o.disk, 1, nullptr, o.message), 1);
     const int reads = o.image.reads;
+    int went_on = 0;
     for (int k = 1; k <= reads; ++k) {
         o.image = pristine;
         o.image.fail_read_call = k;
-        EXPECT_EQ(recover_recordings(o.disk, 1, nullptr, o.message), 0) << k;
-        if (k == 3) {
+        // A cluster whose data cannot be read only has no time stamps to order it by.
+        if (recover_recordings(o.disk, 1, nullptr, o.message) == 1) {
+            ++went_on;
+            continue;
+        }
+        // Boot area, table, Table of Contents and the listed record come before the headers.
+        if (k == 5) {
             EXPECT_STREQ(o.message, "Error reading cluster 4 from MediaMaster Disk.");
         }
         if (k == reads) {
@@ -276,15 +282,17 @@ TEST(RecoverRecordings, EachReadFailureLeavesTheDiskUnchanged) {
         EXPECT_TRUE(test::same_sectors(o.image, pristine, 0, TOC_SECTOR + TOC_SECTORS)) << k;
         EXPECT_TRUE(test::same_sectors(o.image, pristine, TOC_SECTOR + 12, 16384 - 142)) << k;
     }
+    EXPECT_EQ(went_on, 5);  // the data reads of the five clusters
 }
 
 TEST(RecoverRecordings, EachWriteFailureLeavesWhatTheWriteOrderSays) {
+    // Records, tables, and the Table of Contents last.
     const char* messages[] = {
         "Could not write Recording Information record to MediaMaster disk.",
         "Could not write Recording Information record to MediaMaster disk.",
-        "Could not write Table of Contents to MediaMaster disk.",
         "Could not write File Allocation Table to MediaMaster disk.",
         "Could not write second File Allocation Table to MediaMaster disk.",
+        "Could not write Table of Contents to MediaMaster disk.",
     };
     for (int k = 1; k <= 5; ++k) {
         Open o(interleaved());
@@ -296,9 +304,9 @@ TEST(RecoverRecordings, EachWriteFailureLeavesWhatTheWriteOrderSays) {
         EXPECT_STREQ(o.message, messages[k - 1]) << k;
         EXPECT_EQ(test::record_at(o.image, 8)[0], k > 1 ? 1 : 0) << k;
         EXPECT_EQ(test::record_at(o.image, 12)[0], k > 2 ? 1 : 0) << k;
-        EXPECT_EQ(test::toc_count(o.image), k > 3 ? 3u : 1u) << k;
-        EXPECT_EQ(test::fat_word(o.image, 4), k > 4 ? 0x8007u : 5u) << k;
-        EXPECT_EQ(test::fat_word(o.image, 4, FAT_COPY_SECTOR), 5u) << k;
+        EXPECT_EQ(test::fat_word(o.image, 4), k > 3 ? 0x8007u : 5u) << k;
+        EXPECT_EQ(test::fat_word(o.image, 4, FAT_COPY_SECTOR), k > 4 ? 0x8007u : 5u) << k;
+        EXPECT_EQ(test::toc_count(o.image), 1u) << k;
     }
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "fs/allocation_table.h"
 #include "fs/disk_detection.h"
 #include "fs/layout.h"
 #include "support/disk_builder.h"

@@ -15,10 +15,12 @@
 #include "cli/interrupts.h"
 #include "disk/file_identity.h"
 #include "disk/system_error.h"
+#include "fs/allocation_table.h"
 #include "fs/disk_detection.h"
 #include "fs/disk_session.h"
 #include "fs/layout.h"
 #include "fs/maintenance_io.h"
+#include "fs/text_folding.h"
 
 namespace quarrow::cli {
 

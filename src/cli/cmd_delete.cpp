@@ -36,7 +36,9 @@ int run_delete(const DeleteOptions& o) {
         }
     }
     if (interrupted_before_writing()) return EXIT_INTERRUPTED;
-    if (!delete_recording(src.disk, index, src.entries.get(), src.message)) {
+    TerminalProgress progress;
+    OperationHooks hooks = terminal_hooks(&progress);
+    if (!delete_recording(src.disk, index, src.entries.get(), src.message, &hooks)) {
         // The refusal of a shared chain names the other recording by its Latin-1 title.
         std::cerr << shown(src.message) << failure_reason() << "\n";
         return EXIT_FAILED;

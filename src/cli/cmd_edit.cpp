@@ -9,6 +9,7 @@
 #include "cli/cli_common.h"
 #include "fs/layout.h"
 #include "fs/recording_editing.h"
+#include "fs/text_folding.h"
 
 namespace quarrow::cli {
 namespace {

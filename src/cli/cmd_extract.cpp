@@ -23,6 +23,7 @@
 #include "extract/nfo_writer.h"
 #include "extract/output_name.h"
 #include "fs/layout.h"
+#include "fs/text_folding.h"
 #include "quarrow_version.h"
 
 namespace quarrow::cli {

@@ -10,6 +10,7 @@
 #include "extract/output_name.h"
 #include "extract/output_spans.h"
 #include "extract/stream_filters.h"
+#include "fs/allocation_table.h"
 #include "fs/damaged_disk.h"
 #include "fs/disk_session.h"
 #include "fs/layout.h"

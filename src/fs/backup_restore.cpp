@@ -5,6 +5,7 @@
 #include <new>
 
 #include "disk/output_file.h"
+#include "fs/chain_checks.h"
 #include "fs/damaged_disk.h"
 #include "fs/maintenance_io.h"
 #include "fs/recording_table.h"
@@ -133,79 +134,86 @@ int restore_recording(DiskHandle disk, const char* path, const OperationHooks* h
     if (!read_fat_whole(disk, table, message)) return 0;
     uint16_t last = 0;
     if (!read_last_cluster(disk, &last, message)) return 0;
-    uint32_t free = count_free_clusters(table, last);
-    if (clusters > free) {
+    if (clusters > count_free_clusters(table, last)) {
         put_message(message, "Not enough space left on the MediaMaster disk!");
         return 0;
     }
     std::unique_ptr<uint8_t[]> buffer = cluster_buffer();
-    if (!buffer) {
+    std::unique_ptr<ClusterUse> use(new (std::nothrow) ClusterUse);
+    std::unique_ptr<uint16_t[]> chain(new (std::nothrow) uint16_t[FAT_ENTRIES]);
+    if (!buffer || !use || !chain) {
         put_message(message, "%s", NO_MEMORY_MESSAGE);
         return 0;
     }
     uint8_t residue[4];
     fat_checksum_residue(table, residue, last);
 
-    // The chain takes the lowest free clusters in ascending order, overwriting their free links.
-    uint32_t first = FAT_CHAIN_END;
-    if (clusters > 0) {
-        uint32_t c = 0;
-        while (fat_entry(table, c) & FAT_ALLOCATED)
-            ++c;
-        first = c;
-        uint32_t previous = c;
-        for (uint32_t taken = 1; taken < clusters; ++taken) {
-            do
-                ++c;
-            while (fat_entry(table, c) & FAT_ALLOCATED);
-            set_fat_entry(table, previous, FAT_ALLOCATED | c);
-            previous = c;
-        }
-        set_fat_entry(table, previous, FAT_LAST_ALLOCATED);
-    }
-    store_fat_checksum(table, residue, last);
-
     uint8_t toc[TOC_BYTES];
     if (!read_toc_whole(disk, toc, message)) return 0;
-    uint32_t n = static_cast<uint32_t>(toc_count(toc));
-    if (n >= uint32_t(MAX_RECORDINGS)) {
+    const int n = toc_count(toc);
+    if (n >= MAX_RECORDINGS) {
         put_message(message, "The Table of Contents is full. Please delete some recordings first.");
         return 0;
     }
     uint8_t sector[RECORD_BYTES];
     uint16_t offset = 0;
-    if (!find_free_record_sector(disk, toc, static_cast<int>(n), sector, &offset, message))
+    if (!find_free_record_sector(disk, toc, n, sector, &offset, message)) return 0;
+    // A cluster the table shows as free may still be read by a listed recording whose chain runs
+    // into it: the new chain takes only clusters that nothing listed uses.
+    if (!find_cluster_use(disk, toc, n, -1, table, last, use.get(), message)) return 0;
+    if (use->kept_out > 0) {
+        char notice[MESSAGE_SIZE];
+        put_message(notice,
+                    "%u clusters that the File Allocation Table shows as free are kept out: "
+                    "listed recordings still reach them.",
+                    static_cast<unsigned>(use->kept_out));
+        hook_notice(hooks, notice);
+    }
+    if (clusters > use->free) {
+        put_message(message, "Not enough space left on the MediaMaster disk!");
         return 0;
+    }
+    take_free_clusters(*use, last, clusters, chain.get());
+    link_chain(table, chain.get(), clusters);
+    store_fat_checksum(table, residue, last);
     if (hook_cancelled(hooks)) {
         put_message(message, "%s", RESTORE_CANCELLED_MESSAGE);
         return 0;
     }
-
-    write_be16(toc + TOC_COUNT_OFFSET, n + 1);
-    uint8_t* slot = toc_slot(toc, static_cast<int>(n));
-    slot[0] = 0x00;
-    slot[1] = record[REC_FLAGS];
-    write_be16(slot + 2, offset);
+    const uint32_t first = clusters > 0 ? chain[0] : FAT_CHAIN_END;
+    append_slot(toc, 0x00, record[REC_FLAGS], offset);
     write_be16(record + REC_FIRST_CLUSTER, first);
 
-    if (!write_new_record(disk, record, offset, message)) return 0;
-    if (!write_toc_whole(disk, toc, message)) return 0;
-    if (!write_fat_and_copy(disk, table, message)) return 0;
+    const uint32_t needed =
+        clusters_needed(read_be32(record + REC_START_OFFSET), read_be32(record + REC_LENGTH));
+    if (clusters > 0 && clusters < needed) {
+        char notice[MESSAGE_SIZE];
+        put_message(notice,
+                    "The backup file holds %u clusters, its recording's length reaches %u: it "
+                    "ends early, as it did on its disk.",
+                    static_cast<unsigned>(clusters), static_cast<unsigned>(needed));
+        hook_notice(hooks, notice);
+    }
 
+    // The data goes first, into clusters nothing uses yet; then the record, the tables, and last
+    // the slot that lists it. A crash before the slot leaves the old listing (and clusters the
+    // table holds for nobody, which recovery takes back); never a listed recording of stale data.
     BusyScope busy(hooks);
-    int64_t done = 0;
-    for (uint32_t k = first; k <= last && done < int64_t(clusters); k = fat_link(table, k)) {
+    for (uint32_t i = 0; i < clusters; ++i) {
         if (read_fully(in.get(), buffer.get(), CLUSTER_BYTES) < CLUSTER_BYTES) {
             put_message(message, "Error reading from input file.");
             return 0;
         }
-        if (!write_whole(disk, buffer.get(), static_cast<int>(cluster_first_sector(k)),
+        if (!write_whole(disk, buffer.get(), static_cast<int>(cluster_first_sector(chain[i])),
                          CLUSTER_SECTORS)) {
             put_message(message, "Error while writing to MediaMaster Disk.");
             return 0;
         }
-        hook_progress(hooks, ++done, clusters);
+        hook_progress(hooks, i + 1, clusters);
     }
+    if (!write_new_record(disk, record, offset, message)) return 0;
+    if (!write_fat_and_copy(disk, table, message)) return 0;
+    if (!write_toc_whole(disk, toc, message)) return 0;
     return 1;
 }
 

@@ -10,14 +10,18 @@
 // progress(clusters done, clusters in total) after each cluster. Neither changes the caller's
 // recording list: after a restore the caller reloads it (reload_recording_table).
 //
-// What a failed restore leaves on the disk, by the order of its writes (record, Table of
-// Contents, table, copy of the table, cluster data):
+// What a failed or cut-off restore leaves on the disk, by the order of its writes (cluster data,
+// record, table, copy of the table, Table of Contents). A power cut after any write leaves the
+// same as a failure of the next one:
 //   reads, refusals: unchanged;
-//   record write: unchanged, or the record sector partly written;
-//   Table of Contents write: the record sector is in use but listed nowhere;
-//   table write: the recording is listed, its clusters still free in the table;
-//   copy write: the first table has the new chain, the copy is old;
-//   cluster data: listed and allocated, clusters from the failing one on hold old contents.
+//   cluster data: clusters that nothing listed uses hold (part of) the new data; unchanged else;
+//   record write: the record sector in use (or partly written) but listed nowhere; later
+//   searches skip it;
+//   table write: the new chain allocated in the first table (or that partly written) and
+//   listed nowhere: diagnose counts it among the allocated clusters, recover takes it back;
+//   copy write: both tables hold the chain, still listed nowhere;
+//   Table of Contents write: the old listing, or (once written) the complete new recording.
+// Never a listed recording of stale data, never a chain into a cluster another one uses.
 #pragma once
 
 #include <cstdint>
@@ -44,11 +48,15 @@ int backup_recording(DiskHandle disk, int index, const char* path, const Operati
                      char* message, DamagedReads* damaged = nullptr);
 
 // Adds the recording in the backup file at path to the disk as a new recording (the newest, list
-// index 0): allocates the lowest free clusters as an ascending chain, appends a slot, writes the
-// record into the first free record sector and copies the clusters. The whole file is checked
-// before the first write (check_backup_file): a truncated or damaged file is refused. A request
-// to cancel (hooks->cancelled) is honoured up to the first write; after it the restore runs to
-// its end, so that the recording it lists has all its clusters.
+// index 0): allocates the lowest clusters that nothing listed uses (free in the table, reached by
+// no listed chain, named by no listed record: find_cluster_use) as an ascending chain, copies the
+// clusters, writes the record into the first free record sector and appends a slot. The whole
+// file is checked before the first write (check_backup_file): a file cut inside a cluster or
+// damaged is refused; one with fewer clusters than its record's start and length reach (the
+// backup of a recording that ended early) is restored as it is, with a notice naming both
+// counts. Clusters kept out because a listed recording reaches them are named in a notice. A
+// request to cancel (hooks->cancelled) is honoured up to the first write; after it the restore
+// runs to its end, so that the recording it lists has all its clusters.
 int restore_recording(DiskHandle disk, const char* path, const OperationHooks* hooks,
                       char* message);
 

@@ -4,66 +4,7 @@
 #include <memory>
 #include <new>
 
-#include "fs/maintenance_io.h"
-#include "fs/recording_table.h"
-
 namespace quarrow {
-
-const char* const NO_FREE_RECORD_MESSAGE =
-    "No free Recording Information record sector left on the MediaMaster disk.";
-const char* const READ_RECORD_FAILED_MESSAGE =
-    "Could not read Recording Information record from MediaMaster disk.";
-
-void chain_end_message(const ChainWalk& walk, char* message) {
-    switch (walk.end) {
-        case CHAIN_OUT_OF_BOUNDS:
-            put_message(message, "FAT Pointer out of bounds.");
-            break;
-        case CHAIN_INTO_FREE:
-            put_message(message,
-                        "The recording's cluster chain runs into cluster %u, which the File "
-                        "Allocation Table shows as free.",
-                        static_cast<unsigned>(walk.cluster));
-            break;
-        case CHAIN_LOOPS:
-            put_message(message,
-                        "The recording's cluster chain loops back on itself at cluster %u.",
-                        static_cast<unsigned>(walk.cluster));
-            break;
-        case CHAIN_COMPLETE:
-        case CHAIN_STOPPED:
-            break;
-    }
-}
-
-bool record_named_by_slot(const uint8_t* toc, int slots, uint32_t offset) {
-    if (slots > TOC_SLOT_CAPACITY) slots = TOC_SLOT_CAPACITY;
-    for (int j = 0; j < slots; ++j)
-        if (toc_slot_record_offset(toc, j) == offset) return true;
-    return false;
-}
-
-int find_free_record_sector(DiskHandle disk, const uint8_t* toc, int slots, uint8_t* record,
-                            uint16_t* offset, char* message) {
-    // The receiver keeps at most MAX_RECORDINGS recordings, so the record sectors they can use are
-    // the first MAX_RECORDINGS behind the Table of Contents; the search stops there rather than
-    // running on into the rest of the system area. A sector a slot names is taken: its recording
-    // is listed even when its byte 0 was damaged to 0, and writing over it would leave two list
-    // lines sharing one record.
-    for (uint32_t at = RECORD_SECTORS; at <= uint32_t(RECORD_SECTORS) * MAX_RECORDINGS;
-         at += RECORD_SECTORS) {
-        if (!read_whole(disk, record, TOC_SECTOR + static_cast<int>(at), RECORD_SECTORS)) {
-            put_message(message, "%s", READ_RECORD_FAILED_MESSAGE);
-            return 0;
-        }
-        if (record[REC_IN_USE] == 0 && !record_named_by_slot(toc, slots, at)) {
-            *offset = static_cast<uint16_t>(at);
-            return 1;
-        }
-    }
-    put_message(message, "%s", NO_FREE_RECORD_MESSAGE);
-    return 0;
-}
 
 namespace {
 
@@ -173,22 +114,13 @@ int check_backup_file(uint64_t file_bytes, const uint8_t* record, uint32_t* clus
         return 0;
     }
     // A recording without clusters (first cluster 0x3FFF) is the record alone; any other needs
-    // the clusters that its start offset and length reach into.
-    if (read_be16(record + REC_FIRST_CLUSTER) != FAT_CHAIN_END) {
-        if (k == 0) {
-            put_message(message, "The backup file holds no whole cluster of its recording.");
-            return 0;
-        }
-        uint32_t needed =
-            clusters_needed(read_be32(record + REC_START_OFFSET), read_be32(record + REC_LENGTH));
-        if (k < needed) {
-            put_message(message,
-                        "The backup file holds %u clusters, but its recording needs %u: it is "
-                        "incomplete.",
-                        static_cast<unsigned>(k), static_cast<unsigned>(needed));
-            return 0;
-        }
+    // at least one whole cluster.
+    if (read_be16(record + REC_FIRST_CLUSTER) != FAT_CHAIN_END && k == 0) {
+        put_message(message, "The backup file holds no whole cluster of its recording.");
+        return 0;
     }
+    // Fewer clusters than the start and length reach is a recording that ended early on its
+    // disk (its chain was shorter than its record says): restored as it was.
     *clusters = k;
     return 1;
 }

@@ -1,4 +1,5 @@
 #include "fs/damaged_disk.h"
+#include "fs/allocation_table.h"
 
 #include <algorithm>
 #include <cstring>

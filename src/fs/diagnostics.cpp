@@ -1,4 +1,5 @@
 #include "fs/diagnostics.h"
+#include "fs/allocation_table.h"
 
 #include <cstdio>
 #include <cstring>
@@ -6,6 +7,7 @@
 #include "fs/chain_checks.h"
 #include "fs/layout.h"
 #include "fs/maintenance_io.h"
+#include "fs/text_folding.h"
 
 namespace quarrow {
 

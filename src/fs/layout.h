@@ -1,6 +1,7 @@
 // The MediaMaster disk's on-disk format: where each structure lives, the big-endian field
 // helpers, and the small primitives every file-system operation shares (cluster count, the
-// File Allocation Table and its checksum, chains, the signature, stream block headers).
+// signature, stream block headers). The allocation table is fs/allocation_table.h, the Table of
+// Contents fs/table_of_contents.h, the disk's Latin-1 texts fs/text_folding.h.
 #pragma once
 
 #include <cstddef>
@@ -117,54 +118,22 @@ inline int64_t cluster_data_sector(uint32_t cluster) {
 // above MAX_CLUSTER_COUNT. Callers report 0 as "Failed to retrieve information from Boot Sector.".
 uint16_t read_last_cluster_index(DiskHandle disk);
 
-// Reads the 64 table sectors into a FAT_BYTES buffer; 1 when any sectors were read.
-int read_fat(DiskHandle disk, uint8_t* table);
-
-// A cluster's table entry as stored, and the link it holds: the entry without the allocated bit,
-// so that a chain's last entry (0xBFFF) links to FAT_CHAIN_END and a free entry to the index it
-// holds. The maintenance walks bound links against the disk's last cluster themselves
-// (walk_chain, fs/chain_checks.h); next_cluster below is stricter and ends a chain at a free
-// entry too.
-inline uint32_t fat_entry(const uint8_t* table, uint32_t cluster) {
-    return read_be16(table + 2 * cluster);
+// A read counts only when every sector arrived: a structure that is changed and written back
+// must never carry bytes that were not read.
+inline bool read_whole(DiskHandle disk, void* buffer, int first_sector, int count) {
+    return read_sectors(disk, buffer, first_sector, count, SECTOR_SIZE) == count;
 }
-inline uint32_t fat_entry_link(uint32_t entry) {
-    return entry & ~uint32_t(FAT_ALLOCATED);
+inline bool write_whole(DiskHandle disk, const void* buffer, int first_sector, int count) {
+    return write_sectors(disk, buffer, first_sector, count, SECTOR_SIZE) == count;
 }
-inline uint32_t fat_link(const uint8_t* table, uint32_t cluster) {
-    return fat_entry_link(fat_entry(table, cluster));
-}
-inline void set_fat_entry(uint8_t* table, uint32_t cluster, uint32_t value) {
-    write_be16(table + 2 * cluster, value);
-}
-
-// The cluster after index in its chain, or NO_CLUSTER at the chain's end, a free entry, or an
-// index outside the table (a link the disk should never hold).
-uint16_t next_cluster(const uint8_t* table, uint16_t index);
 
 // Reads the 16382 data sectors of a cluster; 1 only on the full count.
 int read_cluster(DiskHandle disk, uint16_t cluster, uint8_t* buffer);
-
-// The checksum is kept by residue: R = S xor P before a change, S = P(new) xor R after it.
-void fat_checksum_residue(const uint8_t* table, uint8_t out[4], uint16_t last_cluster);
-void fat_checksum_fold(const uint8_t* table, const uint8_t start[4], uint8_t out[4],
-                       uint16_t last_cluster);
 
 // 1 when sector 130 reads and carries the "Video" signature.
 int is_mediamaster_disk(DiskHandle disk);
 
 int match_video_block(const uint8_t* sector, uint32_t* payload_bytes, uint16_t* payload_sectors);
 int match_audio_block(const uint8_t* sector, uint32_t* payload_bytes, uint16_t* payload_sectors);
-
-// Replaces accented Latin-1 letters with plain ones and control and symbol codes with spaces,
-// in place; the length stays.
-void fold_to_ascii(char* text);
-
-// Latin-1 text to UTF-8, for file names, the terminal and JSON; the result is NUL-terminated and
-// cut at a whole character to fit out_size.
-void latin1_to_utf8(const char* latin1, char* out, size_t out_size);
-// UTF-8 text to Latin-1; false when a character has no Latin-1 code or the input is not UTF-8,
-// or when it does not fit out_size.
-bool utf8_to_latin1(const char* utf8, char* out, size_t out_size);
 
 }  // namespace quarrow

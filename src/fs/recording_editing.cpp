@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "fs/chain_checks.h"
 #include "fs/maintenance_io.h"
 
 namespace quarrow {
@@ -154,7 +155,8 @@ int move_recording_down(DiskHandle disk, int index, RecordingEntry* list, char* 
     return swap_slots(disk, index, index + 1, list, message);
 }
 
-int delete_recording(DiskHandle disk, int index, RecordingEntry* list, char* message) {
+int delete_recording(DiskHandle disk, int index, RecordingEntry* list, char* message,
+                     const OperationHooks* hooks) {
     uint8_t table[FAT_BYTES];
     if (!read_fat_whole(disk, table, message)) return 0;
     uint8_t toc[TOC_BYTES];
@@ -169,12 +171,12 @@ int delete_recording(DiskHandle disk, int index, RecordingEntry* list, char* mes
     if (!read_listed_record(disk, toc, index, &listed, message)) return 0;
     uint8_t* record = listed.record;
     const int j = listed.slot;
-    if (!chain_is_its_own(disk, toc, n, j, record, table, last, message)) return 0;
+    // Another line that names the same record lists the same recording: only this line goes, and
+    // the record and its clusters stay with the other.
+    const bool shared = slots_naming_record(toc, n, listed.offset) > 1;
+    if (!shared && !chain_is_its_own(disk, toc, n, j, record, table, last, message)) return 0;
 
-    // The slots after j move down one place; the last slot receives the 4 bytes that followed it.
-    write_be16(toc + TOC_COUNT_OFFSET, static_cast<uint32_t>(n - 1));
-    memmove(toc_slot(toc, j), toc_slot(toc, j + 1),
-            TOC_SLOT_BYTES * static_cast<size_t>(index + 1));
+    remove_slot(toc, j);
 
     // Marks the record sector free; titles, first cluster and key stay for whoever looks later.
     record[0] = 0x00;
@@ -187,19 +189,26 @@ int delete_recording(DiskHandle disk, int index, RecordingEntry* list, char* mes
     // looping back onto a cluster it has just freed) and after cluster_count links, so a damaged
     // chain can neither hang the program nor free clusters of another recording. Cluster
     // contents are left alone so that recovery can find them again.
-    walk_chain(table, read_be16(record + REC_FIRST_CLUSTER), last, [&](uint32_t k) {
-        set_fat_entry(table, k, k == last ? FAT_CHAIN_END : k + 1);
-        return true;
-    });
-    store_fat_checksum(table, residue, last);
-
-    if (!write_fat_and_copy(disk, table, message)) return 0;
-    if (!write_whole(disk, toc, TOC_SECTOR, TOC_SECTORS)) {
-        put_message(message,
-                    "Could not write Table of Contents to MediaMaster disk, but FAT cleared!");
-        return 0;
+    if (!shared) {
+        walk_chain(table, read_be16(record + REC_FIRST_CLUSTER), last, [&](uint32_t k) {
+            set_fat_entry(table, k, k == last ? FAT_CHAIN_END : k + 1);
+            return true;
+        });
+        store_fat_checksum(table, residue, last);
     }
-    if (!write_record_entry(disk, listed, message)) return 0;
+
+    // The slot goes first: once it is written the recording is no longer listed, and a crash
+    // before the tables leaves its clusters allocated to nobody (recovery takes them back), never
+    // a listed recording whose clusters the table shows as free.
+    if (!write_toc_whole(disk, toc, message)) return 0;
+    if (shared) {
+        hook_notice(hooks,
+                    "Another line of the list names the same record: only this line was removed; "
+                    "the record and its clusters stay with the other.");
+    } else {
+        if (!write_fat_and_copy(disk, table, message)) return 0;
+        if (!write_record_entry(disk, listed, message)) return 0;
+    }
     if (n - 1 > 0 && index < n - 1)
         memmove(&list[index], &list[index + 1],
                 sizeof(RecordingEntry) * static_cast<size_t>(n - 1 - index));

@@ -13,14 +13,19 @@
 //   apply_recording_changes  reads, Table of Contents write: unchanged;
 //                            record write: the slot carries the new flags, the record is old.
 //   move up / down           unchanged (the Table of Contents is the only write).
-//   delete_recording         reads: unchanged; first table write: unchanged or the table partly
-//                            written; copy write: first table freed, copy old, recording still
-//                            listed; Table of Contents write: both tables freed, still listed;
-//                            record write: gone everywhere but the record sector reads in use.
+//   delete_recording         Table of Contents first, then the table, its copy, the record:
+//                            reads, Table of Contents write: unchanged (or the Table of
+//                            Contents partly written); first table write: no longer listed, its
+//                            clusters still allocated to nobody (diagnose counts them among the
+//                            allocated, recover takes them back); copy write: first table freed,
+//                            copy old; record write: gone everywhere but the record sector reads
+//                            in use. A crash after any write leaves the same: never a listed
+//                            recording whose clusters the table shows as free.
 #pragma once
 
 #include <cstdint>
 
+#include "disk/hooks.h"
 #include "disk/sector_access.h"
 #include "fs/recording_table.h"
 
@@ -48,9 +53,13 @@ int move_recording_up(DiskHandle disk, int index, RecordingEntry* list, char* me
 int move_recording_down(DiskHandle disk, int index, RecordingEntry* list, char* message);
 
 // Removes the recording at list index from the Table of Contents, marks its record sector free
-// and frees its clusters (their contents stay, for recovery). On success the list entries after
-// index move down one place; the caller then lowers its recording count by one.
-int delete_recording(DiskHandle disk, int index, RecordingEntry* list, char* message);
+// and frees its clusters (their contents stay, for recovery). A chain that shares a cluster with
+// another listed recording is refused, nothing changed. When another line names the same record
+// only the slot is removed (record and clusters stay with the other line) and hooks (may be
+// null) get a notice saying so. On success the list entries after index move down one place;
+// the caller then lowers its recording count by one.
+int delete_recording(DiskHandle disk, int index, RecordingEntry* list, char* message,
+                     const OperationHooks* hooks = nullptr);
 
 // An index outside the table just read, or a Table of Contents that lists more recordings than
 // the program accepts, is refused with NO_SUCH_RECORDING_MESSAGE (fs/maintenance_io.h) before

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "fs/chain_checks.h"
+#include "fs/table_of_contents.h"
 
 namespace quarrow {
 
@@ -95,10 +95,6 @@ void build_recording_entry(const RecordingInfoRecord& record, RecordingEntry* en
     entry->first_cluster = static_cast<uint16_t>(read_be16(r + REC_FIRST_CLUSTER));
     entry->length = read_be32(r + REC_LENGTH);
     entry->start_offset = read_be32(r + REC_START_OFFSET);
-}
-
-int read_toc(DiskHandle disk, uint8_t* toc) {
-    return read_sectors(disk, toc, TOC_SECTOR, TOC_SECTORS, SECTOR_SIZE) == TOC_SECTORS ? 1 : 0;
 }
 
 int load_recording_table(DiskHandle disk, RecordingEntry* entries) {

@@ -6,6 +6,7 @@
 
 #include "disk/sector_access.h"
 #include "fs/layout.h"
+#include "fs/table_of_contents.h"
 
 namespace quarrow {
 
@@ -30,11 +31,6 @@ struct RecordingEntry {
     int32_t seconds;
 };
 
-// The Table of Contents slot that list index i stands for, with n recordings.
-inline int slot_of_index(int count, int index) {
-    return count - 1 - index;
-}
-
 // Recording count (0 ... 65535), or 0 when the table is unreadable, empty, or one of its records
 // cannot be read. A count above MAX_RECORDINGS is given at once, the array untouched.
 int load_recording_table(DiskHandle disk, RecordingEntry* entries);
@@ -53,19 +49,6 @@ char* attribute_text(uint8_t flags, char* out);
 
 // The start time as "%d-%m-%Y %H:%M:%S GMT" into a DATE_TEXT_BYTES buffer.
 void format_start_time(uint32_t seconds_since_1970, char* out);
-
-// Reads the Table of Contents; 1 on success.
-int read_toc(DiskHandle disk, uint8_t* toc);
-
-// The recording count of a Table of Contents, as stored (a damaged one may exceed MAX_RECORDINGS).
-inline int toc_count(const uint8_t* toc) {
-    return static_cast<int>(read_be16(toc + TOC_COUNT_OFFSET));
-}
-
-// The record offset named by Table of Contents slot j.
-inline uint32_t toc_slot_record_offset(const uint8_t* toc, int slot) {
-    return read_be16(toc + TOC_SLOTS_OFFSET + TOC_SLOT_BYTES * slot + 2);
-}
 
 // Size in MiB shown for a recording of length sectors, by truncating integer steps.
 inline uint32_t recording_size_mb(uint32_t length) {

@@ -1,19 +1,26 @@
-// Reclaiming recordings whose clusters the allocation table shows as free ("Reclaim all data on
-// disk"): every free cluster's header is read, the clusters are grouped by the recording key the
-// header carries, the user is asked whether to go on, and each group becomes a new recording
-// (an ascending chain, a new record named "Recovered %d", a slot appended to the Table of
-// Contents). Recordings the disk already lists are not touched.
+// Reclaiming recordings whose clusters no listed recording uses ("Reclaim all data on disk"):
+// the header of every cluster that is free in the table, or allocated but reached by no listed
+// chain (a write cut short), is read, the clusters are grouped by the recording key the header
+// carries, the user is asked whether to go on, and each group becomes a new recording (a chain in
+// playing order, a new record named "Recovered %d", a slot appended to the Table of Contents).
+// A cluster a listed chain reaches, or a listed record names, is never made part of a group,
+// whatever the table says of it (a notice says how many were kept out). Each group's clusters
+// are ordered by the first audio time stamp each holds (33-bit, wrap-aware), those without one
+// following in ascending order; the duration comes from the first and last time stamps, 20
+// seconds for each cluster without one. Recordings the disk already lists are not touched.
 //
 // Called by the Recording Management window (src/ui, the "Recovery" menu) and by
 // `quarrow recover` (src/cli).
 //
-// What a failure leaves on the disk:
+// What a failure, or a power cut after a write, leaves on the disk (records, then the table, its
+// copy, and the Table of Contents last):
 //   reads, no recordings found, an answer other than yes: unchanged;
 //   record read or write of group h: records of groups 0 ... h - 1 written, in use, listed
-//   nowhere; Table of Contents and tables unchanged;
-//   Table of Contents write: every new record written and in use, listed nowhere;
-//   table write: the Table of Contents lists the new recordings, their clusters still free;
-//   copy write: the first table has the new chains, the copy is old.
+//   nowhere; tables and Table of Contents unchanged;
+//   table write: every new record written, the first table (or part of it) holds the new
+//   chains, listed nowhere (a later recovery takes them back);
+//   copy write: both tables hold the new chains, listed nowhere;
+//   Table of Contents write: the old listing, or (once written) every new recording complete.
 #pragma once
 
 #include <cstdint>
@@ -36,7 +43,8 @@ namespace quarrow {
 // that a front end can list them (the command line does; the Windows program asks as it is).
 struct RecoveryGroup {
     uint32_t key;            // the recording key of the group's cluster headers; 0: never written
-    uint16_t first_cluster;  // the lowest-numbered cluster of the group
+    uint16_t first_cluster;  // the lowest-numbered cluster of the group (not always the first
+                             // in playing order)
     uint32_t cluster_count;
     uint32_t start_time;  // seconds since 1970, from the first cluster's header
 };

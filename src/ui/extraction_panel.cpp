@@ -8,6 +8,7 @@
 #include "disk/hooks.h"
 #include "extract/extraction_engine.h"
 #include "fs/disk_detection.h"
+#include "fs/text_folding.h"
 #include "resources/resource.h"
 #include "ui/app_state.h"
 #include "ui/control_helpers.h"

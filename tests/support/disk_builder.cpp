@@ -132,6 +132,30 @@ std::vector<uint8_t> audio_pes_stream(const std::vector<uint8_t>& audio, unsigne
     return out;
 }
 
+std::vector<uint8_t> stamped_blocks(uint32_t sectors, int64_t first_pts, uint8_t seed) {
+    constexpr uint32_t VIDEO_SECTORS = 120;
+    constexpr size_t AUDIO_BYTES = 900;
+    constexpr uint32_t UNIT_SECTORS = 1 + VIDEO_SECTORS + 1 + 2;
+    std::vector<uint8_t> out;
+    std::vector<uint8_t> video(VIDEO_SECTORS * SECTOR_SIZE);
+    std::vector<uint8_t> audio(AUDIO_BYTES);
+    int64_t pts = first_pts;
+    for (uint32_t unit = 0; (unit + 1) * UNIT_SECTORS <= sectors; ++unit) {
+        // Filler bytes from 0x10 up never form a start code.
+        for (size_t i = 0; i < video.size(); ++i)
+            video[i] = uint8_t(0x10 + (i * 7 + unit * 13 + seed) % 0xE0);
+        const uint8_t sequence_header[] = {0x00, 0x00, 0x01, 0xB3, 0x2D, 0x02, 0x40, 0x33};
+        memcpy(video.data(), sequence_header, sizeof sequence_header);
+        append_stream_block(out, STREAM_BLOCK_VIDEO, video.data(), uint32_t(video.size()));
+        for (size_t i = 0; i < audio.size(); ++i)
+            audio[i] = uint8_t(0x10 + (i * 3 + unit + seed * 5) % 0xE0);
+        std::vector<uint8_t> pes = audio_pes_packet(audio.data(), audio.size(), pts);
+        append_stream_block(out, STREAM_BLOCK_AUDIO, pes.data(), uint32_t(pes.size()));
+        pts = (pts + 3600) & 0x1FFFFFFFFll;
+    }
+    return out;
+}
+
 std::vector<uint8_t> broadcast_blocks(const std::vector<uint8_t>& video,
                                       const std::vector<uint8_t>& audio_pes,
                                       uint32_t video_sectors_per_block,

@@ -87,6 +87,12 @@ std::vector<uint8_t> broadcast_blocks(const std::vector<uint8_t>& video,
                                       uint32_t video_sectors_per_block = 200,
                                       uint32_t audio_bytes_per_block = 1800);
 
+// Stream blocks filling at most `sectors` sectors, as a broadcast lays them: a video block of
+// 120 payload sectors that opens with a sequence header, then an audio block of one PES packet
+// stamped first_pts, first_pts + 3600, ... (40 ms apart), over and over. seed varies the bytes,
+// so that two recordings never hold the same data.
+std::vector<uint8_t> stamped_blocks(uint32_t sectors, int64_t first_pts, uint8_t seed);
+
 // Reads a whole file (fixture media); empty when it cannot be read.
 std::vector<uint8_t> read_file_bytes(const std::string& path);
 

@@ -56,6 +56,7 @@ int64_t mem_write_at(Disk* disk, int64_t offset, const void* buffer, uint32_t le
     if (m->fail_write_call && m->writes == m->fail_write_call) return -1;
     if (m->fail_writes_from && m->writes >= m->fail_writes_from) return -1;
     if (offset < 0) return -1;
+    if (m->crash_after_write && m->writes > m->crash_after_write) return len;
     uint64_t end = uint64_t(offset) + len;
     if (end > m->bytes.size()) m->bytes.resize(end);
     memcpy(m->bytes.data() + offset, buffer, len);

@@ -25,6 +25,9 @@ struct MemoryDisk {
     int fail_write_call = 0;
     // Every write from this call on fails (a disk that went away).
     int fail_writes_from = 0;
+    // The power goes after the k-th write call: every later write is silently dropped and
+    // reports success (0: never), as a drive's cache lost in a power cut or a pulled cable.
+    int crash_after_write = 0;
     // Reads that touch sector short_sector stop at it (the sectors before it are delivered).
     int64_t short_sector = -1;
     // Unreadable sectors; a read that touches them fails, or with deliver_before_failing gives
