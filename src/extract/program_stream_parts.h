@@ -31,6 +31,15 @@ constexpr int64_t PTS_WRAP = int64_t(1) << 33;
 // "HH:MM:SS" of a time from the start of the video, for the notices.
 std::string clock_text(int64_t ticks);
 
+// A gap the writer met and mended: where in the recording (from the first picture), how long,
+// in which streams and why.
+enum RepairCause { LOST_IN_RECEPTION = 1, TIME_BASE_JUMP = 2 };
+struct Repair {
+    int64_t at = 0, duration = 0;  // ticks
+    bool video = false, audio = false;
+    RepairCause cause = LOST_IN_RECEPTION;
+};
+
 // ---- Picture timing ----
 
 // One picture of the video elementary stream (two field pictures of one frame count as one),
@@ -49,6 +58,8 @@ struct VideoUnit {
     bool broken_link = false;  // its GOP header goes out with broken_link set
     bool has_sequence = false;
     int sequence_at = -1;
+    int temporal_reference = 0;
+    int64_t time_code = -1;  // its GOP's time_code as a frame count; -1: none
     bool timed = false;
     int64_t pts = 0, dts = 0;
     size_t sent = 0;
@@ -89,6 +100,16 @@ struct VideoTiming {
     int64_t last_anchor_pts = 0;
     int64_t first_picture_pts = 0;  // where the first I-picture is shown
     int64_t pictures = 0, dropped = 0;
+    // Gaps in the video, found by the GOP time codes (once two of them have run with the
+    // pictures) or by the temporal references within a group; the pictures after a loss are
+    // dropped up to the next group, and the video resumes at its true time.
+    bool codes_running = false;
+    int64_t code_origin = 0;  // display time of time code 0, from the last group's code
+    bool have_code = false;
+    int prev_anchor_tr = 0;
+    bool broken = false;  // pictures were lost: the next group opens with an I-picture
+    std::vector<Repair> repairs;
+    const OperationHooks* hooks = nullptr;
 };
 
 // Video held while the audio is missing (a long gap in the broadcast) before packs go out
@@ -148,6 +169,7 @@ struct AudioPlacement {
     std::deque<AudioFrame> queue;
     int64_t jumps = 0;  // new time bases
     int64_t frames = 0, silent = 0, dropped = 0;
+    std::vector<Repair> repairs;
 };
 
 constexpr size_t MAX_HELD_FRAMES = 4000;

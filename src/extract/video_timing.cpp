@@ -14,6 +14,8 @@ namespace quarrow {
 namespace {
 
 constexpr size_t MAX_PICTURE_BYTES = 16u << 20;
+// A time code further ahead than this is a new time base, not video lost in reception.
+constexpr int64_t MAX_VIDEO_GAP = 10 * CLOCK;
 
 // Frame period per frame_rate_code of the sequence header.
 const int64_t FRAME_TICKS[9] = {1080000, 1126125, 1125000, 1080000, 900900,
@@ -65,6 +67,51 @@ int64_t find_start_code(VideoBytes& v, int64_t from, int64_t end) {
     return -1;
 }
 
+// A GOP header's time_code (hours, minutes, seconds, pictures) as a count of frames.
+int64_t time_code_frames(const VideoTiming& t, const uint8_t* p) {
+    uint32_t code = uint32_t(p[0]) << 17 | uint32_t(p[1]) << 9 | uint32_t(p[2]) << 1 | p[3] >> 7;
+    int64_t fps = (CLOCK + frame_ticks(t) / 2) / frame_ticks(t);  // 25, 30 for 29.97, ...
+    int64_t minutes = ((code >> 19) & 31) * 60 + ((code >> 13) & 63);
+    int64_t frames = (minutes * 60 + ((code >> 6) & 63)) * fps + (code & 63);
+    // Drop-frame counting skips two numbers each minute but every tenth.
+    if ((code >> 24) && fps == 30) frames -= 2 * (minutes - minutes / 10);
+    return frames;
+}
+
+void add_video_repair(VideoTiming& t, int64_t at, int64_t duration, RepairCause cause) {
+    Repair r;
+    r.at = at - t.first_picture_pts;
+    r.duration = duration;
+    r.video = true;
+    r.cause = cause;
+    t.repairs.push_back(r);
+}
+
+// How far the group that `anchor` opens is shown later than the cadence says: the time its GOP
+// time code names minus the time the pictures so far add up to, once the codes have been seen
+// to run with the pictures (a constant or absent code says nothing). A code that runs back, or
+// far ahead, is a new time base of the broadcast: the video goes on without a gap.
+int64_t gap_before_group(VideoTiming& t, const VideoUnit& anchor, int64_t cadence_pts) {
+    if (anchor.time_code < 0) return 0;
+    int64_t frame = frame_ticks(t);
+    int64_t code_pts = (anchor.time_code + anchor.temporal_reference) * frame;
+    int64_t gap = 0;
+    if (t.have_code) {
+        int64_t d = t.code_origin + code_pts - cadence_pts;
+        if (d > -frame / 2 && d < frame / 2) {
+            t.codes_running = true;
+        } else if (t.codes_running && d > 0 && d <= MAX_VIDEO_GAP) {
+            gap = (d + frame / 2) / frame * frame;
+            add_video_repair(t, cadence_pts, gap, LOST_IN_RECEPTION);
+        } else if (t.codes_running) {
+            add_video_repair(t, cadence_pts, 0, TIME_BASE_JUMP);
+        }
+    }
+    t.have_code = true;
+    t.code_origin = cadence_pts + gap - code_pts;
+    return gap;
+}
+
 // Times the held anchor picture and the B-pictures after it in decode order, which are shown
 // before it: the B-pictures one after the other from the display clock, then the anchor. An
 // anchor is decoded when the anchor before it is shown (B-pictures when they are shown).
@@ -73,14 +120,21 @@ void time_group(VideoTiming& t, size_t end) {
     if (from >= end) return;
     VideoUnit& anchor = t.queue[from];
     int64_t first_decode = 0;
+    int64_t before = 0;  // B-pictures shown before the anchor
+    for (size_t i = from + 1; i < end; ++i)
+        before += shown_ticks(t, t.queue[i]);
     if (t.first_group) {
-        // B-pictures of a closed first group are shown before the I-picture.
-        int64_t before = 0;
-        for (size_t i = from + 1; i < end; ++i)
-            before += shown_ticks(t, t.queue[i]);
         t.display_clock = t.first_picture_pts - before;
         first_decode = t.display_clock - frame_ticks(t);
     }
+    int64_t gap = anchor.gop_at >= 0 ? gap_before_group(t, anchor, t.display_clock + before) : 0;
+    if (gap > 0) {
+        // The video resumes at its true time; the anchor is decoded just before the first
+        // picture shown after the gap.
+        t.display_clock += gap;
+        first_decode = std::max(t.last_anchor_pts, t.display_clock - frame_ticks(t));
+    }
+    t.prev_anchor_tr = anchor.temporal_reference;
     for (size_t i = from + 1; i < end; ++i) {
         VideoUnit& b = t.queue[i];
         b.pts = b.dts = t.display_clock;
@@ -88,12 +142,36 @@ void time_group(VideoTiming& t, size_t end) {
         t.display_clock += shown_ticks(t, b);
     }
     anchor.pts = t.display_clock;
-    anchor.dts = t.first_group ? first_decode : t.last_anchor_pts;
+    anchor.dts = t.first_group || gap > 0 ? first_decode : t.last_anchor_pts;
     anchor.timed = true;
     t.display_clock += shown_ticks(t, anchor);
     t.last_anchor_pts = anchor.pts;
     t.first_group = false;
     t.untimed_from = end;
+}
+
+// Whether pictures are missing before the held anchor: within a group, each anchor's
+// temporal_reference is the last one's plus the B-pictures shown between them plus one. A
+// stream whose B-pictures are not numbered between their anchors does not count in display
+// order, and says nothing.
+bool group_lost_pictures(const VideoTiming& t) {
+    if (t.first_group || t.untimed_from >= t.queue.size()) return false;
+    const VideoUnit& anchor = t.queue[t.untimed_from];
+    if (anchor.gop_at >= 0) {
+        // A new group counts afresh (its time code tells the rest): its leading B-pictures are
+        // numbered before its I-picture, so one numbered after it came from a lost anchor.
+        for (size_t i = t.untimed_from + 1; i < t.queue.size(); ++i)
+            if (t.queue[i].temporal_reference > anchor.temporal_reference) return true;
+        return false;
+    }
+    int span = (anchor.temporal_reference - t.prev_anchor_tr) & 1023;
+    if (span == 0) return false;  // not numbered at all
+    for (size_t i = t.untimed_from + 1; i < t.queue.size(); ++i) {
+        int b = (t.queue[i].temporal_reference - t.prev_anchor_tr) & 1023;
+        if (b == 0 || b >= span) return false;
+    }
+    int between = int(t.queue.size() - t.untimed_from - 1);
+    return span != between + 1;
 }
 
 // A whole picture has been gathered: dropped (before the first I-picture, or a B-picture that
@@ -119,9 +197,30 @@ void picture_done(VideoTiming& t, VideoUnit&& u) {
         ++t.dropped;
         return;
     }
-    if (u.type != PICTURE_B) t.dropping_leading_b = false;
-    ++t.pictures;
     bool anchor = u.type != PICTURE_B;
+    if (anchor && group_lost_pictures(t)) {
+        // The held group refers to pictures that never came: it goes, and so does every
+        // picture up to the next group's I-picture.
+        for (size_t i = t.untimed_from; i < t.queue.size(); ++i) {
+            t.held -= t.queue[i].size();
+            --t.pictures;
+            ++t.dropped;
+        }
+        t.queue.resize(t.untimed_from);
+        t.broken = true;
+    }
+    if (t.broken) {
+        if (u.type != PICTURE_I || u.gop_at < 0) {
+            ++t.dropped;
+            return;
+        }
+        t.broken = false;
+        // Its leading B-pictures refer to the lost picture before it.
+        t.dropping_leading_b = !u.closed_gop;
+    } else if (u.type != PICTURE_B) {
+        t.dropping_leading_b = false;
+    }
+    ++t.pictures;
     t.held += u.size();
     t.queue.push_back(std::move(u));
     if (anchor) time_group(t, t.queue.size() - 1);
@@ -170,6 +269,7 @@ void scan_video(VideoTiming& t) {
             u.gop_at = offset;
             u.closed_gop = (b[7] & 0x40) != 0;
             u.opens_gop = true;
+            u.time_code = time_code_frames(t, b + 4);
         } else if (code == 0xB5) {
             int id = b[4] >> 4;
             if (id == 1) t.progressive_sequence = (b[5] >> 3) & 1;
@@ -189,6 +289,7 @@ void scan_video(VideoTiming& t) {
             if (t.pictures_in_pending == 0) {
                 u.picture_at = offset;
                 u.type = (b[5] >> 3) & 7;
+                u.temporal_reference = (b[4] << 2) | (b[5] >> 6);
             }
             ++t.pictures_in_pending;
         }
