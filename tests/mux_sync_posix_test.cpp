@@ -7,6 +7,8 @@
 // .mp2, muxed naively, play everything after a gap of one stream shifted by the lost time.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -62,7 +64,9 @@ struct Loss {
 // The transport stream's packets in arrival order as the receiver records them: video PES
 // payloads as video blocks, audio PES packets whole as audio blocks. Packets of the lost streams
 // whose PTS lies in the lost stretch are left out (a rain fade).
-Bytes record(const Bytes& ts, const Loss& loss) {
+// lost_seconds receives how much of each stream (video, audio) was lost: from the first lost
+// packet's time stamp to the first kept one's after it.
+Bytes record(const Bytes& ts, const Loss& loss, double lost_seconds[2]) {
     Bytes data, run_bytes;
     uint8_t run_type = 0;
     auto flush = [&] {
@@ -75,6 +79,7 @@ Bytes record(const Bytes& ts, const Loss& loss) {
     };
     int64_t first_pts = -1;
     bool dropping[2] = {false, false}, ended[2] = {false, false};  // video, audio
+    double first_lost[2] = {1e9, 1e9}, resumed[2] = {-1, -1};
     for (size_t i = 0; i + 188 <= ts.size(); i += 188) {
         const uint8_t* p = ts.data() + i;
         int afc = (p[3] >> 4) & 3;
@@ -99,7 +104,9 @@ Bytes record(const Bytes& ts, const Loss& loss) {
             double at = double(pts - first_pts) / 90000;
             bool lost = audio ? loss.audio : loss.video;
             if (lost && at >= loss.from && !ended[audio]) dropping[audio] = true;
+            if (at >= loss.to && dropping[audio]) resumed[audio] = at;
             if (at >= loss.to) ended[audio] = true, dropping[audio] = false;
+            if (dropping[audio]) first_lost[audio] = std::min(first_lost[audio], at);
         }
         type = audio ? STREAM_BLOCK_AUDIO : STREAM_BLOCK_VIDEO;
         if (dropping[audio]) continue;
@@ -113,6 +120,8 @@ Bytes record(const Bytes& ts, const Loss& loss) {
         run_bytes.insert(run_bytes.end(), payload, payload + n);
     }
     flush();
+    for (int k = 0; k < 2; ++k)
+        lost_seconds[k] = resumed[k] < 0 ? 0 : resumed[k] - first_lost[k];
     return data;
 }
 
@@ -179,6 +188,10 @@ double spread(const std::vector<double>& v) {
                : *std::max_element(v.begin(), v.end()) - *std::min_element(v.begin(), v.end());
 }
 
+std::string text_of(const Bytes& b) {
+    return std::string(b.begin(), b.end());
+}
+
 struct SyncCase {
     const char* name;
     Loss loss;
@@ -205,10 +218,11 @@ TEST(MuxSync, GapsInTheBroadcastKeepBeepAndFlashTogether) {
     test::TestDisk disk;
     disk.cluster_count = 12;
     const int n_cases = int(sizeof SYNC_CASES / sizeof SYNC_CASES[0]);
+    double lost[4][2];
     for (const SyncCase& c : SYNC_CASES) {
         test::TestRecording r;
         r.default_title = c.name;
-        r.data = record(ts, c.loss);
+        r.data = record(ts, c.loss, lost[&c - SYNC_CASES]);
         disk.recordings.push_back(r);
     }
     std::string image = dir.file("disk.hex");
@@ -221,7 +235,25 @@ TEST(MuxSync, GapsInTheBroadcastKeepBeepAndFlashTogether) {
         std::string n = std::to_string(n_cases - i), name = c.name;
         std::string common = QUARROW_CLI_PATH + std::string(" extract ") + shell_quote(image) +
                              " " + n + " -q -o " + shell_quote(dir.path) + " --prefix ";
-        ASSERT_TRUE(run(common + name + " --mux"));
+        ASSERT_TRUE(run(common + name + " --mux --metadata"));
+        // The repair report names the gap: one, of the lost streams, as long as they lost (the
+        // video held until the next group of pictures, so up to one group longer).
+        nlohmann::json repairs = nlohmann::json::parse(
+            text_of(test::read_file_bytes(dir.file(name + ".json"))))["repairs"];
+        ASSERT_EQ(repairs.size(), c.loss.from < 0 ? 0u : 1u) << name << repairs.dump();
+        if (!repairs.empty()) {
+            const nlohmann::json& gap = repairs[0];
+            EXPECT_EQ(gap["cause"], "lost in reception") << name;
+            std::vector<std::string> streams;
+            if (c.loss.video) streams.push_back("video");
+            if (c.loss.audio) streams.push_back("audio");
+            EXPECT_EQ(gap["streams"].get<std::vector<std::string>>(), streams) << name;
+            double duration = gap["duration_seconds"].get<double>();
+            double expected = std::max(lost[i][0], lost[i][1]);
+            double longer = c.loss.video ? 0.5 : 0;
+            EXPECT_TRUE(duration >= expected - 0.04 && duration <= expected + 0.04 + longer)
+                << name << ": " << duration << " s for " << expected << " s lost";
+        }
         ASSERT_TRUE(run(common + name));
         ASSERT_TRUE(run("ffmpeg -v error -y -fflags +genpts -r 25 -i " +
                         shell_quote(dir.file(name + ".m2v")) + " -i " +
@@ -247,7 +279,7 @@ TEST(MuxSync, GapsInTheBroadcastKeepBeepAndFlashTogether) {
         }
         std::cout << name << ": --mux beep-flash offsets vary by " << spread(muxed) * 1000
                   << " ms over " << muxed.size() << " markers; naive .m2v + .mp2 drift by "
-                  << drift * 1000 << " ms\n";
+                  << drift * 1000 << " ms; repairs " << repairs.dump() << "\n";
         RecordProperty(name + "_mux_spread_ms", int(spread(muxed) * 1000));
         RecordProperty(name + "_naive_drift_ms", int(drift * 1000));
     }

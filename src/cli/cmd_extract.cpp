@@ -210,6 +210,19 @@ bool write_metadata(const OpenSource& src, int index, const ExtractOptions& o,
         {"files", files},
         {"notices", notices},
     };
+    if (o.mux) {
+        nlohmann::ordered_json repairs = nlohmann::ordered_json::array();
+        for (const StreamRepair& r : result.repairs) {
+            nlohmann::ordered_json streams = nlohmann::ordered_json::array();
+            if (r.video) streams.push_back("video");
+            if (r.audio) streams.push_back("audio");
+            repairs.push_back({{"at_seconds", double(r.at_ms) / 1000},
+                               {"duration_seconds", double(r.duration_ms) / 1000},
+                               {"streams", streams},
+                               {"cause", repair_cause_text(r.cause)}});
+        }
+        j["repairs"] = repairs;
+    }
     std::string text = j.dump(2) + "\n";
     *name = output_name(dir, prefix, ".json");
     OutputFilePtr file(begin_output_file(name->c_str()));
@@ -322,6 +335,7 @@ int extract_one(const OpenSource& src, const DiskReach& reach, int index, const 
     if (o.mux && result.mux.silent_frames > 0)
         std::cout << "  (" << result.mux.silent_frames
                   << " silent audio frames fill gaps in the broadcast's audio)\n";
+    if (o.mux && !result.repairs.empty()) std::cout << repairs_summary(result.repairs) << "\n";
     if (collecting.ended_early) {
         std::cout.flush();
         std::cerr << "The extraction ended early; the files hold what was read.\n";

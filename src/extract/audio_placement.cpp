@@ -61,6 +61,11 @@ void frame_done(AudioPlacement& a, const uint8_t* p, int bytes, int64_t pts90, i
         }
         a.source_anchor = source;
         a.out_anchor = expected;
+        Repair r;
+        r.at = expected - a.video_origin;
+        r.audio = true;
+        r.cause = TIME_BASE_JUMP;
+        a.repairs.push_back(r);
     }
     int64_t desired = a.out_anchor + (source - a.source_anchor);
     int64_t gap = desired - expected;
@@ -71,6 +76,13 @@ void frame_done(AudioPlacement& a, const uint8_t* p, int bytes, int64_t pts90, i
     if (gap >= duration) {
         int64_t n = (gap + duration / 2) / duration;
         std::vector<uint8_t> silence = silent_audio_frame(p);
+        if (!silence.empty()) {
+            Repair r;
+            r.at = expected - a.video_origin;
+            r.duration = n * duration;
+            r.audio = true;
+            a.repairs.push_back(r);
+        }
         for (int64_t k = 0; k < n && !silence.empty(); ++k) {
             place_frame(a, std::vector<uint8_t>(silence), expected);
             ++a.silent;

@@ -516,6 +516,7 @@ int extract_to_program_stream(DiskHandle disk, const ExtractionRequest& r, const
     if (!walk_recording(disk, walk, outputs, message)) return 0;
     if (!finish_program_stream(writer.get(), message)) return 0;
     result->mux = program_stream_counts(writer.get());
+    result->repairs = program_stream_repairs(writer.get());
     for (OutputFilePtr& f : files.files) {
         if (r.output_time >= 0) set_output_time(f.get(), r.output_time);
         if (!commit_output_file(f.release())) {

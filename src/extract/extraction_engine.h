@@ -91,8 +91,9 @@ constexpr const char* EXTRACTION_INTERRUPTED = "The extraction was interrupted."
 
 // What an extraction wrote, for the front end's report.
 struct ExtractionResult {
-    std::vector<std::string> files;  // the outputs' names, as the file system has them
-    ProgramStreamCounts mux;         // with mux
+    std::vector<std::string> files;     // the outputs' names, as the file system has them
+    ProgramStreamCounts mux;            // with mux
+    std::vector<StreamRepair> repairs;  // with mux: the gaps met and mended
 };
 
 // Extracts one recording as the request says. Each file is written under a temporary name and

@@ -4,6 +4,7 @@
 // packs are laid out by pack_writer.cpp.
 #include "extract/program_stream.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -16,6 +17,9 @@ namespace quarrow {
 
 // The first I-picture is shown this long after the first pack, so that it has arrived.
 constexpr int64_t PREROLL = CLOCK * 7 / 10;
+constexpr size_t MAX_REPAIR_NOTICES = 20;
+// A gap of one stream this close to a gap of the other is the same loss.
+constexpr int64_t SAME_GAP = CLOCK / 2;
 
 struct ProgramStreamWriter {
     ProgramStreamOptions options;
@@ -198,6 +202,20 @@ bool audio_input(void* context, const ByteSpan* spans, int count) {
     return !w->packs.write_failed;
 }
 
+// One notice for each gap met (the first few; the summary counts them all).
+void repair_notices(const ProgramStreamWriter* w) {
+    std::vector<StreamRepair> repairs = program_stream_repairs(w);
+    for (size_t i = 0; i < repairs.size() && i < MAX_REPAIR_NOTICES; ++i) {
+        const StreamRepair& r = repairs[i];
+        char notice[MESSAGE_SIZE];
+        put_message(notice, "Gap at %s, %.1f s of %s: %s.",
+                    clock_text(r.at_ms * (CLOCK / 1000)).c_str(), double(r.duration_ms) / 1000,
+                    r.video ? (r.audio ? "video and audio" : "video") : "audio",
+                    repair_cause_text(r.cause));
+        hook_notice(w->hooks, notice);
+    }
+}
+
 }  // namespace
 
 ProgramStreamWriter* create_program_stream(const ProgramStreamOptions& options,
@@ -239,9 +257,70 @@ ByteSink program_stream_audio_sink(ProgramStreamWriter* writer) {
     return ByteSink{writer, audio_input};
 }
 
+std::vector<StreamRepair> program_stream_repairs(const ProgramStreamWriter* w) {
+    std::vector<Repair> all = w->video.repairs;
+    all.insert(all.end(), w->audio.repairs.begin(), w->audio.repairs.end());
+    std::stable_sort(all.begin(), all.end(),
+                     [](const Repair& a, const Repair& b) { return a.at < b.at; });
+    std::vector<StreamRepair> out;
+    int64_t last_end = 0;
+    for (const Repair& r : all) {
+        // Both streams lost at once (a signal dropout) make one gap: their stretches meet.
+        if (!out.empty()) {
+            StreamRepair& p = out.back();
+            bool other = (r.video && !p.video) || (r.audio && !p.audio);
+            if (other && p.cause == r.cause && r.at <= last_end + SAME_GAP) {
+                p.video = p.video || r.video;
+                p.audio = p.audio || r.audio;
+                int64_t end = std::max(last_end, r.at + r.duration);
+                p.duration_ms = std::max(p.duration_ms, r.duration / (CLOCK / 1000));
+                last_end = end;
+                continue;
+            }
+        }
+        StreamRepair s;
+        s.at_ms = r.at / (CLOCK / 1000);
+        s.duration_ms = r.duration / (CLOCK / 1000);
+        s.video = r.video;
+        s.audio = r.audio;
+        s.cause = r.cause;
+        out.push_back(s);
+        last_end = r.at + r.duration;
+    }
+    return out;
+}
+
+std::string repairs_summary(const std::vector<StreamRepair>& repairs) {
+    if (repairs.empty()) return std::string();
+    int64_t audio = 0, video = 0;
+    for (const StreamRepair& r : repairs) {
+        if (r.audio) audio += r.duration_ms;
+        if (r.video) video += r.duration_ms;
+    }
+    char text[MESSAGE_SIZE];
+    std::string parts;
+    if (audio > 0) {
+        snprintf(text, sizeof text, "%.1f s of audio filled with silence", double(audio) / 1000);
+        parts = text;
+    }
+    if (video > 0) {
+        snprintf(text, sizeof text, "%.1f s of video held", double(video) / 1000);
+        parts += (parts.empty() ? "" : ", ") + std::string(text);
+    }
+    if (parts.empty()) parts = "time bases joined";
+    snprintf(text, sizeof text, "%zu gap%s repaired: ", repairs.size(),
+             repairs.size() == 1 ? "" : "s");
+    return text + parts;
+}
+
+const char* repair_cause_text(RepairCause cause) {
+    return cause == TIME_BASE_JUMP ? "a time-base jump in the broadcast" : "lost in reception";
+}
+
 bool finish_program_stream(ProgramStreamWriter* w, char* message) {
     finish_video(w->video);
     finish_audio(w->audio);
+    repair_notices(w);
     w->finishing = true;
     multiplex(w);
     write_end(w);

@@ -14,6 +14,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "disk/hooks.h"
 #include "extract/stream_filters.h"
@@ -71,5 +73,24 @@ struct ProgramStreamCounts {
     int parts = 0;
 };
 ProgramStreamCounts program_stream_counts(const ProgramStreamWriter* writer);
+
+// A gap the writer met and mended: where in the recording (from its first picture), how long,
+// in which streams, and why. Audio gaps are filled with silence; during a video gap decoders
+// hold the last picture, the next one being shown at its true time.
+enum RepairCause {
+    LOST_IN_RECEPTION = 1,  // the time stamps (or time codes) jump ahead
+    TIME_BASE_JUMP = 2,     // they jump back or far ahead: the broadcast's clock was reset
+};
+struct StreamRepair {
+    int64_t at_ms = 0, duration_ms = 0;
+    bool video = false, audio = false;
+    RepairCause cause = LOST_IN_RECEPTION;
+};
+// Every gap met, in time order; a gap of both streams at the same time is one.
+std::vector<StreamRepair> program_stream_repairs(const ProgramStreamWriter* writer);
+// "3 gaps repaired: 2.0 s of audio filled with silence, 0.5 s of video held", or empty.
+std::string repairs_summary(const std::vector<StreamRepair>& repairs);
+// The cause in words, for notices and the metadata file.
+const char* repair_cause_text(RepairCause cause);
 
 }  // namespace quarrow

@@ -31,11 +31,9 @@ constexpr int64_t PTS_WRAP = int64_t(1) << 33;
 // "HH:MM:SS" of a time from the start of the video, for the notices.
 std::string clock_text(int64_t ticks);
 
-// A gap the writer met and mended: where in the recording (from the first picture), how long,
-// in which streams and why.
-enum RepairCause { LOST_IN_RECEPTION = 1, TIME_BASE_JUMP = 2 };
+// A gap as the parts find it, in ticks from the first picture (StreamRepair says it in ms).
 struct Repair {
-    int64_t at = 0, duration = 0;  // ticks
+    int64_t at = 0, duration = 0;
     bool video = false, audio = false;
     RepairCause cause = LOST_IN_RECEPTION;
 };
