@@ -205,10 +205,12 @@ bool audio_input(void* context, const ByteSpan* spans, int count) {
 // One notice for each gap met (the first few; the summary counts them all).
 void repair_notices(const ProgramStreamWriter* w) {
     std::vector<StreamRepair> repairs = program_stream_repairs(w);
-    for (size_t i = 0; i < repairs.size() && i < MAX_REPAIR_NOTICES; ++i) {
-        const StreamRepair& r = repairs[i];
+    size_t told = 0;
+    for (const StreamRepair& r : repairs) {
+        // A time-base jump had its notice when it was met.
+        if (r.cause == TIME_BASE_JUMP || ++told > MAX_REPAIR_NOTICES) continue;
         char notice[MESSAGE_SIZE];
-        put_message(notice, "Gap at %s, %.1f s of %s: %s.",
+        put_message(notice, "Gap at %s, %.2f s of %s: %s.",
                     clock_text(r.at_ms * (CLOCK / 1000)).c_str(), double(r.duration_ms) / 1000,
                     r.video ? (r.audio ? "video and audio" : "video") : "audio",
                     repair_cause_text(r.cause));
