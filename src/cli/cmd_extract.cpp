@@ -269,6 +269,14 @@ int extract_one(const OpenSource& src, const DiskReach& reach, int index, const 
         if (output_is_source(name, src, "read")) return EXIT_USAGE;
     int64_t start = o.start >= 0 ? o.start : e.start_offset;
     int64_t length = o.length >= 0 ? o.length : e.length;
+    // A start without a length runs to the recording's end, not a whole length past the start.
+    if (o.start >= 0 && o.length < 0) {
+        length = e.start_offset + e.length - start;
+        if (length < 1) {
+            std::cerr << "The start sector lies outside the recording's data.\n";
+            return EXIT_FAILED;
+        }
+    }
     // The engine counts in signed 32-bit sectors (1 TiB), more than any disk of the receiver.
     if (start > INT32_MAX) start = INT32_MAX;
     if (length > INT32_MAX) length = INT32_MAX;
@@ -490,7 +498,7 @@ void add_extract_command(CLI::App& app, int* exit_code) {
     cmd->add_option("--start", o->start, "First sector of the range (default: the recording's)")
         ->check(CLI::Range(int64_t(0), int64_t(INT32_MAX)));
     cmd->add_option("--length", o->length,
-                    "Sectors to extract, 1 or more (default: the recording's)")
+                    "Sectors to extract, 1 or more (default: up to the recording's end)")
         ->check(CLI::Range(int64_t(1), int64_t(INT32_MAX)));
     cmd->add_option("--audio", o->audio,
                     "mp2: MPEG audio with the PES headers removed (default); mpg: the audio PES "
