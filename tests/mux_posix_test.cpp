@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
@@ -236,6 +237,7 @@ TEST(MuxSplit, PartsBeginAGroupOfPicturesPlayAloneAndAddUp) {
     ASSERT_EQ(run.status, 0) << run.err;
     std::map<std::string, int> whole = frame_counts(dir.file("whole.mpg"));
     int parts = 0, video = 0, audio = 0, undecodable = 0;
+    int64_t audio_end = 0;  // the part before's
     for (;; ++parts) {
         char name[32];
         snprintf(name, sizeof name, "part-%03d.mpg", parts + 1);
@@ -252,6 +254,20 @@ TEST(MuxSplit, PartsBeginAGroupOfPicturesPlayAloneAndAddUp) {
         ASSERT_GE(ps.video.data.size(), 4u);
         EXPECT_EQ(ps.video.data[3], 0xB3) << name;
         EXPECT_EQ(decode_errors(file), "") << name;
+        // Audio and video begin together, and each part's audio runs up to where the next
+        // part's pictures begin; in 27 MHz ticks, one audio frame (1152 samples at 48 kHz) apart
+        // at most.
+        const int64_t AUDIO_FRAME = 648000;
+        int64_t video_begin = INT64_MAX, audio_begin = INT64_MAX;
+        for (const test::ProbedUnit& u : ps.video.units)
+            video_begin = std::min(video_begin, u.pts);
+        for (const test::ProbedUnit& u : ps.audio.units)
+            audio_begin = std::min(audio_begin, u.pts);
+        EXPECT_LE(std::llabs(video_begin - audio_begin), AUDIO_FRAME) << name;
+        if (parts > 0) {
+            EXPECT_LE(std::llabs(video_begin - audio_end), AUDIO_FRAME) << name;
+        }
+        audio_end = ps.audio.units.empty() ? 0 : ps.audio.units.back().pts + AUDIO_FRAME;
         std::map<std::string, int> counts = frame_counts(file);
         video += counts["video"];
         audio += counts["audio"];

@@ -33,6 +33,10 @@ struct ProgramStreamWriter {
     bool part_failed = false;  // the next part's file could not be created
     int part = 0;
     int parts = 0;
+    // A part ends before the group at the queue's front: first the audio shown before that
+    // group's first picture (cut_at) goes into it, then the next part begins.
+    bool cutting = false;
+    int64_t cut_at = 0;
 };
 
 std::string clock_text(int64_t ticks) {
@@ -45,6 +49,17 @@ std::string clock_text(int64_t ticks) {
 }
 
 namespace {
+
+// When the group at the front of the queue is first shown: its earliest picture, a leading
+// B-picture where it has them. Where the group opens a part, decoders skip those (broken_link)
+// and hold the I-picture's place for them, so that the part's audio and video still begin
+// together, and the part before ends where they begin.
+int64_t first_shown(const VideoTiming& t) {
+    int64_t at = t.queue.front().pts;
+    for (size_t i = 1; i < t.queue.size() && !t.queue[i].opens_gop && t.queue[i].timed; ++i)
+        at = std::min(at, t.queue[i].pts);
+    return at;
+}
 
 // Whether the group of pictures at the front of the queue still fits into the current part: 1
 // when a new part must begin before it, 0 when not, -1 when the group is not whole yet. Its
@@ -64,7 +79,9 @@ int cut_before_group(ProgramStreamWriter* w, bool force) {
     int64_t audio_rate = w->audio.started && parse_audio_frame_header(w->audio.first_header, &h)
                              ? int64_t(h.bitrate_kbps) * 125
                              : 0;
-    int64_t audio_bytes = audio_rate * (ticks + CLOCK) / CLOCK;
+    // The audio shown before the group still goes into this part, when the group opens the next.
+    int64_t lead = std::max<int64_t>(0, first_shown(t) - w->next_scr);
+    int64_t audio_bytes = audio_rate * (ticks + lead + CLOCK) / CLOCK;
     int64_t packs = 1 + (video_bytes + PES_ROOM - 30) / (PES_ROOM - 29) + t.queue.size() / 8 +
                     (audio_bytes * 3 / 2 + PES_ROOM - 30) / (PES_ROOM - 23) + 4;
     int64_t need = packs * PACK_SIZE + PACK_SIZE;  // and the part's end pack
@@ -111,6 +128,13 @@ bool start_next_part(ProgramStreamWriter* w) {
     ++w->part;
     ++w->parts;
     p.part_bytes = 0;
+    // The part is read by a decoder of its own, whose buffers start empty: its clock starts far
+    // enough before the first picture's decoding time for the picture to arrive.
+    w->video_buffer.held.clear();
+    w->video_buffer.bytes = 0;
+    w->audio_buffer.held.clear();
+    w->audio_buffer.bytes = 0;
+    w->next_scr = std::min(w->next_scr, std::max<int64_t>(0, w->video.queue.front().dts - PREROLL));
     VideoUnit& u = w->video.queue.front();
     size_t before = u.inserted.size();
     insert_sequence_header(w->video, u);
@@ -128,6 +152,24 @@ void multiplex(ProgramStreamWriter* w) {
     while (!w->packs.write_failed) {
         bool force =
             w->finishing || t.held > MAX_HELD_VIDEO || audio.queue.size() > MAX_HELD_FRAMES;
+        if (w->cutting) {
+            // The audio shown before the cut ends this part; the rest waits for the next.
+            int64_t before = 0;
+            for (size_t i = 0; i < audio.queue.size() && audio.queue[i].pts < w->cut_at; ++i)
+                before += int64_t(audio.queue[i].bytes.size() - audio.queue[i].sent);
+            if (before > 0) {
+                int64_t n = std::min<int64_t>(before, PES_ROOM);
+                int64_t scr = std::max(w->next_scr, w->audio_buffer.room_at(w->next_scr, n));
+                w->audio_buffer.advance(scr);
+                write_audio_pack(w->packs, audio, w->audio_buffer, scr, before);
+                w->next_scr = scr + PACK_TICKS;
+                continue;
+            }
+            if (audio.queue.empty() && !force) return;  // the audio up to the cut is not in yet
+            w->cutting = false;
+            if (!start_next_part(w)) return;
+            continue;
+        }
         VideoWindow v = timed_video(t, PES_ROOM);
         int64_t a = unsent_audio(audio, PES_ROOM);
         bool video_ready = v.bytes > 0 && (v.bytes >= PES_ROOM - 9 || v.ends_at_group || force);
@@ -166,8 +208,11 @@ void multiplex(ProgramStreamWriter* w) {
             if (u.opens_gop && u.sent == 0 && w->options.split_bytes > 0) {
                 int cut = cut_before_group(w, force);
                 if (cut < 0) return;  // the group is not whole yet
-                if (cut > 0 && !start_next_part(w)) return;
-                if (cut > 0 && scr < w->next_scr) scr = w->next_scr;
+                if (cut > 0) {
+                    w->cutting = true;
+                    w->cut_at = first_shown(t);
+                    continue;
+                }
             }
             if (u.opens_gop && u.sent == 0) {
                 write_navigation_pack(w->packs, scr);
@@ -293,12 +338,22 @@ std::vector<StreamRepair> program_stream_repairs(const ProgramStreamWriter* w) {
 }
 
 std::string repairs_summary(const std::vector<StreamRepair>& repairs) {
-    if (repairs.empty()) return std::string();
     int64_t audio = 0, video = 0;
+    size_t gaps = 0, jumps = 0;
     for (const StreamRepair& r : repairs) {
+        if (r.cause == TIME_BASE_JUMP) {
+            ++jumps;
+            continue;
+        }
+        ++gaps;
         if (r.audio) audio += r.duration_ms;
         if (r.video) video += r.duration_ms;
     }
+    char jumped[64] = "";
+    if (jumps > 0)
+        snprintf(jumped, sizeof jumped, "%s%zu time-base jump%s joined", gaps ? "; " : "", jumps,
+                 jumps == 1 ? "" : "s");
+    if (gaps == 0) return jumped;
     char text[MESSAGE_SIZE];
     std::string parts;
     if (audio > 0) {
@@ -309,10 +364,8 @@ std::string repairs_summary(const std::vector<StreamRepair>& repairs) {
         snprintf(text, sizeof text, "%.1f s of video held", double(video) / 1000);
         parts += (parts.empty() ? "" : ", ") + std::string(text);
     }
-    if (parts.empty()) parts = "time bases joined";
-    snprintf(text, sizeof text, "%zu gap%s repaired: ", repairs.size(),
-             repairs.size() == 1 ? "" : "s");
-    return text + parts;
+    snprintf(text, sizeof text, "%zu gap%s repaired: ", gaps, gaps == 1 ? "" : "s");
+    return text + parts + jumped;
 }
 
 const char* repair_cause_text(RepairCause cause) {
