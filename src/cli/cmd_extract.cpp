@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "cli/cli_common.h"
@@ -41,6 +42,8 @@ struct ExtractOptions {
     int64_t av_offset = 0;
     std::string split;
     int64_t split_bytes = 0;
+    std::string from, to;  // --from, --to as given
+    int64_t from_ms = -1, to_ms = -1;
     bool metadata = false;
     bool audio_given = false;
     bool av_offset_given = false;
@@ -301,6 +304,8 @@ int extract_one(const OpenSource& src, const DiskReach& reach, int index, const 
     request.mux = o.mux;
     request.av_offset_ms = o.av_offset;
     request.split_bytes = o.split_bytes;
+    request.from_ms = o.from_ms;
+    request.to_ms = o.to_ms;
     if (o.metadata) request.output_time = start_time;
     request.path = dir.c_str();
     request.prefix = prefix.c_str();
@@ -352,6 +357,27 @@ int extract_one(const OpenSource& src, const DiskReach& reach, int index, const 
     return unreadable == 0 ? EXIT_OK : EXIT_FAILED;
 }
 
+// "HH:MM:SS" or "HH:MM:SS.mmm" (one to three digits after the point) in ms; -1 when not so.
+int64_t parse_clock_time(const std::string& text) {
+    unsigned h = 0, m = 0, s = 0;
+    int used = 0;
+    if (sscanf(text.c_str(), "%2u:%2u:%2u%n", &h, &m, &s, &used) != 3 || used != 8 || m > 59 ||
+        s > 59)
+        return -1;
+    int64_t ms = (int64_t(h) * 3600 + m * 60 + s) * 1000;
+    if (text.size() == 8) return ms;
+    size_t digits = text.size() - 9;
+    if (text[8] != '.' || digits < 1 || digits > 3) return -1;
+    int64_t fraction = 0;
+    for (size_t i = 9; i < text.size(); ++i) {
+        if (!isdigit(static_cast<unsigned char>(text[i]))) return -1;
+        fraction = fraction * 10 + (text[i] - '0');
+    }
+    for (size_t i = digits; i < 3; ++i)
+        fraction *= 10;
+    return ms + fraction;
+}
+
 // The one-file options' rules; a message and false when they do not go together.
 bool check_mux_options(ExtractOptions* o) {
     if (o->mux && o->audio_given && o->audio == "mpg") {
@@ -366,6 +392,24 @@ bool check_mux_options(ExtractOptions* o) {
     }
     if (!o->mux && (o->av_offset_given || !o->split.empty())) {
         std::cerr << "--av-offset and --split apply to the one-file output; give --mux too.\n";
+        return false;
+    }
+    if (!o->mux && (!o->from.empty() || !o->to.empty())) {
+        std::cerr << "--from and --to cut the one-file output by time; give --mux too (or give "
+                     "the range in sectors with --start and --length).\n";
+        return false;
+    }
+    for (auto [text, ms, name] : {std::make_tuple(&o->from, &o->from_ms, "--from"),
+                                  std::make_tuple(&o->to, &o->to_ms, "--to")}) {
+        if (text->empty()) continue;
+        *ms = parse_clock_time(*text);
+        if (*ms < 0) {
+            std::cerr << name << " takes a time HH:MM:SS or HH:MM:SS.mmm: " << *text << "\n";
+            return false;
+        }
+    }
+    if (o->to_ms >= 0 && o->to_ms <= o->from_ms) {
+        std::cerr << "--to must lie after --from.\n";
         return false;
     }
     if (!o->split.empty()) {
@@ -522,6 +566,14 @@ void add_extract_command(CLI::App& app, int* exit_code) {
                     "With --mux: parts PREFIX-001.mpg, ... of at most SIZE bytes (K, M, G; at "
                     "least 1M), cut before a group of pictures; 4000M suits FAT32")
         ->type_name("SIZE");
+    cmd->add_option("--from", o->from,
+                    "With --mux: begin at the first group of pictures at or after this time "
+                    "from the recording's start (HH:MM:SS or HH:MM:SS.mmm), the audio cut "
+                    "there too")
+        ->type_name("TIME");
+    cmd->add_option("--to", o->to,
+                    "With --mux: end before the first group of pictures at or after this time")
+        ->type_name("TIME");
     cmd->add_flag("--metadata", o->metadata,
                   "Also write PREFIX.json (title, channel, date, duration, attributes, files, "
                   "notices) and date every output with the recording's start time");

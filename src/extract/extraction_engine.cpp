@@ -514,6 +514,8 @@ int extract_to_program_stream(DiskHandle disk, const ExtractionRequest& r, const
     ProgramStreamOptions options;
     options.av_offset_ms = r.av_offset_ms;
     options.split_bytes = r.split_bytes;
+    options.from_ms = r.from_ms;
+    options.to_ms = r.to_ms;
     ProgramStreamOutput output{&files, begin_mux_part, write_mux_part};
     std::unique_ptr<ProgramStreamWriter, DestroyWriter> writer(
         create_program_stream(options, output, r.hooks));

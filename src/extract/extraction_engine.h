@@ -62,6 +62,7 @@ struct ExtractionRequest {
     bool mux = false;
     int64_t av_offset_ms = 0;
     int64_t split_bytes = 0;
+    int64_t from_ms = -1, to_ms = -1;  // with mux: the stretch by time (ProgramStreamOptions)
     // The modification time every output gets (seconds since 1970, UTC); -1 leaves the time of
     // writing.
     int64_t output_time = -1;

@@ -37,6 +37,9 @@ struct ProgramStreamWriter {
     // group's first picture (cut_at) goes into it, then the next part begins.
     bool cutting = false;
     int64_t cut_at = 0;
+    // The stretch by time: before it, in it, after it; where it begins and ends (ticks).
+    enum { BEFORE_RANGE, IN_RANGE, AFTER_RANGE } range = IN_RANGE;
+    int64_t range_begin = 0, range_end = INT64_MAX;
 };
 
 std::string clock_text(int64_t ticks) {
@@ -59,6 +62,55 @@ int64_t first_shown(const VideoTiming& t) {
     for (size_t i = 1; i < t.queue.size() && !t.queue[i].opens_gop && t.queue[i].timed; ++i)
         at = std::min(at, t.queue[i].pts);
     return at;
+}
+
+// Drops what lies outside the stretch by time: pictures up to the group that begins it (which
+// then opens the file as a part would, and sets the clock of the first pack) and after the group
+// that ends it, audio frames shown before its begin or from its end on. False while nothing of
+// the stretch is known yet.
+bool trim_to_range(ProgramStreamWriter* w) {
+    VideoTiming& t = w->video;
+    std::deque<AudioFrame>& frames = w->audio.queue;
+    const ProgramStreamOptions& o = w->options;
+    while (w->range == ProgramStreamWriter::BEFORE_RANGE && !t.queue.empty() &&
+           t.queue.front().timed) {
+        VideoUnit& u = t.queue.front();
+        if (u.opens_gop && u.sent == 0 &&
+            first_shown(t) - t.first_picture_pts >= o.from_ms * (CLOCK / 1000)) {
+            w->range = ProgramStreamWriter::IN_RANGE;
+            w->range_begin = first_shown(t);
+            size_t before = u.inserted.size();
+            insert_sequence_header(t, u);
+            t.held += u.inserted.size() - before;
+            if (u.gop_at >= 0 && !u.closed_gop) u.broken_link = true;
+            w->next_scr = std::max<int64_t>(0, u.dts - PREROLL);
+            break;
+        }
+        u.sent = u.size();
+        drop_sent_pictures(t);
+    }
+    if (w->range == ProgramStreamWriter::IN_RANGE && o.to_ms >= 0 && !t.queue.empty()) {
+        const VideoUnit& u = t.queue.front();
+        if (u.timed && u.opens_gop && u.sent == 0 &&
+            first_shown(t) - t.first_picture_pts >= o.to_ms * (CLOCK / 1000)) {
+            w->range = ProgramStreamWriter::AFTER_RANGE;
+            w->range_end = first_shown(t);
+        }
+    }
+    if (w->range == ProgramStreamWriter::AFTER_RANGE) {
+        while (!t.queue.empty() && t.queue.front().timed) {
+            t.queue.front().sent = t.queue.front().size();
+            drop_sent_pictures(t);
+        }
+    }
+    int64_t begin = w->range == ProgramStreamWriter::BEFORE_RANGE
+                        ? t.first_picture_pts + o.from_ms * (CLOCK / 1000)
+                        : w->range_begin;
+    while (!frames.empty() && frames.front().sent == 0 && frames.front().pts < begin)
+        frames.pop_front();
+    while (!frames.empty() && frames.back().pts >= w->range_end)
+        frames.pop_back();
+    return w->range != ProgramStreamWriter::BEFORE_RANGE;
 }
 
 // Whether the group of pictures at the front of the queue still fits into the current part: 1
@@ -152,6 +204,7 @@ void multiplex(ProgramStreamWriter* w) {
     while (!w->packs.write_failed) {
         bool force =
             w->finishing || t.held > MAX_HELD_VIDEO || audio.queue.size() > MAX_HELD_FRAMES;
+        if (!trim_to_range(w)) return;
         if (w->cutting) {
             // The audio shown before the cut ends this part; the rest waits for the next.
             int64_t before = 0;
@@ -283,6 +336,7 @@ ProgramStreamWriter* create_program_stream(const ProgramStreamOptions& options,
     w->audio.hooks = hooks;
     w->audio.video_origin = w->video.first_picture_pts;
     w->audio.origin = w->video.first_picture_pts + options.av_offset_ms * (CLOCK / 1000);
+    if (options.from_ms > 0) w->range = ProgramStreamWriter::BEFORE_RANGE;
     w->part = options.split_bytes > 0 ? 1 : 0;
     if (!output.begin_part(output.context, w->part)) {
         delete w;
@@ -311,7 +365,15 @@ std::vector<StreamRepair> program_stream_repairs(const ProgramStreamWriter* w) {
                      [](const Repair& a, const Repair& b) { return a.at < b.at; });
     std::vector<StreamRepair> out;
     int64_t last_end = 0;
+    // Only the gaps within the stretch written count.
+    int64_t begin =
+        w->range == ProgramStreamWriter::IN_RANGE || w->range == ProgramStreamWriter::AFTER_RANGE
+            ? w->range_begin - w->video.first_picture_pts
+            : INT64_MAX;
+    if (w->options.from_ms < 0) begin = INT64_MIN;
+    int64_t end = w->range_end == INT64_MAX ? INT64_MAX : w->range_end - w->video.first_picture_pts;
     for (const Repair& r : all) {
+        if (r.at < begin || r.at >= end) continue;
         // Both streams lost at once (a signal dropout) make one gap: their stretches meet.
         if (!out.empty()) {
             StreamRepair& p = out.back();

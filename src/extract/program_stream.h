@@ -41,6 +41,10 @@ struct ProgramStreamOutput {
 struct ProgramStreamOptions {
     int64_t av_offset_ms = 0;  // audio later by this much (negative: earlier)
     int64_t split_bytes = 0;   // parts of at most this size, cut before a group of pictures; 0: one
+    // A stretch by time from the recording's first picture, in ms (-1: from its start, to its
+    // end): from the first group of pictures that begins at or after from_ms, up to the first
+    // that begins at or after to_ms, the audio cut at the same times.
+    int64_t from_ms = -1, to_ms = -1;
 };
 
 struct ProgramStreamWriter;
