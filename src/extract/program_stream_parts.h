@@ -221,15 +221,15 @@ struct PackWriter {
 
 bool init_pack_writer(PackWriter& p, const ProgramStreamOutput& output);
 // Hands the packs made so far to the output; false once a write has failed.
-bool flush_packs(PackWriter& p);
+bool flush_packs(PackWriter& w);
 // A navigation pack: it marks where a video object unit (one group of pictures) begins.
-void write_navigation_pack(PackWriter& p, int64_t scr);
+void write_navigation_pack(PackWriter& w, int64_t scr);
 // One video PES packet at scr from the front of the timed pictures; their bytes enter `buffer`.
-void write_video_pack(PackWriter& p, VideoTiming& t, DecoderBuffer& buffer, int64_t scr);
+void write_video_pack(PackWriter& w, VideoTiming& t, DecoderBuffer& buffer, int64_t scr);
 // One audio PES packet at scr of at most `limit` bytes from the front of the placed frames.
-void write_audio_pack(PackWriter& p, AudioPlacement& a, DecoderBuffer& buffer, int64_t scr,
+void write_audio_pack(PackWriter& w, AudioPlacement& a, DecoderBuffer& buffer, int64_t scr,
                       int64_t limit = PES_ROOM);
 // The end code, in a last pack of padding at scr.
-void write_end_pack(PackWriter& p, int64_t scr);
+void write_end_pack(PackWriter& w, int64_t scr);
 
 }  // namespace quarrow
