@@ -218,7 +218,8 @@ void multiplex(ProgramStreamWriter* w) {
                 w->next_scr = scr + PACK_TICKS;
                 continue;
             }
-            if (audio.queue.empty() && !force) return;  // the audio up to the cut is not in yet
+            // The audio up to the cut is not in yet (a recording without audio waits for none).
+            if (audio.queue.empty() && audio.started && !force) return;
             w->cutting = false;
             if (!start_next_part(w)) return;
             continue;
