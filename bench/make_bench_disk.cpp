@@ -131,7 +131,7 @@ int main(int argc, char** argv) {
             uint32_t at = i + 1500;
             if (at + 40 >= bytes) break;
             int type = 2;
-            if (since_sequence > 400000) {
+            if (since_sequence > 400000 && picture_in_group % 3 == 0) {
                 const uint8_t headers[16] = {0, 0, 1, 0xB3, 0x16, 0x01, 0x20, 0x23,
                                              0, 0, 1, 0xB8, 0x08, 0x00, 0x08, 0x40};
                 memcpy(video.data() + at, headers, sizeof headers);
@@ -142,7 +142,10 @@ int main(int argc, char** argv) {
             } else {
                 type = picture_in_group % 3 == 0 ? 2 : 3;
             }
-            int tr = picture_in_group++ & 1023;  // the writer times by picture type
+            // Numbered in display order, each anchor after the two B-pictures that follow it.
+            int tr =
+                (picture_in_group % 3 == 0 ? picture_in_group + 2 : picture_in_group - 1) & 1023;
+            ++picture_in_group;
             video[at] = 0, video[at + 1] = 0, video[at + 2] = 1, video[at + 3] = 0x00;
             video[at + 4] = uint8_t(tr >> 2);
             video[at + 5] = uint8_t(((tr & 3) << 6) | (type << 3));

@@ -373,6 +373,29 @@ TEST(ExtractCommand, AnImageCutShortExtractsWithSkipBadUpToItsEndAndNamesTheMiss
     ASSERT_GT(video.size(), CutShort::TWO_CLUSTERS_OF_VIDEO);
     EXPECT_TRUE(std::equal(video.begin(), video.begin() + CutShort::TWO_CLUSTERS_OF_VIDEO,
                            cut.whole_video.begin()));
+// A start without a length runs to the recording's end and succeeds; a start past its end is
+// refused.
+TEST(ExtractCommand, StartWithoutLengthEndsAtTheRecordingsEnd) {
+    TempDir dir;
+    test::TestRecording r = small_recording("N", 3);
+    r.start_offset = 0;
+    int32_t sectors = int32_t(r.data.size() / SECTOR_SIZE);
+    std::string image = write_image(dir, {r});
+    struct Case {
+        int32_t start;
+        int status;
+        const char* err;
+    } cases[] = {
+        {0, 0, ""},
+        {sectors - 1, 0, "Skipped 1 sectors during extraction (unexpected data sectors).\n"},
+        {sectors, 1, "The start sector lies outside the recording's data.\n"},
+    };
+    for (const Case& c : cases) {
+        CliRun run = run_cli("extract " + image + " 1 -q -o " + dir.path + " --start " +
+                             std::to_string(c.start));
+        EXPECT_EQ(run.status, c.status) << c.start << ": " << run.err;
+        EXPECT_EQ(run.err, c.err) << c.start;
+    }
 }
 
 TEST(ExtractCommand, AllGivesEachRecordingItsOwnFiles) {

@@ -388,6 +388,39 @@ TEST(Walk, ChainThatLoopsBackIsNotWalkedTwice) {
     EXPECT_NE(w.notices.back().find("loops back"), std::string::npos);
 }
 
+// A start in the third or fourth cluster of the chain: the walk follows the table to the cluster
+// that holds it and reads none before (their sectors fail every read), and gives the blocks from
+// there on. A start past the chain's end fails.
+TEST(Walk, StartAnywhereReadsNoClusterBeforeIt) {
+    Layout l;
+    std::vector<int32_t> block_at;  // the sector of each video block
+    while (l.data.size() < size_t(4 * CLUSTER_DATA_BYTES - 300 * SECTOR_SIZE)) {
+        block_at.push_back(l.sectors());
+        l.add_video(with_sequence_header(250 * SECTOR_SIZE - 7, uint8_t(block_at.size())));
+    }
+    const std::vector<uint16_t> chain = {3, 0, 2, 1};
+    for (size_t first : {size_t(140), size_t(200), block_at.size()}) {
+        int32_t start = first < block_at.size() ? block_at[first] : 4 * CLUSTER_DATA_SECTORS;
+        SCOPED_TRACE(start);
+        Walk w;
+        w.build(l, chain, 0, 5);
+        for (int64_t k = 0; k < start / CLUSTER_DATA_SECTORS; ++k)
+            w.image.failing.push_back(
+                {cluster_data_sector(chain[size_t(k)]), CLUSTER_DATA_SECTORS});
+        Options o;
+        o.start = start;
+        int ok = w.run(o, std::max(1, l.sectors() - start));
+        if (first == block_at.size()) {
+            EXPECT_EQ(ok, 0);
+            EXPECT_STREQ(w.message, "The start sector lies outside the recording's data.");
+            continue;
+        }
+        ASSERT_EQ(ok, 1) << w.message;
+        EXPECT_EQ(w.video.bytes, join(l.video, first));
+        EXPECT_TRUE(w.notices.empty());
+    }
+}
+
 TEST(Walk, StartOutsideTheLoadedDataFails) {
     Layout l = interleaved(2);
     for (int32_t start : {CLUSTER_DATA_SECTORS, CLUSTER_DATA_SECTORS + 5, -1}) {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
@@ -236,6 +237,7 @@ TEST(MuxSplit, PartsBeginAGroupOfPicturesPlayAloneAndAddUp) {
     ASSERT_EQ(run.status, 0) << run.err;
     std::map<std::string, int> whole = frame_counts(dir.file("whole.mpg"));
     int parts = 0, video = 0, audio = 0, undecodable = 0;
+    int64_t audio_end = 0;  // the part before's
     for (;; ++parts) {
         char name[32];
         snprintf(name, sizeof name, "part-%03d.mpg", parts + 1);
@@ -252,6 +254,20 @@ TEST(MuxSplit, PartsBeginAGroupOfPicturesPlayAloneAndAddUp) {
         ASSERT_GE(ps.video.data.size(), 4u);
         EXPECT_EQ(ps.video.data[3], 0xB3) << name;
         EXPECT_EQ(decode_errors(file), "") << name;
+        // Audio and video begin together, and each part's audio runs up to where the next
+        // part's pictures begin; in 27 MHz ticks, one audio frame (1152 samples at 48 kHz) apart
+        // at most.
+        const int64_t AUDIO_FRAME = 648000;
+        int64_t video_begin = INT64_MAX, audio_begin = INT64_MAX;
+        for (const test::ProbedUnit& u : ps.video.units)
+            video_begin = std::min(video_begin, u.pts);
+        for (const test::ProbedUnit& u : ps.audio.units)
+            audio_begin = std::min(audio_begin, u.pts);
+        EXPECT_LE(std::llabs(video_begin - audio_begin), AUDIO_FRAME) << name;
+        if (parts > 0) {
+            EXPECT_LE(std::llabs(video_begin - audio_end), AUDIO_FRAME) << name;
+        }
+        audio_end = ps.audio.units.empty() ? 0 : ps.audio.units.back().pts + AUDIO_FRAME;
         std::map<std::string, int> counts = frame_counts(file);
         video += counts["video"];
         audio += counts["audio"];
@@ -269,13 +285,16 @@ TEST(MuxCommand, OptionsThatDoNotGoTogetherAreRefused) {
     std::string image = write_image(dir, test::sample_disk(media));
     std::string base = "extract " + shell_quote(image) + " 4 -q -o " + shell_quote(dir.path) + " ";
     for (const char* bad : {"--mux --audio mpg", "--mux --no-video", "--av-offset 100",
-                            "--split 4000M", "--mux --split 1023K", "--mux --split 12X"}) {
+                            "--split 4000M", "--mux --split 1023K", "--mux --split 12X",
+                            "--from 00:00:01", "--mux --from 1:00", "--mux --to 00:60:00",
+                            "--mux --from 00:00:01.5000", "--mux --from 00:00:02 --to 00:00:01"}) {
         test::ProgramResult r = quarrow(base + bad);
         EXPECT_EQ(r.status, 2) << bad;
         EXPECT_NE(r.err, "") << bad;
     }
     EXPECT_EQ(test::run_program("ls " + shell_quote(dir.path)).out, "disk.hex\n");
     EXPECT_EQ(quarrow(base + "--mux --audio mp2 --av-offset -200 --split 1M").status, 0);
+    EXPECT_EQ(quarrow(base + "--mux --from 00:00:00.5 --to 00:00:01.25").status, 0);
 }
 
 TEST(MuxCommand, CtrlCStopsTheExtractionRemovesItsFilesAndExits130) {

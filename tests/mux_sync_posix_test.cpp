@@ -1,10 +1,13 @@
 // The sync rule of the one-file output, measured: a synthetic broadcast with a white frame and a
 // 1 kHz beep at the same broadcast time every 5 seconds, muxed into a transport stream by ffmpeg
 // and laid on a disk image in arrival order (video as elementary-stream blocks, audio as PES
-// blocks), once clean and once with 2 s of audio PES packets lost between two markers. In the
-// --mux file the beep-flash offsets stay put across all markers; the separate .m2v + .mp2, muxed
-// naively, play everything after the gap early by the lost time.
+// blocks), clean and with stretches lost between two markers: 2 s of audio alone, 0.5 s of video
+// alone, 1 s of both (a signal dropout). In the --mux file the beep-flash offsets stay put
+// across all markers, it decodes without an error and dvdauthor takes it; the separate .m2v +
+// .mp2, muxed naively, play everything after a gap of one stream shifted by the lost time.
 #include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -52,10 +55,18 @@ bool make_broadcast(const test::TempDir& dir) {
                shell_quote(dir.file("b.ts")));
 }
 
+// A stretch of the broadcast lost in reception, [from, to) seconds after the first time stamp.
+struct Loss {
+    double from = -1, to = -1;
+    bool video = false, audio = false;
+};
+
 // The transport stream's packets in arrival order as the receiver records them: video PES
-// payloads as video blocks, audio PES packets whole as audio blocks. Audio packets whose PTS lies
-// in [lose_from, lose_to) seconds after the first are left out (a rain fade).
-Bytes record(const Bytes& ts, double lose_from, double lose_to) {
+// payloads as video blocks, audio PES packets whole as audio blocks. Packets of the lost streams
+// whose PTS lies in the lost stretch are left out (a rain fade).
+// lost_seconds receives how much of each stream (video, audio) was lost: from the first lost
+// packet's time stamp to the first kept one's after it.
+Bytes record(const Bytes& ts, const Loss& loss, double lost_seconds[2]) {
     Bytes data, run_bytes;
     uint8_t run_type = 0;
     auto flush = [&] {
@@ -66,8 +77,9 @@ Bytes record(const Bytes& ts, double lose_from, double lose_to) {
         }
         run_bytes.clear();
     };
-    int64_t first_audio_pts = -1;
-    bool dropping = false;
+    int64_t first_pts = -1;
+    bool dropping[2] = {false, false}, ended[2] = {false, false};  // video, audio
+    double first_lost[2] = {1e9, 1e9}, resumed[2] = {-1, -1};
     for (size_t i = 0; i + 188 <= ts.size(); i += 188) {
         const uint8_t* p = ts.data() + i;
         int afc = (p[3] >> 4) & 3;
@@ -78,22 +90,26 @@ Bytes record(const Bytes& ts, double lose_from, double lose_to) {
         size_t n = 188 - off;
         bool start = p[1] & 0x40;
         uint8_t type = 0;
-        if (start && n >= 14 && payload[0] == 0 && payload[1] == 0 && payload[2] == 1) {
-            if (payload[3] == 0xE0) type = STREAM_BLOCK_VIDEO;
-            if (payload[3] == 0xC0) {
-                type = STREAM_BLOCK_AUDIO;
-                const uint8_t* t = payload + 9;
-                int64_t pts = (int64_t(t[0] & 0x0E) << 29) | (int64_t(t[1]) << 22) |
-                              (int64_t(t[2] & 0xFE) << 14) | (int64_t(t[3]) << 7) | (t[4] >> 1);
-                if (first_audio_pts < 0) first_audio_pts = pts;
-                double at = double(pts - first_audio_pts) / 90000;
-                dropping = at >= lose_from && at < lose_to;
-            }
-        }
         int pid = ((p[1] & 0x1F) << 8) | p[2];
         if (pid != 0x100 && pid != 0x101) continue;
-        type = pid == 0x100 ? STREAM_BLOCK_VIDEO : STREAM_BLOCK_AUDIO;
-        if (type == STREAM_BLOCK_AUDIO && dropping) continue;
+        bool audio = pid == 0x101;
+        if (start && n >= 14 && payload[0] == 0 && payload[1] == 0 && payload[2] == 1 &&
+            (payload[7] & 0x80)) {
+            const uint8_t* t = payload + 9;
+            int64_t pts = (int64_t(t[0] & 0x0E) << 29) | (int64_t(t[1]) << 22) |
+                          (int64_t(t[2] & 0xFE) << 14) | (int64_t(t[3]) << 7) | (t[4] >> 1);
+            if (first_pts < 0) first_pts = pts;
+            // Lost as they arrive: from the first packet stamped in the stretch to the first
+            // stamped after it (a video packet's PTS runs ahead of its neighbours').
+            double at = double(pts - first_pts) / 90000;
+            bool lost = audio ? loss.audio : loss.video;
+            if (lost && at >= loss.from && !ended[audio]) dropping[audio] = true;
+            if (at >= loss.to && dropping[audio]) resumed[audio] = at;
+            if (at >= loss.to) ended[audio] = true, dropping[audio] = false;
+            if (dropping[audio]) first_lost[audio] = std::min(first_lost[audio], at);
+        }
+        type = audio ? STREAM_BLOCK_AUDIO : STREAM_BLOCK_VIDEO;
+        if (dropping[audio]) continue;
         if (type == STREAM_BLOCK_VIDEO && start) {
             size_t header = 9 + size_t(payload[8]);
             payload += header;
@@ -104,12 +120,15 @@ Bytes record(const Bytes& ts, double lose_from, double lose_to) {
         run_bytes.insert(run_bytes.end(), payload, payload + n);
     }
     flush();
+    for (int k = 0; k < 2; ++k)
+        lost_seconds[k] = resumed[k] < 0 ? 0 : resumed[k] - first_lost[k];
     return data;
 }
 
 // Times (seconds) ffmpeg finds the flashes and the beeps' onsets at in a file.
 struct Markers {
     std::vector<double> flashes, beeps;
+    std::string decode_errors;  // what ffmpeg -v error said
 };
 
 std::vector<std::pair<double, double>> metadata_values(const std::string& path) {
@@ -133,11 +152,14 @@ std::vector<std::pair<double, double>> metadata_values(const std::string& path) 
 Markers find_markers(const std::string& file, const test::TempDir& dir) {
     Markers m;
     std::string v = dir.file("v.txt"), a = dir.file("a.txt");
-    run("ffmpeg -v error -i " + shell_quote(file) +
+    test::ProgramResult r = test::run_program(
+        "ffmpeg -v error -i " + shell_quote(file) +
         " -vf \"signalstats,metadata=print:key=lavfi.signalstats.YAVG:file=" + v +
         "\" -af \"asetnsamples=n=240,astats=metadata=1:reset=1,ametadata=print:key="
         "lavfi.astats.Overall.RMS_level:file=" +
         a + "\" -f null -");
+    EXPECT_EQ(r.status, 0) << file;
+    m.decode_errors = r.err;
     for (auto& f : metadata_values(v))
         if (f.second > 128) m.flashes.push_back(f.first);
     bool loud = false;
@@ -166,20 +188,45 @@ double spread(const std::vector<double>& v) {
                : *std::max_element(v.begin(), v.end()) - *std::min_element(v.begin(), v.end());
 }
 
-TEST(MuxSync, AudioLostInTheBroadcastLeavesSilenceNotAShift) {
+std::string text_of(const Bytes& b) {
+    return std::string(b.begin(), b.end());
+}
+
+struct SyncCase {
+    const char* name;
+    Loss loss;
+    // The naive .m2v + .mp2 after the gap drift by this, give or take `within`: the loss is
+    // real. Lost as it arrives, video loses more than its stretch (its packets run ahead).
+    double naive_drift, within;
+    const char* mux_args = "";  // a stretch by time
+    size_t markers = 6;         // in the --mux file
+};
+
+// The lost stretches lie between the markers at 10.5 s and 15.5 s.
+const SyncCase SYNC_CASES[] = {
+    {"clean", {}, 0, 0.03},
+    {"audio", {12.0, 14.0, false, true}, -2.0, 0.1},
+    {"video", {12.0, 12.5, true, false}, 0.6, 0.15},
+    {"dropout", {12.0, 13.0, true, true}, 0.1, 0.15},
+    // The stretch from 8 s to 19 s holds the markers at 10.5 s and 15.5 s.
+    {"range", {}, 0, 0.03, " --from 00:00:08 --to 00:00:19.000", 2},
+};
+
+TEST(MuxSync, GapsInTheBroadcastKeepBeepAndFlashTogether) {
     if (test::run_program("command -v ffmpeg && command -v twolame").status != 0)
         GTEST_SKIP() << "ffmpeg and twolame are needed";
+    bool dvdauthor = test::run_program("command -v dvdauthor").status == 0;
     test::TempDir dir;
     ASSERT_TRUE(make_broadcast(dir));
     Bytes ts = test::read_file_bytes(dir.file("b.ts"));
     test::TestDisk disk;
-    disk.cluster_count = 8;
-    const char* names[2] = {"clean", "gap"};
-    for (int i = 0; i < 2; ++i) {
+    disk.cluster_count = 12;
+    const int n_cases = int(sizeof SYNC_CASES / sizeof SYNC_CASES[0]);
+    double lost[5][2];
+    for (const SyncCase& c : SYNC_CASES) {
         test::TestRecording r;
-        r.default_title = names[i];
-        // The lost stretch lies between the markers at 10.5 s and 15.5 s.
-        r.data = i == 0 ? record(ts, -1, -1) : record(ts, 12.0, 14.0);
+        r.default_title = c.name;
+        r.data = record(ts, c.loss, lost[&c - SYNC_CASES]);
         disk.recordings.push_back(r);
     }
     std::string image = dir.file("disk.hex");
@@ -187,30 +234,59 @@ TEST(MuxSync, AudioLostInTheBroadcastLeavesSilenceNotAShift) {
     ASSERT_TRUE(out && test::write_sample_disk(disk, out));
     close_disk(out);
 
-    for (int i = 0; i < 2; ++i) {
-        std::string n = std::to_string(2 - i), name = names[i];
+    for (int i = 0; i < n_cases; ++i) {
+        const SyncCase& c = SYNC_CASES[i];
+        std::string n = std::to_string(n_cases - i), name = c.name;
         std::string common = QUARROW_CLI_PATH + std::string(" extract ") + shell_quote(image) +
                              " " + n + " -q -o " + shell_quote(dir.path) + " --prefix ";
-        ASSERT_TRUE(run(common + name + " --mux"));
+        ASSERT_TRUE(run(common + name + " --mux --metadata" + c.mux_args));
+        // The repair report names the gap: one, of the lost streams, as long as they lost (the
+        // video held until the next group of pictures, so up to one group longer).
+        nlohmann::json repairs = nlohmann::json::parse(
+            text_of(test::read_file_bytes(dir.file(name + ".json"))))["repairs"];
+        ASSERT_EQ(repairs.size(), c.loss.from < 0 ? 0u : 1u) << name << repairs.dump();
+        if (!repairs.empty()) {
+            const nlohmann::json& gap = repairs[0];
+            EXPECT_EQ(gap["cause"], "lost in reception") << name;
+            std::vector<std::string> streams;
+            if (c.loss.video) streams.push_back("video");
+            if (c.loss.audio) streams.push_back("audio");
+            EXPECT_EQ(gap["streams"].get<std::vector<std::string>>(), streams) << name;
+            double duration = gap["duration_seconds"].get<double>();
+            double expected = std::max(lost[i][0], lost[i][1]);
+            double longer = c.loss.video ? 0.5 : 0;
+            EXPECT_TRUE(duration >= expected - 0.04 && duration <= expected + 0.04 + longer)
+                << name << ": " << duration << " s for " << expected << " s lost";
+        }
         ASSERT_TRUE(run(common + name));
         ASSERT_TRUE(run("ffmpeg -v error -y -fflags +genpts -r 25 -i " +
                         shell_quote(dir.file(name + ".m2v")) + " -i " +
                         shell_quote(dir.file(name + ".mp2")) + " -c copy -f mpegts " +
                         shell_quote(dir.file(name + "-naive.ts"))));
-        std::vector<double> muxed = offsets(find_markers(dir.file(name + ".mpg"), dir));
+        Markers m = find_markers(dir.file(name + ".mpg"), dir);
+        std::vector<double> muxed = offsets(m);
         std::vector<double> naive = offsets(find_markers(dir.file(name + "-naive.ts"), dir));
-        ASSERT_GE(muxed.size(), 5u) << name;
+        ASSERT_EQ(muxed.size(), c.markers) << name;
+        EXPECT_NEAR(m.flashes.back() - m.flashes.front(), MARKER_PERIOD * double(c.markers - 1),
+                    0.05)
+            << name;
         ASSERT_GE(naive.size(), 5u) << name;
-        EXPECT_LE(spread(muxed), 0.030) << name;
+        std::string listed;
+        for (double o : muxed)
+            listed += " " + std::to_string(int(o * 1000));
+        EXPECT_LE(spread(muxed), 0.040) << name << ": beep - flash (ms)" << listed;
+        EXPECT_EQ(m.decode_errors, "") << name;
         double drift = naive.back() - naive.front();
-        if (i == 0) {
-            EXPECT_LE(std::fabs(drift), 0.030) << name;
-        } else {
-            EXPECT_NEAR(drift, -2.0, 0.1) << name;  // everything after the gap plays early
+        EXPECT_NEAR(drift, c.naive_drift, c.within) << name;
+        if (dvdauthor) {
+            test::ProgramResult dvd = test::run_program(
+                "VIDEO_FORMAT=PAL dvdauthor -o " + shell_quote(dir.file("dvd-" + name)) + " -t " +
+                shell_quote(dir.file(name + ".mpg")));
+            EXPECT_EQ(dvd.status, 0) << name << "\n" << dvd.err;
         }
         std::cout << name << ": --mux beep-flash offsets vary by " << spread(muxed) * 1000
                   << " ms over " << muxed.size() << " markers; naive .m2v + .mp2 drift by "
-                  << drift * 1000 << " ms\n";
+                  << drift * 1000 << " ms; repairs " << repairs.dump() << "\n";
         RecordProperty(name + "_mux_spread_ms", int(spread(muxed) * 1000));
         RecordProperty(name + "_naive_drift_ms", int(drift * 1000));
     }

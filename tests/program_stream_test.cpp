@@ -84,12 +84,15 @@ TEST(ProgramStreamAudio, GapsAreFilledOverlapsDroppedAndJumpsStartANewTimeBase) 
     EXPECT_EQ(counts.silent_frames, 5 + 1);
     EXPECT_EQ(counts.dropped_frames, 1);
     EXPECT_EQ(counts.audio_frames, 100 - 1 + 6);
-    ASSERT_EQ(out.notices.size(), 2u);
+    ASSERT_EQ(out.notices.size(), 4u);
     EXPECT_EQ(out.notices[0],
               "The audio's time stamps jump back at 00:00:01; the audio goes on from there "
               "without a gap.");
     EXPECT_NE(out.notices[1].find("ahead by more than 10 seconds at 00:00:02"), std::string::npos)
         << out.notices[1];
+    // The two gaps filled with silence, named at the end.
+    EXPECT_EQ(out.notices[2], "Gap at 00:00:00, 0.12 s of audio: lost in reception.");
+    EXPECT_EQ(out.notices[3], "Gap at 00:00:01, 0.02 s of audio: lost in reception.");
 
     // The audio plays without a break: every frame starts where the one before ended, and the
     // silent ones decode as frames of the same kind.

@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "cli/cli_common.h"
@@ -46,6 +47,8 @@ struct ExtractOptions {
     int64_t av_offset = 0;
     std::string split;
     int64_t split_bytes = 0;
+    std::string from, to;  // --from, --to as given
+    int64_t from_ms = -1, to_ms = -1;
     bool metadata = false;
     bool nfo = false;
     bool audio_given = false;
@@ -216,6 +219,19 @@ bool write_metadata(const OpenSource& src, int index, const ExtractOptions& o,
         {"files", files},
         {"notices", notices},
     };
+    if (o.mux) {
+        nlohmann::ordered_json repairs = nlohmann::ordered_json::array();
+        for (const StreamRepair& r : result.repairs) {
+            nlohmann::ordered_json streams = nlohmann::ordered_json::array();
+            if (r.video) streams.push_back("video");
+            if (r.audio) streams.push_back("audio");
+            repairs.push_back({{"at_seconds", double(r.at_ms) / 1000},
+                               {"duration_seconds", double(r.duration_ms) / 1000},
+                               {"streams", streams},
+                               {"cause", repair_cause_text(r.cause)}});
+        }
+        j["repairs"] = repairs;
+    }
     std::string text = j.dump(2) + "\n";
     *name = output_name(dir, prefix, ".json");
     OutputFilePtr file(begin_output_file(name->c_str()));
@@ -263,6 +279,14 @@ int extract_one(const OpenSource& src, const DiskReach& reach, int index, const 
         if (output_is_source(name, src, "read")) return EXIT_USAGE;
     int64_t start = o.start >= 0 ? o.start : e.start_offset;
     int64_t length = o.length >= 0 ? o.length : e.length;
+    // A start without a length runs to the recording's end, not a whole length past the start.
+    if (o.start >= 0 && o.length < 0) {
+        length = e.start_offset + e.length - start;
+        if (length < 1) {
+            std::cerr << "The start sector lies outside the recording's data.\n";
+            return EXIT_FAILED;
+        }
+    }
     // The engine counts in signed 32-bit sectors (1 TiB), more than any disk of the receiver.
     if (start > INT32_MAX) start = INT32_MAX;
     if (length > INT32_MAX) length = INT32_MAX;
@@ -297,6 +321,8 @@ int extract_one(const OpenSource& src, const DiskReach& reach, int index, const 
         matroska.application = "Quarrow " QUARROW_VERSION;
         request.matroska = &matroska;
     }
+    request.from_ms = o.from_ms;
+    request.to_ms = o.to_ms;
     if (o.metadata) request.output_time = start_time;
     request.path = dir.c_str();
     request.prefix = prefix.c_str();
@@ -350,12 +376,34 @@ int extract_one(const OpenSource& src, const DiskReach& reach, int index, const 
     if (o.mux && result.mux.silent_frames > 0)
         std::cout << "  (" << result.mux.silent_frames
                   << " silent audio frames fill gaps in the broadcast's audio)\n";
+    if (o.mux && !result.repairs.empty()) std::cout << repairs_summary(result.repairs) << "\n";
     if (collecting.ended_early) {
         std::cout.flush();
         std::cerr << "The extraction ended early; the files hold what was read.\n";
         return EXIT_FAILED;
     }
     return unreadable == 0 ? EXIT_OK : EXIT_FAILED;
+}
+
+// "HH:MM:SS" or "HH:MM:SS.mmm" (one to three digits after the point) in ms; -1 when not so.
+int64_t parse_clock_time(const std::string& text) {
+    unsigned h = 0, m = 0, s = 0;
+    int used = 0;
+    if (sscanf(text.c_str(), "%2u:%2u:%2u%n", &h, &m, &s, &used) != 3 || used != 8 || m > 59 ||
+        s > 59)
+        return -1;
+    int64_t ms = (int64_t(h) * 3600 + m * 60 + s) * 1000;
+    if (text.size() == 8) return ms;
+    size_t digits = text.size() - 9;
+    if (text[8] != '.' || digits < 1 || digits > 3) return -1;
+    int64_t fraction = 0;
+    for (size_t i = 9; i < text.size(); ++i) {
+        if (!isdigit(static_cast<unsigned char>(text[i]))) return -1;
+        fraction = fraction * 10 + (text[i] - '0');
+    }
+    for (size_t i = digits; i < 3; ++i)
+        fraction *= 10;
+    return ms + fraction;
 }
 
 // The one-file options' rules; a message and false when they do not go together.
@@ -377,6 +425,24 @@ bool check_mux_options(ExtractOptions* o) {
     }
     if (!o->mux && (o->av_offset_given || !o->split.empty())) {
         std::cerr << "--av-offset and --split apply to the one-file output; give --mux too.\n";
+        return false;
+    }
+    if (!o->mux && (!o->from.empty() || !o->to.empty())) {
+        std::cerr << "--from and --to cut the one-file output by time; give --mux too (or give "
+                     "the range in sectors with --start and --length).\n";
+        return false;
+    }
+    for (auto [text, ms, name] : {std::make_tuple(&o->from, &o->from_ms, "--from"),
+                                  std::make_tuple(&o->to, &o->to_ms, "--to")}) {
+        if (text->empty()) continue;
+        *ms = parse_clock_time(*text);
+        if (*ms < 0) {
+            std::cerr << name << " takes a time HH:MM:SS or HH:MM:SS.mmm: " << *text << "\n";
+            return false;
+        }
+    }
+    if (o->to_ms >= 0 && o->to_ms <= o->from_ms) {
+        std::cerr << "--to must lie after --from.\n";
         return false;
     }
     if (!o->split.empty()) {
@@ -510,7 +576,7 @@ void add_extract_command(CLI::App& app, int* exit_code) {
     cmd->add_option("--start", o->start, "First sector of the range (default: the recording's)")
         ->check(CLI::Range(int64_t(0), int64_t(INT32_MAX)));
     cmd->add_option("--length", o->length,
-                    "Sectors to extract, 1 or more (default: the recording's)")
+                    "Sectors to extract, 1 or more (default: up to the recording's end)")
         ->check(CLI::Range(int64_t(1), int64_t(INT32_MAX)));
     cmd->add_option("--audio", o->audio,
                     "mp2: MPEG audio with the PES headers removed (default); mpg: the audio PES "
@@ -538,6 +604,14 @@ void add_extract_command(CLI::App& app, int* exit_code) {
                     "With --mux: parts PREFIX-001.mpg, ... of at most SIZE bytes (K, M, G; at "
                     "least 1M), cut before a group of pictures; 4000M suits FAT32")
         ->type_name("SIZE");
+    cmd->add_option("--from", o->from,
+                    "With --mux: begin at the first group of pictures at or after this time "
+                    "from the recording's start (HH:MM:SS or HH:MM:SS.mmm), the audio cut "
+                    "there too")
+        ->type_name("TIME");
+    cmd->add_option("--to", o->to,
+                    "With --mux: end before the first group of pictures at or after this time")
+        ->type_name("TIME");
     cmd->add_flag("--metadata", o->metadata,
                   "Also write PREFIX.json (title, channel, date, duration, attributes, files, "
                   "notices) and date every output with the recording's start time");

@@ -214,8 +214,11 @@ bool next_video_opens_sequence(Walk& w, int64_t payload) {
     }
 }
 
-// The allocation table, the first cluster's data as area A and its successor's as area B.
-bool load_first_clusters(Walk& w, char* message) {
+// The allocation table, the data of the cluster that holds the start as area A and its
+// successor's as area B. The clusters before the start are followed through the table without
+// being read; skip receives how many. False, with the message, when the chain ends (or loops)
+// before the start.
+bool load_first_clusters(Walk& w, int64_t skip, char* message) {
     uint16_t first = w.request->first_cluster;
     if (w.request->damaged) {
         w.request->damaged->fat =
@@ -224,6 +227,15 @@ bool load_first_clusters(Walk& w, char* message) {
         put_message(message, "Error while attempting to read the FAT");
         return false;
     }
+    for (int64_t k = 0; k < skip; ++k) {
+        w.visited->test_and_set(first);
+        first = chain_successor(w.fat.get(), first, w.visited.get(), &w.looped);
+        if (first == NO_CLUSTER) {
+            put_message(message, "The start sector lies outside the recording's data.");
+            return false;
+        }
+    }
+    w.clusters_read = skip;  // a damaged sector's place in the recording counts them
     if (!read_next_cluster(w, first, w.buffer->base())) {
         put_message(message, "Error while accessing 1st cluster (FAT Entry %d).", int(first));
         return false;
@@ -376,9 +388,11 @@ int walk_recording(DiskHandle disk, const ExtractionRequest& request,
     w.outputs = &outputs;
     w.video.sink = &outputs.video;
     w.gathered_video = ByteSink{&w.video, gather};
-    if (!allocate_walk(w, message) || !load_first_clusters(w, message)) return 0;
+    // A start past the first cluster begins the walk in the cluster that holds it.
+    int64_t skip = request.start > 0 ? request.start / CLUSTER_DATA_SECTORS : 0;
+    if (!allocate_walk(w, message) || !load_first_clusters(w, skip, message)) return 0;
 
-    w.position = int64_t(request.start) * SECTOR_SIZE;
+    w.position = (int64_t(request.start) - skip * CLUSTER_DATA_SECTORS) * SECTOR_SIZE;
     w.remaining = request.length;
     w.countdown = request.sync_tuning;
     reset_stream_filters(w.filters.get());
@@ -548,6 +562,8 @@ int extract_to_program_stream(DiskHandle disk, const ExtractionRequest& r, const
     ProgramStreamOptions options;
     options.av_offset_ms = r.av_offset_ms;
     options.split_bytes = r.split_bytes;
+    options.from_ms = r.from_ms;
+    options.to_ms = r.to_ms;
     ProgramStreamOutput output{&files, begin_mux_part, write_mux_part};
     std::unique_ptr<ProgramStreamWriter, DestroyWriter> writer(
         create_program_stream(options, output, r.hooks));
@@ -568,6 +584,7 @@ int extract_to_program_stream(DiskHandle disk, const ExtractionRequest& r, const
     }
     if (!finish_program_stream(writer.get(), message)) return 0;
     result->mux = program_stream_counts(writer.get());
+    result->repairs = program_stream_repairs(writer.get());
     for (OutputFilePtr& f : files.files) {
         if (r.output_time >= 0) set_output_time(f.get(), r.output_time);
         if (!commit_output_file(f.release())) {

@@ -66,6 +66,7 @@ struct ExtractionRequest {
     // With mux: a Matroska file "<prefix>.mkv" with these texts, tags and chapters instead of
     // the program stream (split_bytes does not apply); null for the program stream.
     const MatroskaParams* matroska = nullptr;
+    int64_t from_ms = -1, to_ms = -1;  // with mux: the stretch by time (ProgramStreamOptions)
     // The modification time every output gets (seconds since 1970, UTC); -1 leaves the time of
     // writing.
     int64_t output_time = -1;
@@ -101,6 +102,9 @@ struct ExtractionResult {
     // failure, and those left as they were because a file of the name existed before.
     std::vector<std::string> kept;
     std::vector<std::string> earlier_kept;
+    std::vector<std::string> files;     // the outputs' names, as the file system has them
+    ProgramStreamCounts mux;            // with mux
+    std::vector<StreamRepair> repairs;  // with mux: the gaps met and mended
 };
 
 // Extracts one recording as the request says. Each file is written under a temporary name and

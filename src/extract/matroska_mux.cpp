@@ -331,6 +331,8 @@ int extract_to_matroska(DiskHandle disk, const ExtractionRequest& r, const char*
              : nullptr);
     ProgramStreamOptions options;
     options.av_offset_ms = r.av_offset_ms;
+    options.from_ms = r.from_ms;
+    options.to_ms = r.to_ms;
     std::unique_ptr<ProgramStreamWriter, DestroyWriters> writer(
         mkv ? create_program_stream(options, matroska_pack_output(mkv.get()), r.hooks) : nullptr);
     if (!writer) {

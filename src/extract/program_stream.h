@@ -14,6 +14,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "disk/hooks.h"
 #include "extract/stream_filters.h"
@@ -39,6 +41,10 @@ struct ProgramStreamOutput {
 struct ProgramStreamOptions {
     int64_t av_offset_ms = 0;  // audio later by this much (negative: earlier)
     int64_t split_bytes = 0;   // parts of at most this size, cut before a group of pictures; 0: one
+    // A stretch by time from the recording's first picture, in ms (-1: from its start, to its
+    // end): from the first group of pictures that begins at or after from_ms, up to the first
+    // that begins at or after to_ms, the audio cut at the same times.
+    int64_t from_ms = -1, to_ms = -1;
 };
 
 struct ProgramStreamWriter;
@@ -71,5 +77,24 @@ struct ProgramStreamCounts {
     int parts = 0;
 };
 ProgramStreamCounts program_stream_counts(const ProgramStreamWriter* writer);
+
+// A gap the writer met and mended: where in the recording (from its first picture), how long,
+// in which streams, and why. Audio gaps are filled with silence; during a video gap decoders
+// hold the last picture, the next one being shown at its true time.
+enum RepairCause {
+    LOST_IN_RECEPTION = 1,  // the time stamps (or time codes) jump ahead
+    TIME_BASE_JUMP = 2,     // they jump back or far ahead: the broadcast's clock was reset
+};
+struct StreamRepair {
+    int64_t at_ms = 0, duration_ms = 0;
+    bool video = false, audio = false;
+    RepairCause cause = LOST_IN_RECEPTION;
+};
+// Every gap met, in time order; a gap of both streams at the same time is one.
+std::vector<StreamRepair> program_stream_repairs(const ProgramStreamWriter* writer);
+// "3 gaps repaired: 2.0 s of audio filled with silence, 0.5 s of video held", or empty.
+std::string repairs_summary(const std::vector<StreamRepair>& repairs);
+// The cause in words, for notices and the metadata file.
+const char* repair_cause_text(RepairCause cause);
 
 }  // namespace quarrow

@@ -1,0 +1,235 @@
+// The parts of the one-file writer and what passes between them (program_stream.h is its face):
+//   picture timing (video_timing.cpp): the video elementary stream cut into pictures, each given
+//     its decoding and presentation time;
+//   audio frame placement (audio_placement.cpp): the audio PES packets cut into frames, each
+//     placed on the video's time line by its broadcast time stamp;
+//   pack writing (pack_writer.cpp): packs, PES packets and navigation packs laid out and handed
+//     to the output as spans; the only part that knows the file is an MPEG program stream;
+//   the multiplex (program_stream.cpp): which pack goes next and when, and the parts of a split
+//     output.
+// Timing and placement know no container: they hand over timed pictures and placed frames as
+// queues, which the pack writer drains. Times are ticks of the 27 MHz system clock.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "disk/hooks.h"
+#include "extract/program_stream.h"
+
+namespace quarrow {
+
+constexpr int64_t CLOCK = 27000000;
+constexpr int64_t TICKS_PER_PTS = 300;  // PTS and DTS count the clock's 90 kHz part
+constexpr int64_t PTS_WRAP = int64_t(1) << 33;
+
+// "HH:MM:SS" of a time from the start of the video, for the notices.
+std::string clock_text(int64_t ticks);
+
+// A gap as the parts find it, in ticks from the first picture (StreamRepair says it in ms).
+struct Repair {
+    int64_t at = 0, duration = 0;
+    bool video = false, audio = false;
+    RepairCause cause = LOST_IN_RECEPTION;
+};
+
+// ---- Picture timing ----
+
+// One picture of the video elementary stream (two field pictures of one frame count as one),
+// with the sequence and GOP headers that precede it. Its bytes stay where the video stream holds
+// them (VideoBytes); only a sequence header put before them is its own. Offsets count from its
+// first byte as written, the inserted header first.
+struct VideoUnit {
+    int64_t begin = 0, end = 0;     // its bytes in the video stream
+    std::vector<uint8_t> inserted;  // a sequence header written before them
+    int picture_at = -1;            // offset of its (first) picture start code
+    int type = 0;
+    int fields = 2;          // fields it is shown for
+    bool opens_gop = false;  // begins a group of pictures: a navigation pack goes before it
+    int gop_at = -1;
+    bool closed_gop = false;
+    bool broken_link = false;  // its GOP header goes out with broken_link set
+    bool has_sequence = false;
+    int sequence_at = -1;
+    int temporal_reference = 0;
+    int64_t time_code = -1;  // its GOP's time_code as a frame count; -1: none
+    bool timed = false;
+    int64_t pts = 0, dts = 0;
+    size_t sent = 0;
+    size_t size() const { return inserted.size() + size_t(end - begin); }
+};
+
+// The video stream's bytes within the writer's reach: those it keeps between calls (from stream
+// offset kept_at on), followed during a call by the caller's spans, read where they lie. Packs
+// sent during the call point straight into the spans; at its end only what is still needed
+// moves into `kept`.
+struct VideoBytes {
+    std::vector<uint8_t> kept;
+    int64_t kept_at = 0;
+    const ByteSpan* input = nullptr;
+    int input_count = 0;
+    std::vector<int64_t> input_at;  // stream offset of each span
+    int64_t end = 0;                // stream offset after the last byte
+    int cursor = 0;                 // the span the last look-up found
+};
+
+struct VideoTiming {
+    VideoBytes bytes;
+    int64_t pending_from = 0;  // where the picture being gathered begins in the stream
+    int64_t scanned = 0;       // start codes before this stream offset are handled
+    int pictures_in_pending = 0;
+    int pending_structure = 3;  // picture_structure of its first picture (3: a frame)
+    VideoUnit unit;             // what is known of the pending picture
+    int frame_rate_code = 3;
+    bool progressive_sequence = false;
+    std::vector<uint8_t> sequence_header;  // the last, with its extensions
+    bool started = false;                  // the first I-picture was met
+    bool dropping_leading_b = false;
+    std::deque<VideoUnit> queue;  // decode order; timed ones first
+    size_t untimed_from = 0;      // index of the first unit not yet timed
+    size_t held = 0;              // bytes in `queue`
+    bool first_group = true;
+    int64_t display_clock = 0;
+    int64_t last_anchor_pts = 0;
+    int64_t first_picture_pts = 0;  // where the first I-picture is shown
+    int64_t pictures = 0, dropped = 0;
+    // Gaps in the video, found by the GOP time codes (once two of them have run with the
+    // pictures) or by the temporal references within a group; the pictures after a loss are
+    // dropped up to the next group, and the video resumes at its true time.
+    bool codes_running = false;
+    int64_t code_origin = 0;  // display time of time code 0, from the last group's code
+    bool have_code = false;
+    int prev_anchor_tr = 0;
+    bool broken = false;  // pictures were lost: the next group opens with an I-picture
+    std::vector<Repair> repairs;
+    const OperationHooks* hooks = nullptr;
+};
+
+// Video held while the audio is missing (a long gap in the broadcast) before packs go out
+// regardless; bounds the writer's memory.
+constexpr size_t MAX_HELD_VIDEO = 20u << 20;
+
+// The caller's spans join the stream: pictures that end in them are queued and timed.
+void take_video(VideoTiming& t, const ByteSpan* spans, int count);
+// At the end of a call: what is still needed moves out of the caller's spans.
+void keep_video_bytes(VideoTiming& t);
+// The last picture ends with the stream; every queued picture gets its time.
+void finish_video(VideoTiming& t);
+// Bytes of timed pictures that may go out next, counted up to `limit`: up to the next group of
+// pictures (which has a navigation pack before it) or the first picture not yet timed.
+struct VideoWindow {
+    int64_t bytes = 0;
+    bool ends_at_group = false;
+};
+VideoWindow timed_video(const VideoTiming& t, int64_t limit);
+// Pictures whose bytes have all been sent leave the queue.
+void drop_sent_pictures(VideoTiming& t);
+int64_t frame_ticks(const VideoTiming& t);
+int64_t shown_ticks(const VideoTiming& t, const VideoUnit& u);
+// Puts the last sequence header before a picture that has none, where the file (or a part of it)
+// begins with that picture; its offsets move behind the header.
+void insert_sequence_header(const VideoTiming& t, VideoUnit& u);
+// The byte at stream offset `at` (kept_at <= at < end) and how many follow it in one piece.
+const uint8_t* locate(VideoBytes& v, int64_t at, size_t* run);
+void copy_video(VideoBytes& v, int64_t at, size_t n, uint8_t* to);
+
+// ---- Audio frame placement ----
+
+struct AudioFrame {
+    std::vector<uint8_t> bytes;
+    int64_t pts = 0;
+    size_t sent = 0;
+};
+
+struct AudioPlacement {
+    const OperationHooks* hooks = nullptr;
+    int64_t origin = 0;        // where the first frame goes: the first picture plus the offset
+    int64_t video_origin = 0;  // the first picture, for the times the notices name
+    std::vector<uint8_t> pes;  // PES bytes not yet taken apart
+    std::vector<uint8_t> es;   // audio frames' bytes not yet cut into frames
+    struct Stamp {
+        size_t from, to;  // the packet's payload in `es`
+        int64_t pts;      // 90 kHz
+    };
+    std::deque<Stamp> stamps;
+    uint8_t first_header[4] = {0, 0, 0, 0};
+    bool started = false;
+    int64_t last_source = 0;    // the previous frame's broadcast time, unwrapped, in ticks
+    int64_t last_pts90 = 0;     // and as the 33-bit value
+    int64_t source_anchor = 0;  // broadcast time of the frame the time base starts with
+    int64_t out_anchor = 0;     // where that frame was placed
+    int64_t next_out = 0;       // where the frame after the last one placed begins
+    std::deque<AudioFrame> queue;
+    int64_t jumps = 0;  // new time bases
+    int64_t frames = 0, silent = 0, dropped = 0;
+    std::vector<Repair> repairs;
+};
+
+constexpr size_t MAX_HELD_FRAMES = 4000;
+constexpr int64_t MAX_JUMP_NOTICES = 5;
+
+// Audio PES packets join the audio: frames that end in them are placed and queued.
+void take_audio(AudioPlacement& a, const ByteSpan* spans, int count);
+// Unsent bytes of the queued frames, counted up to `limit`.
+int64_t unsent_audio(const AudioPlacement& a, int64_t limit);
+void drop_sent_frames(AudioPlacement& a);
+// The notice that closes the audio: how many more time-base jumps there were.
+void finish_audio(AudioPlacement& a);
+
+// ---- Pack writing ----
+
+constexpr int PACK_HEADER_SIZE = 14;
+constexpr int PES_ROOM = PACK_SIZE - PACK_HEADER_SIZE;  // for one PES packet (and padding)
+constexpr int64_t MUX_BYTES_PER_SECOND = int64_t(PROGRAM_MUX_RATE) * 50;
+// One pack's transfer time at the mux rate, rounded up.
+constexpr int64_t PACK_TICKS =
+    (PACK_SIZE * CLOCK + MUX_BYTES_PER_SECOND - 1) / MUX_BYTES_PER_SECOND;
+
+// Bytes in a decoder buffer and when they leave it (the DTS of their picture, the PTS of their
+// frame), in the order they came.
+struct DecoderBuffer {
+    int64_t size = 0;
+    std::deque<std::pair<int64_t, int64_t>> held;  // (leaves at, bytes)
+    int64_t bytes = 0;
+    void advance(int64_t now);
+    // The earliest time from `now` on at which `need` more bytes fit.
+    int64_t room_at(int64_t now, int64_t need) const;
+    void add(int64_t leaves_at, int64_t n);
+};
+
+constexpr size_t OUTPUT_CHUNK = 256 * 1024;
+constexpr size_t OUT_CAPACITY = OUTPUT_CHUNK + 2 * PACK_SIZE;
+constexpr size_t MAX_OUT_SPANS = 1024;  // as many as one writev takes on Linux
+
+// The packs not yet written, as spans in file order: pieces of `out` (OUT_CAPACITY bytes), which
+// holds what the writer makes itself (headers, padding, audio, inserted sequence headers), and
+// video bytes where they lie, in the caller's spans or in `kept`. They are written before those
+// bytes can go: at the end of every call with video, and whenever the list or `out` is full.
+struct PackWriter {
+    ProgramStreamOutput output;
+    bool write_failed = false;
+    int64_t part_bytes = 0;
+    std::unique_ptr<uint8_t[]> out;
+    size_t out_used = 0;
+    std::vector<ByteSpan> spans;
+};
+
+bool init_pack_writer(PackWriter& p, const ProgramStreamOutput& output);
+// Hands the packs made so far to the output; false once a write has failed.
+bool flush_packs(PackWriter& w);
+// A navigation pack: it marks where a video object unit (one group of pictures) begins.
+void write_navigation_pack(PackWriter& w, int64_t scr);
+// One video PES packet at scr from the front of the timed pictures; their bytes enter `buffer`.
+void write_video_pack(PackWriter& w, VideoTiming& t, DecoderBuffer& buffer, int64_t scr);
+// One audio PES packet at scr of at most `limit` bytes from the front of the placed frames.
+void write_audio_pack(PackWriter& w, AudioPlacement& a, DecoderBuffer& buffer, int64_t scr,
+                      int64_t limit = PES_ROOM);
+// The end code, in a last pack of padding at scr.
+void write_end_pack(PackWriter& w, int64_t scr);
+
+}  // namespace quarrow
