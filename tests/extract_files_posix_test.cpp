@@ -373,6 +373,8 @@ TEST(ExtractCommand, AnImageCutShortExtractsWithSkipBadUpToItsEndAndNamesTheMiss
     ASSERT_GT(video.size(), CutShort::TWO_CLUSTERS_OF_VIDEO);
     EXPECT_TRUE(std::equal(video.begin(), video.begin() + CutShort::TWO_CLUSTERS_OF_VIDEO,
                            cut.whole_video.begin()));
+}
+
 // A start without a length runs to the recording's end and succeeds; a start past its end is
 // refused.
 TEST(ExtractCommand, StartWithoutLengthEndsAtTheRecordingsEnd) {

@@ -102,8 +102,6 @@ struct ExtractionResult {
     // failure, and those left as they were because a file of the name existed before.
     std::vector<std::string> kept;
     std::vector<std::string> earlier_kept;
-    std::vector<std::string> files;     // the outputs' names, as the file system has them
-    ProgramStreamCounts mux;            // with mux
     std::vector<StreamRepair> repairs;  // with mux: the gaps met and mended
 };
 

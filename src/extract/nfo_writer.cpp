@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "disk/output_file.h"
-#include "fs/layout.h"
+#include "fs/text_folding.h"
 
 namespace quarrow {
 namespace {
