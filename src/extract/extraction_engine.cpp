@@ -118,6 +118,19 @@ bool gather(void* context, const ByteSpan* spans, int count) {
     return true;
 }
 
+// A sink that counts the bytes it passes on, so that the walk knows whether a file got anything.
+struct CountingSink {
+    const ByteSink* sink;
+    int64_t bytes = 0;
+};
+
+bool count_and_write(void* context, const ByteSpan* spans, int count) {
+    CountingSink* c = static_cast<CountingSink*>(context);
+    for (int i = 0; i < count; ++i)
+        c->bytes += int64_t(spans[i].size);
+    return c->sink->write(c->sink->context, spans, count);
+}
+
 // Everything one walk owns: released on every path when the walk returns.
 struct Walk {
     DiskHandle disk;
@@ -125,6 +138,11 @@ struct Walk {
     const ExtractionOutputs* outputs;
     GatheredWrites video;
     ByteSink gathered_video;
+    // What reaches the two outputs, counted.
+    CountingSink video_count{nullptr};
+    CountingSink audio_count{nullptr};
+    ByteSink counted_video{nullptr, nullptr};
+    ByteSink counted_audio{nullptr, nullptr};
     std::unique_ptr<uint8_t[]> fat;
     std::unique_ptr<WorkingBuffer> buffer;
     std::unique_ptr<VisitedClusters> visited;
@@ -143,6 +161,9 @@ struct Walk {
     // countdown down, and the audio file would stay empty without a word.
     int64_t held_back = 0;
     bool audio_passed = false;
+    int64_t audio_blocks = 0;  // audio blocks met in the range, passed or not
+    bool read_failed = false;  // a cluster's data could not be read
+    bool interrupted = false;
     // Why reading area B's pending cluster failed; empty while it has not.
     char failure[MESSAGE_SIZE] = "";
 };
@@ -190,6 +211,7 @@ bool reach(Walk& w, int64_t end) {
             return false;
         }
         if (!read_next_cluster(w, cluster, buffer.make_room_for_next(w.position))) {
+            w.read_failed = true;
             put_message(w.failure, "Error while accessing data cluster (FAT Entry %d)",
                         int(cluster));
             return false;
@@ -222,6 +244,7 @@ bool load_first_clusters(Walk& w, char* message) {
         return false;
     }
     if (!read_next_cluster(w, first, w.buffer->base())) {
+        w.read_failed = true;
         put_message(message, "Error while accessing 1st cluster (FAT Entry %d).", int(first));
         return false;
     }
@@ -230,6 +253,7 @@ bool load_first_clusters(Walk& w, char* message) {
     w.buffer->next_cluster = second;
     if (second != NO_CLUSTER) {
         if (!read_next_cluster(w, second, w.buffer->base() + AREA_BYTES)) {
+            w.read_failed = true;
             put_message(message, "Error while accessing 2nd cluster (FAT Entry %d)", int(second));
             return false;
         }
@@ -283,6 +307,7 @@ bool walk_video_block(Walk& w, const Block& b, int64_t payload_at) {
 bool walk_audio_block(Walk& w, const Block& b, int64_t payload_at) {
     const ExtractionRequest& r = *w.request;
     StreamFilterState* state = w.filters.get();
+    ++w.audio_blocks;
     bool passes = r.no_video || (!state->video_waiting && w.countdown < 0);
     if (!passes) {
         if (!state->video_waiting) ++w.held_back;
@@ -293,7 +318,7 @@ bool walk_audio_block(Walk& w, const Block& b, int64_t payload_at) {
         w.first_audio_block = false;
         return true;
     }
-    return write_audio_block(state, &w.outputs->audio, w.buffer->base() + payload_at,
+    return write_audio_block(state, &w.counted_audio, w.buffer->base() + payload_at,
                              b.payload_bytes, r.audio_type) != 0;
 }
 
@@ -312,8 +337,14 @@ bool move_to_next_cluster(Walk& w, char* message) {
     return true;
 }
 
+// Whether the walk gave either output anything at all.
+bool nothing_written(const Walk& w) {
+    return w.video_count.bytes == 0 && w.audio_count.bytes == 0;
+}
+
 // The notices the user sees before the result: skipped sectors, audio that the sync held back
-// entirely, a walk that ran out of data.
+// entirely, a walk that ran out of data. A walk that wrote nothing has one reason of its own,
+// which the result message gives instead of the sync's notice.
 void report_notices(const Walk& w) {
     const ExtractionRequest& r = *w.request;
     char notice[MESSAGE_SIZE];
@@ -322,7 +353,7 @@ void report_notices(const Walk& w) {
                     int(w.skipped));
         hook_notice(r.hooks, notice);
     }
-    if (w.held_back > 0 && !w.audio_passed) {
+    if (w.held_back > 0 && !w.audio_passed && !nothing_written(w)) {
         put_message(notice,
                     "No audio passed the video sync before the end of the range (try without "
                     "auto video sync).");
@@ -339,37 +370,21 @@ void report_notices(const Walk& w) {
     }
 }
 
-}  // namespace
-
-int check_output_names(const char* path, const char* prefix, char* message) {
-    if (!path) path = "";
-    if (!prefix) prefix = "";
-    // 5: the separator and the four-character extension.
-    if (strlen(path) + strlen(prefix) + 5 > max_output_name_bytes()) {
-        put_message(message, "Invalid Path or Prefix (too long).");
-        return 0;
-    }
-    for (const char* p = path; *p; ++p)
-        if (!path_char_allowed(static_cast<unsigned char>(*p))) {
-            put_message(message, "Path contains invalid characters.");
-            return 0;
-        }
-    for (const char* p = prefix; *p; ++p)
-        if (!prefix_char_allowed(static_cast<unsigned char>(*p))) {
-            put_message(message, "File Prefix contains invalid characters.");
-            return 0;
-        }
-    return 1;
+// The walk's fields for the front end: how it ended and what it wrote.
+void note_walk(const Walk& w, ExtractionResult* result) {
+    if (!result) return;
+    result->ended_early = w.ran_out;
+    result->chain_looped = w.looped && w.ran_out;
+    result->sectors_walked = int64_t(w.request->length) - w.remaining;
+    result->nothing_written = nothing_written(w);
+    result->read_failed = w.read_failed;
+    result->interrupted = w.interrupted;
+    result->audio_blocks = w.audio_blocks;
 }
 
-int walk_recording(DiskHandle disk, const ExtractionRequest& request,
-                   const ExtractionOutputs& outputs, char* message) {
-    Walk w;
-    w.disk = disk;
-    w.request = &request;
-    w.outputs = &outputs;
-    w.video.sink = &outputs.video;
-    w.gathered_video = ByteSink{&w.video, gather};
+// The walk from the first clusters to the end of the range or the failure that stops it.
+int run_walk(Walk& w, char* message) {
+    const ExtractionRequest& request = *w.request;
     if (!allocate_walk(w, message) || !load_first_clusters(w, message)) return 0;
 
     w.position = int64_t(request.start) * SECTOR_SIZE;
@@ -385,14 +400,17 @@ int walk_recording(DiskHandle disk, const ExtractionRequest& request,
     // What passed the filters is written whatever ends the walk.
     auto fail = [&](const char* text) {
         flush_gathered(&w.video);
-        flush_audio_output(w.filters.get(), &outputs.audio);
+        flush_audio_output(w.filters.get(), &w.counted_audio);
         if (text) put_message(message, "%s", text);
         return 0;
     };
 
     while (w.remaining > 0) {
         hook_progress(request.hooks, int64_t(request.length) - w.remaining, request.length);
-        if (request.interrupt && *request.interrupt) return fail(EXTRACTION_INTERRUPTED);
+        if (request.interrupt && *request.interrupt) {
+            w.interrupted = true;
+            return fail(EXTRACTION_INTERRUPTED);
+        }
         if (w.position >= w.buffer->loaded_end()) {
             w.ran_out = true;
             break;
@@ -412,7 +430,7 @@ int walk_recording(DiskHandle disk, const ExtractionRequest& request,
         if (w.remaining != 0 && w.position > AREA_BYTES && !move_to_next_cluster(w, message))
             return fail(nullptr);
     }
-    if (!flush_gathered(&w.video) || !flush_audio_output(w.filters.get(), &outputs.audio)) {
+    if (!flush_gathered(&w.video) || !flush_audio_output(w.filters.get(), &w.counted_audio)) {
         put_message(message, "Error while writing to disk.");
         return 0;
     }
@@ -422,15 +440,45 @@ int walk_recording(DiskHandle disk, const ExtractionRequest& request,
     return 1;
 }
 
+}  // namespace
+
+int walk_recording(DiskHandle disk, const ExtractionRequest& request,
+                   const ExtractionOutputs& outputs, char* message, ExtractionResult* result) {
+    Walk w;
+    w.disk = disk;
+    w.request = &request;
+    w.outputs = &outputs;
+    w.video_count.sink = &outputs.video;
+    w.audio_count.sink = &outputs.audio;
+    w.counted_video = ByteSink{&w.video_count, count_and_write};
+    w.counted_audio = ByteSink{&w.audio_count, count_and_write};
+    w.video.sink = &w.counted_video;
+    w.gathered_video = ByteSink{&w.video, gather};
+    int ok = run_walk(w, message);
+    note_walk(w, result);
+    return ok;
+}
+
 namespace {
+
+// A walk that gave neither output a byte: why, and the way out where there is one.
+void say_nothing_written(const ExtractionRequest& r, const ExtractionResult& result,
+                         char* message) {
+    const char* reason = r.no_video ? "the range holds no audio"
+                         : result.audio_blocks > 0
+                             ? "the video has no sequence header, so no audio passed: leave the "
+                               "video out for an audio-only recording"
+                             : "the range holds no video sequence header and no audio";
+    put_message(message, "Nothing was extracted. (%s)", reason);
+}
 
 // The files of a plain extraction: the video (unless left out) and the audio, each under a
 // temporary name until the walk has succeeded.
-int extract_to_files(DiskHandle disk, const ExtractionRequest& r, const char* path,
-                     const char* prefix, char* message, ExtractionResult* result) {
-    char video_name[OUTPUT_NAME_BUFFER], audio_name[OUTPUT_NAME_BUFFER];
-    build_output_name(path, prefix, ".m2v", video_name);
-    build_output_name(path, prefix, r.audio_type == AUDIO_TYPE_MPG ? ".mpg" : ".mp2", audio_name);
+int extract_to_files(DiskHandle disk, const ExtractionRequest& r, char* message,
+                     ExtractionResult* result) {
+    const std::vector<std::string> names = planned_output_names(r);
+    const char* video_name = r.no_video ? "" : names.front().c_str();
+    const char* audio_name = names.back().c_str();
     OutputFilePtr video, audio;
     if (!r.no_video) video.reset(begin_output_file(video_name));
     if (!r.no_video && !video) {
@@ -445,7 +493,12 @@ int extract_to_files(DiskHandle disk, const ExtractionRequest& r, const char* pa
     ExtractionOutputs outputs;
     outputs.video = output_file_sink(video.get());
     outputs.audio = output_file_sink(audio.get());
-    if (!walk_recording(disk, r, outputs, message)) return 0;
+    if (!walk_recording(disk, r, outputs, message, result)) return 0;
+    // Empty files would pass for an extraction; the temporaries go, earlier files stay.
+    if (result->nothing_written) {
+        say_nothing_written(r, *result, message);
+        return 0;
+    }
     // Renamed one after the other: should the audio's name be refused (a folder holds it), the
     // video is already in place.
     if (r.output_time >= 0) {
@@ -472,13 +525,8 @@ struct MuxFiles {
 
 bool begin_mux_part(void* context, int part) {
     MuxFiles* m = static_cast<MuxFiles*>(context);
-    char suffix[32], name[OUTPUT_NAME_BUFFER];
-    if (part == 0)
-        snprintf(suffix, sizeof suffix, ".mpg");
-    else
-        snprintf(suffix, sizeof suffix, "-%03d.mpg", part);
-    build_output_name(m->path, m->prefix, suffix, name);
-    OutputFilePtr file(begin_output_file(name));
+    std::string name = program_stream_part_name(m->path, m->prefix, part);
+    OutputFilePtr file(begin_output_file(name.c_str()));
     if (!file) return false;
     m->names.push_back(name);
     m->files.push_back(std::move(file));
@@ -494,9 +542,9 @@ struct DestroyWriter {
     void operator()(ProgramStreamWriter* w) const { destroy_program_stream(w); }
 };
 
-int extract_to_program_stream(DiskHandle disk, const ExtractionRequest& r, const char* path,
-                              const char* prefix, char* message, ExtractionResult* result) {
-    MuxFiles files{path, prefix, {}, {}};
+int extract_to_program_stream(DiskHandle disk, const ExtractionRequest& r, char* message,
+                              ExtractionResult* result) {
+    MuxFiles files{r.path, r.prefix, {}, {}};
     ProgramStreamOptions options;
     options.av_offset_ms = r.av_offset_ms;
     options.split_bytes = r.split_bytes;
@@ -513,7 +561,11 @@ int extract_to_program_stream(DiskHandle disk, const ExtractionRequest& r, const
     ExtractionRequest walk = r;
     walk.audio_type = AUDIO_TYPE_MPG;  // the writer takes the PES packets with their time stamps
     walk.no_video = false;
-    if (!walk_recording(disk, walk, outputs, message)) return 0;
+    if (!walk_recording(disk, walk, outputs, message, result)) return 0;
+    if (result->nothing_written) {
+        say_nothing_written(walk, *result, message);
+        return 0;
+    }
     if (!finish_program_stream(writer.get(), message)) return 0;
     result->mux = program_stream_counts(writer.get());
     for (OutputFilePtr& f : files.files) {
@@ -531,16 +583,16 @@ int extract_to_program_stream(DiskHandle disk, const ExtractionRequest& r, const
 
 int extract_recording(DiskHandle disk, const ExtractionRequest& request, char* message,
                       ExtractionResult* result) {
-    const char* path = request.path ? request.path : "";
-    const char* prefix = request.prefix ? request.prefix : "";
-    if (!check_output_names(path, prefix, message)) return 0;
-    ExtractionRequest r = request;
-    if (r.audio_type != AUDIO_TYPE_MPG) r.audio_type = AUDIO_TYPE_MP2;
     ExtractionResult ignored;
     if (!result) result = &ignored;
-    result->files.clear();
-    int ok = r.mux ? extract_to_program_stream(disk, r, path, prefix, message, result)
-                   : extract_to_files(disk, r, path, prefix, message, result);
+    *result = ExtractionResult();
+    ExtractionRequest r = request;
+    if (!r.path) r.path = "";
+    if (!r.prefix) r.prefix = "";
+    if (!check_output_names(r.path, r.prefix, message, &result->names)) return 0;
+    if (r.audio_type != AUDIO_TYPE_MPG) r.audio_type = AUDIO_TYPE_MP2;
+    int ok = r.mux ? extract_to_program_stream(disk, r, message, result)
+                   : extract_to_files(disk, r, message, result);
     if (!ok) return 0;
     put_message(message, "The extraction has completed successfully.");
     return 1;
