@@ -434,9 +434,11 @@ void add_extract_command(CLI::App& app, int* exit_code) {
         "With --mux the audio is placed by its broadcast time stamps: the first audio frame "
         "with the first picture (plus --av-offset), each later one by its distance from the "
         "first, so audio lost in the broadcast becomes silence instead of shifting the rest.\n"
-        "A missing output folder is created. Exit status: 0 done; 1 failed, or the recording's "
-        "clusters ended before the range did (the files are kept); 2 wrong command line; 130 "
-        "interrupted.");
+        "A missing output folder is created. An extraction that would write nothing (no video "
+        "sequence header, all audio held back) writes no file and says why.\n"
+        "Exit status: 0 done; 1 failed, nothing extracted, or the recording's clusters ended "
+        "before the range did (the files are kept); 2 wrong command line (also a --prefix or "
+        "folder the file names refuse, or an output that is the disk); 130 interrupted.");
     cmd->add_option("SOURCE", o->source, "Disk image, whole-disk device, or 'scan'")->required();
     add_recording_number(cmd, &o->recording,
                          "Recording number as 'quarrow list' shows it, or 'all'", true);

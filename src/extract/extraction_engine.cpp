@@ -370,13 +370,14 @@ void report_notices(const Walk& w) {
     }
 }
 
-// The walk's fields for the front end: how it ended and what it wrote.
-void note_walk(const Walk& w, ExtractionResult* result) {
+// The walk's fields for the front end: how it ended and what it wrote. Nothing written is a
+// reason of its own only for a walk that reached its end; a failed one says why it failed.
+void note_walk(const Walk& w, bool walked, ExtractionResult* result) {
     if (!result) return;
     result->ended_early = w.ran_out;
     result->chain_looped = w.looped && w.ran_out;
     result->sectors_walked = int64_t(w.request->length) - w.remaining;
-    result->nothing_written = nothing_written(w);
+    result->nothing_written = walked && nothing_written(w);
     result->read_failed = w.read_failed;
     result->interrupted = w.interrupted;
     result->audio_blocks = w.audio_blocks;
@@ -455,7 +456,7 @@ int walk_recording(DiskHandle disk, const ExtractionRequest& request,
     w.video.sink = &w.counted_video;
     w.gathered_video = ByteSink{&w.video, gather};
     int ok = run_walk(w, message);
-    note_walk(w, result);
+    note_walk(w, ok != 0, result);
     return ok;
 }
 
