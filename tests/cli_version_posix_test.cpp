@@ -41,6 +41,12 @@ TEST(CliHelp, WrappedPlainAndWithEachCommandsExitStatuses) {
         for (const char* notation : {" TEXT", "REQUIRED", " INT", " UINT", "INT in ["})
             EXPECT_EQ(r.out.find(notation), std::string::npos) << command << ": " << notation;
         EXPECT_NE(r.out.find("Exit status: 0 "), std::string::npos) << command;
+        // A command's statuses only, not the program's general paragraph besides.
+        if (*command) {
+            EXPECT_EQ(r.out.find("Exit status: 0 ", r.out.find("Exit status: 0 ") + 1),
+                      std::string::npos)
+                << command;
+        }
     }
 }
 

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>

@@ -26,15 +26,16 @@ int main(int argc, char** argv) {
         "MediaMaster disk among the physical drives. Recordings are numbered from 1, the newest "
         "first, as 'quarrow list' shows them.",
         "quarrow"};
-    app.footer(
-        "Exit status: 0 done; 1 the operation failed or was refused; 2 wrong command line; 130 "
-        "interrupted (Ctrl-C). Each command's --help says what its statuses mean for it.");
     app.formatter(help_formatter(terminal_columns()));
     app.require_subcommand(1);
     app.set_version_flag("-V,--version", "quarrow " QUARROW_VERSION, "Show the version and exit");
     app.set_help_all_flag("--help-all", "Show the help of every command");
     int exit_code = EXIT_OK;
     add_registered_commands(app, &exit_code);
+    // After the commands, which would otherwise inherit it: each gives its own exit statuses.
+    app.footer(
+        "Exit status: 0 done; 1 the operation failed or was refused; 2 wrong command line; 130 "
+        "interrupted (Ctrl-C). Each command's --help says what its statuses mean for it.");
     // A first word that is no command and no option: the library would only say that a command
     // is required.
     if (argc > 1 && argv[1][0] != '-' && !is_command(app, argv[1])) {
