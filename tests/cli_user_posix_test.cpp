@@ -192,7 +192,7 @@ TEST_F(CliUser, MessagesSayWhy) {
         // A FIFO is refused before it is opened for reading, which would wait for a writer.
         {"list fifo", "Invalid image file. (it is not a regular file or a block device)"},
         {"restore disk.hex fifo",
-         "fifo: Could not open input file. (it is not a regular file or a block device)"},
+         "Could not open input file. (fifo: it is not a regular file or a block device)"},
         {"extract disk.hex 3 --prefix 'a|b:c'",
          "File Prefix contains invalid characters. ('|', ':')", 2},
         {"extract disk.hex 3 -o 'a?b'", "Path contains invalid characters. ('?')", 2},
