@@ -113,6 +113,55 @@ TEST(ExtractFiles, WritesBothFilesAndReplacesOldOnes) {
     EXPECT_TRUE(exists(dir.file("again.mpg")));
 }
 
+// Blocks of one kind or two: audio only (a radio recording), or video that never opens a
+// sequence, with or without audio after each video block.
+test::TestRecording without_sequence(bool video, bool audio) {
+    test::TestRecording r = small_recording("A", 4);
+    r.data.clear();
+    for (int i = 0; i < 4; ++i) {
+        Bytes v = filler(1500, uint8_t(i));
+        if (video)
+            test::append_stream_block(r.data, STREAM_BLOCK_VIDEO, v.data(), uint32_t(v.size()));
+        Bytes frame = filler(600, uint8_t(i));
+        frame[0] = 0xFF, frame[1] = 0xFC;
+        Bytes a = test::audio_pes_packet(frame.data(), frame.size(), 90000);
+        if (audio)
+            test::append_stream_block(r.data, STREAM_BLOCK_AUDIO, a.data(), uint32_t(a.size()));
+    }
+    return r;
+}
+
+TEST(ExtractFiles, NothingToWriteLeavesNoEmptyFilesAndSaysWhy) {
+    struct Case {
+        bool video, audio, no_video;
+        int result;
+        const char* message;  // its start; null for success
+    } cases[] = {
+        {false, true, false, 0,
+         "Nothing was extracted. (the video has no sequence header, so no audio passed: leave "
+         "the video out for an audio-only recording)"},
+        {true, true, false, 0, "Nothing was extracted. (the video has no sequence header"},
+        {true, false, false, 0,
+         "Nothing was extracted. (the range holds no video sequence header and no audio)"},
+        {true, false, true, 0, "Nothing was extracted. (the range holds no audio)"},
+        {false, true, true, 1, nullptr},  // the way out: audio alone
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        std::string image = write_image(dir, {without_sequence(c.video, c.audio)});
+        ASSERT_TRUE(test::write_file(dir.file("out.mp2"), Bytes(10, 0x42)));
+        Extraction e = extract(image, 0, 1000, AUDIO_TYPE_MP2, c.no_video, dir.path, "out");
+        EXPECT_EQ(e.result, c.result) << e.message;
+        if (c.message) {
+            EXPECT_EQ(std::string(e.message).rfind(c.message, 0), 0u) << e.message;
+            EXPECT_FALSE(exists(dir.file("out.m2v"))) << c.message;
+            EXPECT_EQ(test::read_file_bytes(dir.file("out.mp2")), Bytes(10, 0x42)) << c.message;
+        } else {
+            EXPECT_GT(test::file_size(dir.file("out.mp2")), 10);
+        }
+    }
+}
+
 TEST(ExtractFiles, NoVideoCreatesNoVideoFileAndLeavesAnOldOne) {
     TempDir dir;
     std::string image = write_image(dir, {small_recording("A", 4)});
@@ -331,12 +380,15 @@ TEST(ExtractCommand, MessagesOnTheirStreamsAndExitCodes) {
     EXPECT_EQ(ok.out, "The extraction has completed successfully.\n  " + dir.path +
                           "/Cafe_ Noel.m2v\n  " + dir.path + "/Cafe_ Noel.mp2\n");
     EXPECT_EQ(ok.err, "");  // stderr is no terminal: no progress bar
+    // A refused --prefix is a wrong command line, told before the disk is opened.
     CliRun bad = run_cli("extract " + image + " 1 -o " + dir.path + " --prefix 'a|b'");
-    EXPECT_EQ(bad.status, 1);
-    EXPECT_EQ(bad.err, "File Prefix contains invalid characters: '|'\n");
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(bad.err, "File Prefix contains invalid characters. ('|')\n");
     EXPECT_EQ(bad.out, "");
+    // A range of the first video block and one audio block after it (--length 3 held no audio
+    // block, and an extraction that writes nothing fails).
     CliRun mpg = run_cli("extract " + image + " 1 -o " + dir.path + " --prefix x --audio mpg " +
-                         "--no-video --sync 5 --no-auto-sync --start 0 --length 3 --quiet");
+                         "--no-video --sync 5 --no-auto-sync --start 0 --length 12 --quiet");
     EXPECT_EQ(mpg.status, 0) << mpg.err;
     EXPECT_TRUE(exists(dir.file("x.mpg")));
     EXPECT_FALSE(exists(dir.file("x.m2v")));
@@ -349,12 +401,30 @@ TEST(ExtractCommand, MessagesOnTheirStreamsAndExitCodes) {
     EXPECT_EQ(wide.status, 0);
 }
 
+TEST(ExtractCommand, AnAudioOnlyRecordingNamesTheWayOut) {
+    TempDir dir;
+    std::string image = write_image(dir, {without_sequence(false, true)});
+    CliRun none = run_cli("extract " + image + " 1 -q -o " + dir.path + " --prefix r");
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.err,
+              "Nothing was extracted. (the video has no sequence header, so no audio passed; for "
+              "an audio-only recording give --no-video)\n");
+    EXPECT_FALSE(exists(dir.file("r.m2v")));
+    EXPECT_FALSE(exists(dir.file("r.mp2")));
+    EXPECT_EQ(
+        run_cli("extract " + image + " 1 -q --no-video -o " + dir.path + " --prefix r").status, 0);
+    EXPECT_GT(test::file_size(dir.file("r.mp2")), 0);
+}
+
 TEST(ExtractCommand, SkippedSectorsNoticeGoesToStderrBeforeSuccess) {
     TempDir dir;
     test::TestRecording r = small_recording("N", 3);
     r.start_offset = 0;
     std::string image = write_image(dir, {r});
-    CliRun run = run_cli("extract " + image + " 1 -o " + dir.path + " --start 1 --length 8");
+    // From sector 1 the video's one sequence header is skipped: audio alone (--no-video) is
+    // written, since an extraction that writes nothing fails.
+    CliRun run =
+        run_cli("extract " + image + " 1 -o " + dir.path + " --start 1 --length 17 --no-video");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "Skipped 3 sectors during extraction (unexpected data sectors).\n");
 }
@@ -389,7 +459,10 @@ TEST(ExtractCommand, StartWithoutLengthEndsAtTheRecordingsEnd) {
         const char* err;
     } cases[] = {
         {0, 0, ""},
-        {sectors - 1, 0, "Skipped 1 sectors during extraction (unexpected data sectors).\n"},
+        // The last sector alone holds no stream block: nothing to write, and it says so.
+        {sectors - 1, 1,
+         "Skipped 1 sectors during extraction (unexpected data sectors).\nNothing was extracted. "
+         "(the range holds no video sequence header and no audio)\n"},
         {sectors, 1, "The start sector lies outside the recording's data.\n"},
     };
     for (const Case& c : cases) {

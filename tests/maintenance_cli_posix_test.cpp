@@ -229,8 +229,8 @@ TEST(MaintenanceCommands, RestoreGoesOnPastAFileThatFails) {
         run_cli("restore " + image + " " + dir.file("missing.mmr") + " " + dir.file("a.mmr"));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "Restore Operation Successful.\n");
-    EXPECT_NE(r.err.find(dir.file("missing.mmr") +
-                         ": Could not open input file. (No such file or directory)\n"),
+    EXPECT_NE(r.err.find("Could not open input file. (" + dir.file("missing.mmr") +
+                         ": No such file or directory)\n"),
               std::string::npos)
         << r.err;
     EXPECT_EQ(listing(image).size(), 6u);

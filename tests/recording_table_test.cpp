@@ -135,24 +135,33 @@ TEST(RecordingEntryTexts, TextsAreCutToTheirFieldsWithTheirNul) {
     EXPECT_EQ(std::string(e.display_title), std::string(47, 'D'));
 }
 
-TEST(RecordingEntryTexts, StartTimeIsShownInGmt) {
+TEST(RecordingEntryTexts, StartTimeIsShownInGmtAndKeptInSeconds) {
     struct Case {
         uint32_t seconds;
         const char* text;
+        const char* iso;
     } cases[] = {
-        {0, "01-01-1970 00:00:00 GMT"},
-        {1039205700, "06-12-2002 20:15:00 GMT"},
-        {951782400, "29-02-2000 00:00:00 GMT"},  // leap day of a century leap year
-        {951868799, "29-02-2000 23:59:59 GMT"},
-        {4107542400u, "01-03-2100 00:00:00 GMT"},  // 2100 is no leap year
-        {2147483647, "19-01-2038 03:14:07 GMT"},
-        {2147483648u, "19-01-2038 03:14:08 GMT"},  // past a signed 32-bit time
-        {4294967295u, "07-02-2106 06:28:15 GMT"},
+        {0, "01-01-1970 00:00:00 GMT", "1970-01-01T00:00:00Z"},
+        {1039205700, "06-12-2002 20:15:00 GMT", "2002-12-06T20:15:00Z"},
+        // leap day of a century leap year
+        {951782400, "29-02-2000 00:00:00 GMT", "2000-02-29T00:00:00Z"},
+        {951868799, "29-02-2000 23:59:59 GMT", "2000-02-29T23:59:59Z"},
+        // 2100 is no leap year
+        {4107542400u, "01-03-2100 00:00:00 GMT", "2100-03-01T00:00:00Z"},
+        {2147483647, "19-01-2038 03:14:07 GMT", "2038-01-19T03:14:07Z"},
+        // past a signed 32-bit time
+        {2147483648u, "19-01-2038 03:14:08 GMT", "2038-01-19T03:14:08Z"},
+        {4294967295u, "07-02-2106 06:28:15 GMT", "2106-02-07T06:28:15Z"},
     };
     for (const Case& c : cases) {
         RecordingInfoRecord r = blank_record();
         write_be32(r.bytes + REC_START_TIME, c.seconds);
-        EXPECT_STREQ(entry_of(r).date_text, c.text) << c.seconds;
+        RecordingEntry e = entry_of(r);
+        EXPECT_STREQ(e.date_text, c.text) << c.seconds;
+        EXPECT_EQ(e.start_time, c.seconds);
+        char iso[ISO_DATE_BYTES];
+        format_start_time_iso(e.start_time, iso);
+        EXPECT_STREQ(iso, c.iso) << c.seconds;
     }
 }
 

@@ -35,10 +35,10 @@ format_help() {
         if (!top) { sub(/^Usage: /, ""); print ".SS \"" esc($0) "\""; }
         next
     }
-    /^(Positionals|Options):$/ { flush_item(); table = 1; if (top) print ".SH OPTIONS"; next }
+    /^(Positionals|Options):$/ { flush_item(); table = 1; para = 0; if (top) print ".SH OPTIONS"; next }
     /^Subcommands:$/ { flush_item(); table = 0; stop = 1 }
     stop { next }
-    /^$/ { flush_item(); table = 0; next }
+    /^$/ { flush_item(); table = 0; para = 0; next }
     table && /^      / {
         # An option too long for the first column has its text on the next line.
         line = $0; sub(/^ +/, "", line); text = text (text == "" ? "" : " ") line; next
@@ -55,7 +55,8 @@ format_help() {
         if (!top && item ~ /^(-h,--help|--help-all)( |$)/) item = ""
         next
     }
-    { flush_item(); table = 0; print ".PP"; print esc($0) }
+    # Free text is wrapped to the terminal: the lines of one paragraph run on until a blank line.
+    { flush_item(); table = 0; if (!para) print ".PP"; para = 1; print esc($0) }
     END { flush_item() }
     '
 }
@@ -79,7 +80,9 @@ PAGE
 "$program" --help | format_help 1
 echo ".SH COMMANDS"
 for command in $commands; do
-    "$program" "$command" --help | awk 'NR == 1 { first = $0; next } NR == 2 { print; print first; next } { print }' |
+    # The usage line first: it becomes the command's heading, its wrapped description follows.
+    "$program" "$command" --help |
+        awk '{ line[NR] = $0 } !u && /^Usage: / { u = NR } END { if (u) print line[u]; for (i = 1; i <= NR; i++) if (i != u) print line[i] }' |
         format_help 0
 done
 cat <<'PAGE'

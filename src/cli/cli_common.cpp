@@ -330,13 +330,22 @@ void draw(TerminalProgress* p, int64_t done, int64_t total, bool final_line) {
         tail = duration_text(elapsed * (total - done) / done) + " left";
     else
         tail = "--:-- left";
-    char amount[64];
-    if (done == total)
-        snprintf(amount, sizeof amount, "%.1f MB", total_mb);
-    else
-        snprintf(amount, sizeof amount, "%.1f of %.1f MB", mb, total_mb);
-    char line[200];
-    int n = snprintf(line, sizeof line, "[%s] %3d%%  %s  %.1f MB/s  %s", bar, percent, amount, rate,
+    char amount[64], pace[48];
+    if (p->bytes_per_unit <= 0) {
+        // Work counted in units, not bytes (the clusters a scan looks at).
+        snprintf(amount, sizeof amount, "%lld of %lld %s", static_cast<long long>(done),
+                 static_cast<long long>(total), p->unit);
+        snprintf(pace, sizeof pace, "%.0f %s/s", elapsed > 0 ? double(done) / elapsed : 0.0,
+                 p->unit);
+    } else {
+        if (done == total)
+            snprintf(amount, sizeof amount, "%.1f MB", total_mb);
+        else
+            snprintf(amount, sizeof amount, "%.1f of %.1f MB", mb, total_mb);
+        snprintf(pace, sizeof pace, "%.1f MB/s", rate);
+    }
+    char line[240];
+    int n = snprintf(line, sizeof line, "[%s] %3d%%  %s  %s  %s", bar, percent, amount, pace,
                      tail.c_str());
     // Spaces cover what a longer earlier line left behind (no escape sequences: the Windows
     // console shows them as text).

@@ -119,13 +119,16 @@ std::string allow_writing_command(const std::string& path);
 // Whether stdin / stderr is a terminal.
 bool stdin_is_terminal();
 bool stderr_is_terminal();
+// The width of the terminal on stdout, 80 when stdout is no terminal.
+int terminal_columns();
 
 // Asks a yes/no question on the terminal; false on anything but y/yes.
 bool ask_yes_no(const char* question);
 
 // A progress bar on stderr, redrawn a few times a second, for long operations: MB done of the
 // total, the rate and the time left; its final line ("done in 12 s") is drawn once, by
-// finish_progress.
+// finish_progress. With bytes_per_unit 0 it counts the units themselves ("120 of 16383
+// clusters"), for work that is no amount of data.
 struct TerminalProgress {
     bool enabled = false;
     const char* unit = "sectors";

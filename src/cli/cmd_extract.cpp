@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -78,31 +77,9 @@ int64_t parse_size(const std::string& text) {
     return n << shift;
 }
 
-// Seconds since 1970 of a date "%d-%m-%Y %H:%M:%S GMT", as the recording table writes it; -1
-// when it does not read as one.
-int64_t parse_table_date(const char* text) {
-    int d, m, y, hh, mm, ss;
-    if (sscanf(text, "%d-%d-%d %d:%d:%d", &d, &m, &y, &hh, &mm, &ss) != 6) return -1;
-    // Days from 1970-01-01 of a date in the proleptic Gregorian calendar.
-    int64_t yy = y - (m <= 2);
-    int64_t era = (yy >= 0 ? yy : yy - 399) / 400;
-    int64_t yoe = yy - era * 400;
-    int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    int64_t days = era * 146097 + doe - 719468;
-    return days * 86400 + hh * 3600 + mm * 60 + ss;
-}
-
-std::string iso_date(int64_t t) {
-    time_t tt = time_t(t);
-    struct tm parts;
-#if defined(_WIN32)
-    gmtime_s(&parts, &tt);
-#else
-    gmtime_r(&tt, &parts);
-#endif
-    char text[32];
-    strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+std::string iso_date(const RecordingEntry& e) {
+    char text[ISO_DATE_BYTES];
+    format_start_time_iso(e.start_time, text);
     return text;
 }
 
@@ -133,25 +110,32 @@ std::string refused_chars(const std::string& text, bool (*allowed)(unsigned char
     return list;
 }
 
-// The engine's message with what the CLI knows of the reason: which characters, how long, what
-// the system said.
-std::string explained(const char* message, const std::string& dir, const std::string& prefix) {
+// The output-name refusal with its reason: which characters, or how long the name is.
+std::string name_refusal(const char* message, const NameCheck& check, const std::string& dir,
+                         const std::string& prefix) {
     std::string m = message;
-    if (m == "File Prefix contains invalid characters.")
-        return "File Prefix contains invalid characters: " +
-               refused_chars(prefix, prefix_char_allowed);
-    if (m == "Path contains invalid characters.")
-        return "Path contains invalid characters: " + refused_chars(dir, path_char_allowed);
-    if (m == "Invalid Path or Prefix (too long).")
-        return m + " (" + std::to_string(dir.size() + prefix.size() + 5) + " bytes; at most " +
-               std::to_string(max_output_name_bytes()) + ")";
-    return m + failure_reason();
+    switch (check.refusal) {
+        case NameRefusal::prefix_character:
+            return m + " (" + refused_chars(prefix, prefix_char_allowed) + ")";
+        case NameRefusal::path_character:
+            return m + " (" + refused_chars(dir, path_char_allowed) + ")";
+        case NameRefusal::too_long:
+            return m + " (" + std::to_string(check.bytes) + " bytes; at most " +
+                   std::to_string(max_output_name_bytes()) + ")";
+        case NameRefusal::none:
+            break;
+    }
+    return m;
 }
 
-// The walk's notices that mean it stopped before the end of the range.
-bool ends_early(const char* notice) {
-    return strncmp(notice, "The recording's clusters end after", 34) == 0 ||
-           strncmp(notice, "The recording's cluster chain loops back", 40) == 0;
+// Why nothing was extracted, with the way out this command offers.
+std::string nothing_written_text(const ExtractOptions& o, const ExtractionResult& result) {
+    const char* reason = o.no_video ? "the range holds no audio"
+                         : result.audio_blocks > 0
+                             ? "the video has no sequence header, so no audio passed; for an "
+                               "audio-only recording give --no-video"
+                             : "the range holds no video sequence header and no audio";
+    return std::string("Nothing was extracted. (") + reason + ")";
 }
 
 std::string lower(const std::string& s) {
@@ -171,24 +155,15 @@ std::string unique_prefix(const std::string& base, std::set<std::string>* used) 
     return candidate;
 }
 
-std::string output_name(const std::string& dir, const std::string& prefix, const char* ext) {
-    char name[OUTPUT_NAME_BUFFER];
-    build_output_name(dir.c_str(), prefix.c_str(), ext, name);
-    return name;
-}
-
-// The terminal's hooks, with the notices also kept for the metadata file and for the exit
-// status (an extraction that ended early).
+// The terminal's hooks, with the notices also kept for the metadata file.
 struct CollectingHooks {
     OperationHooks terminal;
     std::vector<std::string> notices;
-    bool ended_early = false;
 };
 
 void collect_notice(void* context, const char* text) {
     CollectingHooks* c = static_cast<CollectingHooks*>(context);
     c->notices.push_back(utf8(text));
-    if (ends_early(text)) c->ended_early = true;
     if (c->terminal.notice) c->terminal.notice(c->terminal.context, text);
 }
 
@@ -202,7 +177,7 @@ void forward_progress(void* context, int64_t done, int64_t total) {
 bool write_metadata(const OpenSource& src, int index, const ExtractOptions& o,
                     const std::string& dir, const std::string& prefix,
                     const ExtractionResult& result, const std::vector<std::string>& notices,
-                    int64_t start_time, std::string* name) {
+                    std::string* name) {
     const RecordingEntry& e = src.entries[index];
     nlohmann::ordered_json files = nlohmann::ordered_json::array();
     for (const std::string& f : result.files)
@@ -210,7 +185,7 @@ bool write_metadata(const OpenSource& src, int index, const ExtractOptions& o,
     nlohmann::ordered_json j = {
         {"title", utf8(e.display_title)},
         {"channel", utf8(e.channel)},
-        {"date", start_time >= 0 ? iso_date(start_time) : std::string()},
+        {"date", iso_date(e)},
         {"duration_seconds", e.hours * 3600 + e.minutes * 60 + e.seconds},
         {"attributes", e.attribute_text},
         {"flags", e.flags},
@@ -233,33 +208,11 @@ bool write_metadata(const OpenSource& src, int index, const ExtractOptions& o,
         j["repairs"] = repairs;
     }
     std::string text = j.dump(2) + "\n";
-    *name = output_name(dir, prefix, ".json");
+    *name = output_name(dir.c_str(), prefix.c_str(), ".json");
     OutputFilePtr file(begin_output_file(name->c_str()));
     if (!file || !output_write(file.get(), text.data(), text.size())) return false;
-    if (start_time >= 0) set_output_time(file.get(), start_time);
+    set_output_time(file.get(), e.start_time);
     return commit_output_file(file.release());
-}
-
-// The names this extraction may write, so that none of them is the disk being read.
-std::vector<std::string> planned_outputs(const ExtractOptions& o, const std::string& dir,
-                                         const std::string& prefix) {
-    std::vector<std::string> names;
-    if (o.mux && o.split_bytes > 0) {
-        // Parts are numbered from 001; a disk image among the first thousand would be one.
-        for (int part = 1; part <= 999; ++part) {
-            char suffix[16];
-            snprintf(suffix, sizeof suffix, "-%03d.mpg", part);
-            names.push_back(output_name(dir, prefix, suffix));
-        }
-    } else if (o.mux) {
-        names.push_back(output_name(dir, prefix, o.mkv ? ".mkv" : ".mpg"));
-    } else {
-        if (!o.no_video) names.push_back(output_name(dir, prefix, ".m2v"));
-        names.push_back(output_name(dir, prefix, o.audio == "mpg" ? ".mpg" : ".mp2"));
-    }
-    if (o.metadata) names.push_back(output_name(dir, prefix, ".json"));
-    if (o.nfo) names.push_back(output_name(dir, prefix, ".nfo"));
-    return names;
 }
 
 // Extracts one recording; prints the engine's message (stdout on success, stderr on failure)
@@ -270,13 +223,12 @@ int extract_one(const OpenSource& src, const DiskReach& reach, int index, const 
                 const std::string& dir, const std::string& prefix, const RescueMap* map) {
     const RecordingEntry& e = src.entries[index];
     if (reach.known && reach.no_clusters[index]) {
-        std::cerr << "Recording " << index + 1 << " has no clusters (its first cluster, "
-                  << e.first_cluster
-                  << ", is past the disk's last); there is nothing to extract.\n";
+        std::cerr << "Error while accessing 1st cluster (FAT Entry " << e.first_cluster
+                  << "). (recording " << index + 1
+                  << " has no clusters: its first cluster is past the disk's last, "
+                  << reach.clusters - 1 << ")\n";
         return EXIT_FAILED;
     }
-    for (const std::string& name : planned_outputs(o, dir, prefix))
-        if (output_is_source(name, src, "read")) return EXIT_USAGE;
     int64_t start = o.start >= 0 ? o.start : e.start_offset;
     int64_t length = o.length >= 0 ? o.length : e.length;
     // A start without a length runs to the recording's end, not a whole length past the start.
@@ -299,7 +251,6 @@ int extract_one(const OpenSource& src, const DiskReach& reach, int index, const 
     hooks.context = &collecting;
     hooks.progress = forward_progress;
     hooks.notice = collect_notice;
-    int64_t start_time = parse_table_date(e.date_text);
     ExtractionRequest request;
     request.first_cluster = e.first_cluster;
     request.start = static_cast<int32_t>(start);
@@ -315,19 +266,24 @@ int extract_one(const OpenSource& src, const DiskReach& reach, int index, const 
     if (o.mkv) {
         matroska.title = utf8(e.display_title);
         matroska.channel = utf8(e.channel);
-        if (start_time >= 0) matroska.date_iso = iso_date(start_time);
-        matroska.date_unix = start_time;
+        matroska.date_iso = iso_date(e);
+        matroska.date_unix = e.start_time;
         matroska.duration_seconds = e.hours * 3600 + e.minutes * 60 + e.seconds;
         matroska.application = "Quarrow " QUARROW_VERSION;
         request.matroska = &matroska;
     }
     request.from_ms = o.from_ms;
     request.to_ms = o.to_ms;
-    if (o.metadata) request.output_time = start_time;
+    if (o.metadata) request.output_time = e.start_time;
     request.path = dir.c_str();
     request.prefix = prefix.c_str();
     request.hooks = &hooks;
     request.interrupt = interrupt_flag();
+    std::vector<std::string> planned = planned_output_names(request);
+    if (o.metadata) planned.push_back(output_name(dir.c_str(), prefix.c_str(), ".json"));
+    if (o.nfo) planned.push_back(output_name(dir.c_str(), prefix.c_str(), ".nfo"));
+    for (const std::string& name : planned)
+        if (output_is_source(name, src, "read")) return EXIT_USAGE;
     DamagedReads damaged;
     damaged.skip_bad = o.skip_bad;
     damaged.map = map;
@@ -341,31 +297,38 @@ int extract_one(const OpenSource& src, const DiskReach& reach, int index, const 
     // What a failed walk kept: the part before the failure, where it replaced nothing.
     for (const std::string& f : result.kept)
         std::cerr << "  kept: " << f << "\n";
-    if (!ok && interrupt_requested()) {
+    if (!ok && result.interrupted) {
         std::cerr << message
-                  << (result.kept.empty() ? " No files were written for this recording." : "")
+                  << (result.kept.empty() ? " (no files were written for this recording)" : "")
                   << "\n";
         return EXIT_FAILED;
     }
+    if (!ok && result.nothing_written) {
+        std::cerr << nothing_written_text(o, result) << "\n";
+        return EXIT_FAILED;
+    }
+    if (!ok && result.names.refusal != NameRefusal::none) {
+        std::cerr << name_refusal(message, result.names, dir, prefix) << "\n";
+        return EXIT_FAILED;
+    }
     if (!ok) {
-        std::cerr << explained(message, dir, prefix);
-        if (reach.known && reach.past_end[index] &&
-            strncmp(message, "Error while accessing", 21) == 0)
+        std::cerr << message << failure_reason();
+        if (reach.known && reach.past_end[index] && result.read_failed)
             std::cerr << " (the image ends before this recording's clusters do: it holds "
                       << reach.clusters_held << " of the disk's " << reach.clusters << " clusters)";
         std::cerr << "\n";
         return EXIT_FAILED;
     }
     std::string json_name;
-    if (o.metadata && !write_metadata(src, index, o, dir, prefix, result, collecting.notices,
-                                      start_time, &json_name)) {
-        std::cerr << "Could not write " << output_name(dir, prefix, ".json") << failure_reason()
-                  << "\n";
+    clear_reason();
+    if (o.metadata &&
+        !write_metadata(src, index, o, dir, prefix, result, collecting.notices, &json_name)) {
+        std::cerr << "Could not create output file." << failure_reason() << "\n";
         return EXIT_FAILED;
     }
-    std::string nfo_name = output_name(dir, prefix, ".nfo");
-    if (o.nfo && !write_nfo_file(nfo_name.c_str(), e, start_time)) {
-        std::cerr << "Could not write " << nfo_name << failure_reason() << "\n";
+    std::string nfo_name = output_name(dir.c_str(), prefix.c_str(), ".nfo");
+    if (o.nfo && !write_nfo_file(nfo_name.c_str(), e, e.start_time)) {
+        std::cerr << "Could not create output file." << failure_reason() << "\n";
         return EXIT_FAILED;
     }
     std::cout << message << "\n";
@@ -377,7 +340,7 @@ int extract_one(const OpenSource& src, const DiskReach& reach, int index, const 
         std::cout << "  (" << result.mux.silent_frames
                   << " silent audio frames fill gaps in the broadcast's audio)\n";
     if (o.mux && !result.repairs.empty()) std::cout << repairs_summary(result.repairs) << "\n";
-    if (collecting.ended_early) {
+    if (result.ended_early) {
         std::cout.flush();
         std::cerr << "The extraction ended early; the files hold what was read.\n";
         return EXIT_FAILED;
@@ -475,6 +438,14 @@ int run_extract(ExtractOptions o) {
     // empty folder (an unset variable in a script) is the current one, not the root.
     const std::string dir = o.dir.empty() ? "." : o.dir;
     std::string prefix = o.prefix;
+    // A folder or a --prefix the names refuse is a wrong command line, told before the disk is
+    // opened; a prefix made from a title is made to pass.
+    char refused[MESSAGE_SIZE];
+    NameCheck check;
+    if (!check_output_names(dir.c_str(), prefix.c_str(), refused, &check)) {
+        std::cerr << name_refusal(refused, check, dir, prefix) << "\n";
+        return EXIT_USAGE;
+    }
 
     RescueMap map;
     if (!o.map.empty() && !load_map_option(o.map, &map)) return EXIT_FAILED;
@@ -562,9 +533,11 @@ void add_extract_command(CLI::App& app, int* exit_code) {
         "With --mux the audio is placed by its broadcast time stamps: the first audio frame "
         "with the first picture (plus --av-offset), each later one by its distance from the "
         "first, so audio lost in the broadcast becomes silence instead of shifting the rest.\n"
-        "A missing output folder is created. Exit status: 0 done; 1 failed, or the recording's "
-        "clusters ended before the range did (the files are kept); 2 wrong command line; 130 "
-        "interrupted.");
+        "A missing output folder is created. An extraction that would write nothing (no video "
+        "sequence header, all audio held back) writes no file and says why.\n"
+        "Exit status: 0 done; 1 failed, nothing extracted, or the recording's clusters ended "
+        "before the range did (the files are kept); 2 wrong command line (also a --prefix or "
+        "folder the file names refuse, or an output that is the disk); 130 interrupted.");
     cmd->add_option("SOURCE", o->source, "Disk image, whole-disk device, or 'scan'")->required();
     add_recording_number(cmd, &o->recording,
                          "Recording number as 'quarrow list' shows it, or 'all'", true);

@@ -59,30 +59,9 @@ std::string share_text(int64_t missing, uint32_t length) {
     return text;
 }
 
-// Seconds since 1970 of the list's date text ("16-02-2003 10:30:00 GMT"), which shows the
-// record's start time to the second; -1 when the text is not of that form.
-int64_t start_time_of(const char* date_text) {
-    int day, month, year, h, m, sec;
-    if (sscanf(date_text, "%2d-%2d-%4d %2d:%2d:%2d", &day, &month, &year, &h, &m, &sec) != 6 ||
-        month < 1 || month > 12)
-        return -1;
-    // Days from 1970-01-01 to the date (the proleptic Gregorian calendar, years from March).
-    int y = year - (month <= 2);
-    int era = (y >= 0 ? y : y - 399) / 400;
-    int yoe = y - era * 400;
-    int doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    int64_t days = int64_t(era) * 146097 + doe - 719468;
-    return days * 86400 + h * 3600 + m * 60 + sec;
-}
-
-// ISO 8601 in UTC: "2003-02-16T10:30:00Z".
-std::string iso_date(const char* date_text) {
-    int day, month, year, h, m, sec;
-    if (sscanf(date_text, "%2d-%2d-%4d %2d:%2d:%2d", &day, &month, &year, &h, &m, &sec) != 6)
-        return "";
-    char text[32];
-    snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", year, month, day, h, m, sec);
+std::string iso_date(const RecordingEntry& e) {
+    char text[ISO_DATE_BYTES];
+    format_start_time_iso(e.start_time, text);
     return text;
 }
 
@@ -134,8 +113,8 @@ int run_list(const ListOptions& o) {
                             {"start_offset", e.start_offset},
                             {"size_mb", recording_size_mb(e.length)},
                             {"size_bytes", uint64_t(e.length) * SECTOR_SIZE},
-                            {"start_time", start_time_of(e.date_text)},
-                            {"date_iso", iso_date(e.date_text)},
+                            {"start_time", e.start_time},
+                            {"date_iso", iso_date(e)},
                             {"past_end_of_image", reach.known && reach.past_end[i]}});
             if (!o.map.empty()) {
                 list.back()["unreadable_sectors"] = missing[size_t(i)];

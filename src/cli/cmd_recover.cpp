@@ -87,7 +87,8 @@ int run_recover(const RecoverOptions& o) {
     run.dry_run = o.dry_run;
     run.progress.enabled = stderr_is_terminal();
     run.progress.unit = "clusters";
-    run.progress.bytes_per_unit = CLUSTER_HEADER_SECTORS * SECTOR_SIZE;
+    // The scan reads each cluster's header only: what it scans is clusters, not megabytes.
+    run.progress.bytes_per_unit = 0;
     OperationHooks hooks = terminal_hooks(&run.progress);
     hooks.confirm = o.dry_run ? answer_no : o.yes ? answer_yes : ask_after_scan;
     RecoveryView view{&run, show_group};

@@ -16,6 +16,7 @@
 #include "disk/file_identity.h"
 #include "disk/output_file.h"
 #include "disk/rescue.h"
+#include "disk/system_error.h"
 #include "fs/damaged_disk.h"
 
 namespace quarrow::cli {
@@ -219,9 +220,14 @@ int run_rescue(const RescueOptions& o) {
         source = scanned.disk;
     } else {
         std::error_code ec;
-        if (fs::is_directory(o.source, ec) ||
-            !(source = open_image_file(o.source.c_str(), false))) {
-            std::cerr << "Could not open " << o.source << ".\n";
+        clear_reason();
+        const bool folder = fs::is_directory(o.source, ec);
+        if (folder || !(source = open_image_file(o.source.c_str(), false))) {
+            const std::string system = last_system_failure().reason;
+            const std::string reason = folder           ? "it is a directory"
+                                       : system.empty() ? "it cannot be opened"
+                                                        : system;
+            std::cerr << "Could not open input file. (" << o.source << ": " << reason << ")\n";
             return EXIT_FAILED;
         }
         scanned.disk = source;  // closed with the scope

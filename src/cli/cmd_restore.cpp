@@ -46,7 +46,11 @@ int run_restore(const RestoreOptions& o) {
             ++restored;
             if (o.files.size() > 1) std::cerr << file << ": restored.\n";
         } else {
-            std::cerr << file << ": " << src.message << failure_reason(false) << "\n";
+            // The fixed text first; the file and the system's reason after it.
+            const std::string reason = failure_reason(false);
+            std::cerr << src.message << " (" << file
+                      << (reason.empty() ? "" : ": " + reason.substr(2, reason.size() - 3))
+                      << ")\n";
         }
     }
     // Flushed whatever the outcome: a restore that failed part way may have written clusters.

@@ -1,7 +1,9 @@
 #include "cli/damage_report.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -9,9 +11,12 @@
 namespace quarrow::cli {
 
 bool load_map_option(const std::string& path, RescueMap* map) {
+    errno = 0;
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        std::cerr << "Could not read the map " << path << ".\n";
+        const int error = errno;
+        std::cerr << "Could not open input file. (" << path << ": "
+                  << (error ? strerror(error) : "it cannot be read") << ")\n";
         return false;
     }
     std::ostringstream text;

@@ -1,3 +1,4 @@
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "cli/cli_common.h"
@@ -9,6 +10,12 @@ bool stdin_is_terminal() {
 }
 bool stderr_is_terminal() {
     return isatty(2) == 1;
+}
+
+int terminal_columns() {
+    struct winsize size {};
+    if (isatty(1) == 1 && ioctl(1, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    return 80;
 }
 
 std::string allow_writing_command(const std::string& path) {

@@ -1,4 +1,5 @@
 #include <io.h>
+#include <windows.h>
 
 #include <cstdio>
 
@@ -12,6 +13,14 @@ bool stdin_is_terminal() {
 }
 bool stderr_is_terminal() {
     return _isatty(_fileno(stderr)) != 0;
+}
+
+int terminal_columns() {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (_isatty(_fileno(stdout)) &&
+        GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info))
+        return info.srWindow.Right - info.srWindow.Left + 1;
+    return 80;
 }
 
 std::string allow_writing_command(const std::string& path) {

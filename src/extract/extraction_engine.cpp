@@ -121,6 +121,19 @@ bool gather(void* context, const ByteSpan* spans, int count) {
     return true;
 }
 
+// A sink that counts the bytes it passes on, so that the walk knows whether a file got anything.
+struct CountingSink {
+    const ByteSink* sink;
+    int64_t bytes = 0;
+};
+
+bool count_and_write(void* context, const ByteSpan* spans, int count) {
+    CountingSink* c = static_cast<CountingSink*>(context);
+    for (int i = 0; i < count; ++i)
+        c->bytes += int64_t(spans[i].size);
+    return c->sink->write(c->sink->context, spans, count);
+}
+
 // Everything one walk owns: released on every path when the walk returns.
 struct Walk {
     DiskHandle disk;
@@ -128,6 +141,11 @@ struct Walk {
     const ExtractionOutputs* outputs;
     GatheredWrites video;
     ByteSink gathered_video;
+    // What reaches the two outputs, counted.
+    CountingSink video_count{nullptr};
+    CountingSink audio_count{nullptr};
+    ByteSink counted_video{nullptr, nullptr};
+    ByteSink counted_audio{nullptr, nullptr};
     std::unique_ptr<uint8_t[]> fat;
     std::unique_ptr<WorkingBuffer> buffer;
     std::unique_ptr<VisitedClusters> visited;
@@ -146,6 +164,9 @@ struct Walk {
     // countdown down, and the audio file would stay empty without a word.
     int64_t held_back = 0;
     bool audio_passed = false;
+    int64_t audio_blocks = 0;  // audio blocks met in the range, passed or not
+    bool read_failed = false;  // a cluster's data could not be read
+    bool interrupted = false;
     // Why reading area B's pending cluster failed; empty while it has not.
     char failure[MESSAGE_SIZE] = "";
 };
@@ -193,6 +214,7 @@ bool reach(Walk& w, int64_t end) {
             return false;
         }
         if (!read_next_cluster(w, cluster, buffer.make_room_for_next(w.position))) {
+            w.read_failed = true;
             put_message(w.failure, "Error while accessing data cluster (FAT Entry %d)",
                         int(cluster));
             return false;
@@ -237,6 +259,7 @@ bool load_first_clusters(Walk& w, int64_t skip, char* message) {
     }
     w.clusters_read = skip;  // a damaged sector's place in the recording counts them
     if (!read_next_cluster(w, first, w.buffer->base())) {
+        w.read_failed = true;
         put_message(message, "Error while accessing 1st cluster (FAT Entry %d).", int(first));
         return false;
     }
@@ -245,6 +268,7 @@ bool load_first_clusters(Walk& w, int64_t skip, char* message) {
     w.buffer->next_cluster = second;
     if (second != NO_CLUSTER) {
         if (!read_next_cluster(w, second, w.buffer->base() + AREA_BYTES)) {
+            w.read_failed = true;
             put_message(message, "Error while accessing 2nd cluster (FAT Entry %d)", int(second));
             return false;
         }
@@ -298,6 +322,7 @@ bool walk_video_block(Walk& w, const Block& b, int64_t payload_at) {
 bool walk_audio_block(Walk& w, const Block& b, int64_t payload_at) {
     const ExtractionRequest& r = *w.request;
     StreamFilterState* state = w.filters.get();
+    ++w.audio_blocks;
     bool passes = r.no_video || (!state->video_waiting && w.countdown < 0);
     if (!passes) {
         if (!state->video_waiting) ++w.held_back;
@@ -308,7 +333,7 @@ bool walk_audio_block(Walk& w, const Block& b, int64_t payload_at) {
         w.first_audio_block = false;
         return true;
     }
-    return write_audio_block(state, &w.outputs->audio, w.buffer->base() + payload_at,
+    return write_audio_block(state, &w.counted_audio, w.buffer->base() + payload_at,
                              b.payload_bytes, r.audio_type) != 0;
 }
 
@@ -327,8 +352,14 @@ bool move_to_next_cluster(Walk& w, char* message) {
     return true;
 }
 
+// Whether the walk gave either output anything at all.
+bool nothing_written(const Walk& w) {
+    return w.video_count.bytes == 0 && w.audio_count.bytes == 0;
+}
+
 // The notices the user sees before the result: skipped sectors, audio that the sync held back
-// entirely, a walk that ran out of data.
+// entirely, a walk that ran out of data. A walk that wrote nothing has one reason of its own,
+// which the result message gives instead of the sync's notice.
 void report_notices(const Walk& w) {
     const ExtractionRequest& r = *w.request;
     char notice[MESSAGE_SIZE];
@@ -337,7 +368,7 @@ void report_notices(const Walk& w) {
                     int(w.skipped));
         hook_notice(r.hooks, notice);
     }
-    if (w.held_back > 0 && !w.audio_passed) {
+    if (w.held_back > 0 && !w.audio_passed && !nothing_written(w)) {
         put_message(notice,
                     "No audio passed the video sync before the end of the range (try without "
                     "auto video sync).");
@@ -354,40 +385,23 @@ void report_notices(const Walk& w) {
     }
 }
 
-}  // namespace
-
-int check_output_names(const char* path, const char* prefix, char* message) {
-    if (!path) path = "";
-    if (!prefix) prefix = "";
-    // 5: the separator and the four-character extension.
-    if (strlen(path) + strlen(prefix) + 5 > max_output_name_bytes()) {
-        put_message(message, "Invalid Path or Prefix (too long).");
-        return 0;
-    }
-    for (const char* p = path; *p; ++p)
-        if (!path_char_allowed(static_cast<unsigned char>(*p))) {
-            put_message(message, "Path contains invalid characters.");
-            return 0;
-        }
-    for (const char* p = prefix; *p; ++p)
-        if (!prefix_char_allowed(static_cast<unsigned char>(*p))) {
-            put_message(message, "File Prefix contains invalid characters.");
-            return 0;
-        }
-    return 1;
+// The walk's fields for the front end: how it ended and what it wrote. Nothing written is a
+// reason of its own only for a walk that reached its end; a failed one says why it failed.
+void note_walk(const Walk& w, bool walked, ExtractionResult* result) {
+    if (!result) return;
+    result->ended_early = w.ran_out;
+    result->chain_looped = w.looped && w.ran_out;
+    result->sectors_walked = int64_t(w.request->length) - w.remaining;
+    result->nothing_written = walked && nothing_written(w);
+    result->read_failed = w.read_failed;
+    result->interrupted = w.interrupted;
+    result->audio_blocks = w.audio_blocks;
 }
 
-int walk_recording(DiskHandle disk, const ExtractionRequest& request,
-                   const ExtractionOutputs& outputs, char* message, int64_t* walked) {
-    int64_t ignored = 0;
-    if (!walked) walked = &ignored;
-    *walked = 0;
-    Walk w;
-    w.disk = disk;
-    w.request = &request;
-    w.outputs = &outputs;
-    w.video.sink = &outputs.video;
-    w.gathered_video = ByteSink{&w.video, gather};
+// The walk from the first clusters to the end of the range or the failure that stops it.
+int run_walk(Walk& w, char* message) {
+    const ExtractionRequest& request = *w.request;
+    w.remaining = request.length;  // nothing walked yet, whatever stops the walk first
     // A start past the first cluster begins the walk in the cluster that holds it.
     int64_t skip = request.start > 0 ? request.start / CLUSTER_DATA_SECTORS : 0;
     if (!allocate_walk(w, message) || !load_first_clusters(w, skip, message)) return 0;
@@ -404,16 +418,18 @@ int walk_recording(DiskHandle disk, const ExtractionRequest& request,
     }
     // What passed the filters is written whatever ends the walk.
     auto fail = [&](const char* text) {
-        *walked = int64_t(request.length) - w.remaining;
         flush_gathered(&w.video);
-        flush_audio_output(w.filters.get(), &outputs.audio);
+        flush_audio_output(w.filters.get(), &w.counted_audio);
         if (text) put_message(message, "%s", text);
         return 0;
     };
 
     while (w.remaining > 0) {
         hook_progress(request.hooks, int64_t(request.length) - w.remaining, request.length);
-        if (request.interrupt && *request.interrupt) return fail(EXTRACTION_INTERRUPTED);
+        if (request.interrupt && *request.interrupt) {
+            w.interrupted = true;
+            return fail(EXTRACTION_INTERRUPTED);
+        }
         if (w.position >= w.buffer->loaded_end()) {
             w.ran_out = true;
             break;
@@ -433,15 +449,33 @@ int walk_recording(DiskHandle disk, const ExtractionRequest& request,
         if (w.remaining != 0 && w.position > AREA_BYTES && !move_to_next_cluster(w, message))
             return fail(nullptr);
     }
-    if (!flush_gathered(&w.video) || !flush_audio_output(w.filters.get(), &outputs.audio)) {
+    if (!flush_gathered(&w.video) || !flush_audio_output(w.filters.get(), &w.counted_audio)) {
         put_message(message, "Error while writing to disk.");
         return 0;
     }
-    *walked = int64_t(request.length) - w.remaining;
     w.fat.reset();
     w.buffer.reset();
     report_notices(w);
     return 1;
+}
+
+}  // namespace
+
+int walk_recording(DiskHandle disk, const ExtractionRequest& request,
+                   const ExtractionOutputs& outputs, char* message, ExtractionResult* result) {
+    Walk w;
+    w.disk = disk;
+    w.request = &request;
+    w.outputs = &outputs;
+    w.video_count.sink = &outputs.video;
+    w.audio_count.sink = &outputs.audio;
+    w.counted_video = ByteSink{&w.video_count, count_and_write};
+    w.counted_audio = ByteSink{&w.audio_count, count_and_write};
+    w.video.sink = &w.counted_video;
+    w.gathered_video = ByteSink{&w.video, gather};
+    int ok = run_walk(w, message);
+    note_walk(w, ok != 0, result);
+    return ok;
 }
 
 namespace {
@@ -469,43 +503,48 @@ void leave_outputs(std::vector<OutputFilePtr>* files, const std::vector<std::str
     }
 }
 
+// A walk that gave neither output a byte: why, and the way out where there is one.
+void say_nothing_written(const ExtractionRequest& r, const ExtractionResult& result,
+                         char* message) {
+    const char* reason = r.no_video ? "the range holds no audio"
+                         : result.audio_blocks > 0
+                             ? "the video has no sequence header, so no audio passed: leave the "
+                               "video out for an audio-only recording"
+                             : "the range holds no video sequence header and no audio";
+    put_message(message, "Nothing was extracted. (%s)", reason);
+}
+
 // The files of a plain extraction: the video (unless left out) and the audio, each under a
 // temporary name until the walk has succeeded.
-int extract_to_files(DiskHandle disk, const ExtractionRequest& r, const char* path,
-                     const char* prefix, char* message, ExtractionResult* result) {
-    char video_name[OUTPUT_NAME_BUFFER], audio_name[OUTPUT_NAME_BUFFER];
-    build_output_name(path, prefix, ".m2v", video_name);
-    build_output_name(path, prefix, r.audio_type == AUDIO_TYPE_MPG ? ".mpg" : ".mp2", audio_name);
+int extract_to_files(DiskHandle disk, const ExtractionRequest& r, char* message,
+                     ExtractionResult* result) {
+    // The video's name (unless left out), then the audio's.
+    const std::vector<std::string> names = planned_output_names(r);
     // An output that is the disk being read (by identity) is never written; a folder or device
     // in its place is refused when the file is begun, with the system's reason.
-    if (check_output(disk, video_name) == OUTPUT_IS_SOURCE ||
-        check_output(disk, audio_name) == OUTPUT_IS_SOURCE) {
-        put_message(message, "Could not create output file.");
-        return 0;
-    }
+    for (const std::string& name : names)
+        if (check_output(disk, name.c_str()) == OUTPUT_IS_SOURCE) {
+            put_message(message, "Could not create output file.");
+            return 0;
+        }
     std::vector<OutputFilePtr> files;
-    std::vector<std::string> names;
-    if (!r.no_video) {
-        files.emplace_back(begin_output_file(video_name));
-        names.emplace_back(video_name);
+    for (const std::string& name : names) {
+        files.emplace_back(begin_output_file(name.c_str()));
         if (!files.back()) {
             put_message(message, "Could not create output file.");
             return 0;
         }
     }
-    files.emplace_back(begin_output_file(audio_name));
-    names.emplace_back(audio_name);
-    if (!files.back()) {
-        put_message(message, "Could not create output file.");
+    ExtractionOutputs outputs;
+    outputs.video = output_file_sink(r.no_video ? nullptr : files.front().get());
+    outputs.audio = output_file_sink(files.back().get());
+    if (!walk_recording(disk, r, outputs, message, result)) {
+        leave_outputs(&files, names, r, result->sectors_walked, result);
         return 0;
     }
-    OutputFile* video = r.no_video ? nullptr : files.front().get();
-    ExtractionOutputs outputs;
-    outputs.video = output_file_sink(video);
-    outputs.audio = output_file_sink(files.back().get());
-    int64_t walked = 0;
-    if (!walk_recording(disk, r, outputs, message, &walked)) {
-        leave_outputs(&files, names, r, walked, result);
+    // Empty files would pass for an extraction; the temporaries go, earlier files stay.
+    if (result->nothing_written) {
+        say_nothing_written(r, *result, message);
         return 0;
     }
     // Renamed one after the other: should the audio's name be refused (a folder holds it), the
@@ -533,14 +572,9 @@ struct MuxFiles {
 
 bool begin_mux_part(void* context, int part) {
     MuxFiles* m = static_cast<MuxFiles*>(context);
-    char suffix[32], name[OUTPUT_NAME_BUFFER];
-    if (part == 0)
-        snprintf(suffix, sizeof suffix, ".mpg");
-    else
-        snprintf(suffix, sizeof suffix, "-%03d.mpg", part);
-    build_output_name(m->path, m->prefix, suffix, name);
-    if (check_output(m->disk, name) == OUTPUT_IS_SOURCE) return false;
-    OutputFilePtr file(begin_output_file(name));
+    std::string name = program_stream_part_name(m->path, m->prefix, part);
+    if (check_output(m->disk, name.c_str()) == OUTPUT_IS_SOURCE) return false;
+    OutputFilePtr file(begin_output_file(name.c_str()));
     if (!file) return false;
     m->names.push_back(name);
     m->files.push_back(std::move(file));
@@ -556,9 +590,9 @@ struct DestroyWriter {
     void operator()(ProgramStreamWriter* w) const { destroy_program_stream(w); }
 };
 
-int extract_to_program_stream(DiskHandle disk, const ExtractionRequest& r, const char* path,
-                              const char* prefix, char* message, ExtractionResult* result) {
-    MuxFiles files{disk, path, prefix, {}, {}};
+int extract_to_program_stream(DiskHandle disk, const ExtractionRequest& r, char* message,
+                              ExtractionResult* result) {
+    MuxFiles files{disk, r.path, r.prefix, {}, {}};
     ProgramStreamOptions options;
     options.av_offset_ms = r.av_offset_ms;
     options.split_bytes = r.split_bytes;
@@ -577,9 +611,12 @@ int extract_to_program_stream(DiskHandle disk, const ExtractionRequest& r, const
     ExtractionRequest walk = r;
     walk.audio_type = AUDIO_TYPE_MPG;  // the writer takes the PES packets with their time stamps
     walk.no_video = false;
-    int64_t walked = 0;
-    if (!walk_recording(disk, walk, outputs, message, &walked)) {
-        leave_outputs(&files.files, files.names, r, walked, result);
+    if (!walk_recording(disk, walk, outputs, message, result)) {
+        leave_outputs(&files.files, files.names, r, result->sectors_walked, result);
+        return 0;
+    }
+    if (result->nothing_written) {
+        say_nothing_written(walk, *result, message);
         return 0;
     }
     if (!finish_program_stream(writer.get(), message)) return 0;
@@ -600,19 +637,17 @@ int extract_to_program_stream(DiskHandle disk, const ExtractionRequest& r, const
 
 int extract_recording(DiskHandle disk, const ExtractionRequest& request, char* message,
                       ExtractionResult* result) {
-    const char* path = request.path ? request.path : "";
-    const char* prefix = request.prefix ? request.prefix : "";
-    if (!check_output_names(path, prefix, message)) return 0;
-    ExtractionRequest r = request;
-    if (r.audio_type != AUDIO_TYPE_MPG) r.audio_type = AUDIO_TYPE_MP2;
     ExtractionResult ignored;
     if (!result) result = &ignored;
-    result->files.clear();
-    result->kept.clear();
-    result->earlier_kept.clear();
-    int ok = r.mux && r.matroska ? extract_to_matroska(disk, r, path, prefix, message, result)
-             : r.mux             ? extract_to_program_stream(disk, r, path, prefix, message, result)
-                                 : extract_to_files(disk, r, path, prefix, message, result);
+    *result = ExtractionResult();
+    ExtractionRequest r = request;
+    if (!r.path) r.path = "";
+    if (!r.prefix) r.prefix = "";
+    if (!check_output_names(r.path, r.prefix, message, &result->names)) return 0;
+    if (r.audio_type != AUDIO_TYPE_MPG) r.audio_type = AUDIO_TYPE_MP2;
+    int ok = r.mux && r.matroska ? extract_to_matroska(disk, r, r.path, r.prefix, message, result)
+             : r.mux             ? extract_to_program_stream(disk, r, message, result)
+                                 : extract_to_files(disk, r, message, result);
     if (!ok) return 0;
     put_message(message, "The extraction has completed successfully.");
     return 1;

@@ -19,6 +19,7 @@
 
 #include "disk/hooks.h"
 #include "disk/sector_access.h"
+#include "extract/output_name.h"
 #include "extract/program_stream.h"
 #include "extract/stream_filters.h"
 
@@ -27,17 +28,9 @@ namespace quarrow {
 struct DamagedReads;    // fs/damaged_disk.h
 struct MatroskaParams;  // extract/matroska_writer.h
 
-// Audio type: what the audio file holds.
-constexpr int AUDIO_TYPE_MPG = 1;  // the audio PES packets unchanged, "<prefix>.mpg"
-constexpr int AUDIO_TYPE_MP2 = 2;  // PES headers removed: an MPEG audio stream, "<prefix>.mp2"
-
 // Sync tuning values the front ends offer: how many video blocks audio is held back by.
 constexpr int SYNC_TUNING_MIN = 1;
 constexpr int SYNC_TUNING_MAX = 5;
-
-// The longest output name on Windows, in bytes: path + separator + prefix + 4-byte extension
-// (MAX_PATH of the ANSI calls). POSIX has its own limit (output_name.h).
-constexpr int MAX_OUTPUT_NAME = 260;
 
 // One extraction as a front end asks for it: the recording and the range, how the audio is
 // written and held back, where the files go, and who hears of progress. The command line
@@ -94,7 +87,9 @@ struct ExtractionOutputs {
 // The walk's message when the request's interrupt was set.
 constexpr const char* EXTRACTION_INTERRUPTED = "The extraction was interrupted.";
 
-// What an extraction wrote, for the front end's report.
+// What an extraction did, for the front end's report: a front end decides its exit status and
+// its notices from these fields, never from the message's text. A plain record: a later field
+// says more without changing the ones before.
 struct ExtractionResult {
     std::vector<std::string> files;  // the outputs' names, as the file system has them
     ProgramStreamCounts mux;         // with mux
@@ -103,35 +98,42 @@ struct ExtractionResult {
     std::vector<std::string> kept;
     std::vector<std::string> earlier_kept;
     std::vector<StreamRepair> repairs;  // with mux: the gaps met and mended
+    // Which output-name check refused the names, and on what (NameRefusal::none when they passed).
+    NameCheck names;
+    // The walk stopped before the range's end: the chain ended, or came back to a cluster met
+    // before (chain_looped too). What was read is written.
+    bool ended_early = false;
+    bool chain_looped = false;
+    int64_t sectors_walked = 0;
+    // A cluster's data could not be read (the message names which).
+    bool read_failed = false;
+    // The request's interrupt stopped the walk.
+    bool interrupted = false;
+    // The walk ended with nothing for either file: the video never reached a sequence header
+    // (and audio waits for it), or the range held no audio to go with no_video. No file is
+    // written; audio_blocks tells an audio-only recording from an empty range.
+    bool nothing_written = false;
+    int64_t audio_blocks = 0;
 };
 
 // Extracts one recording as the request says. Each file is written under a temporary name and
 // takes its final name, replacing an existing file, when the whole extraction succeeded. A
 // failed or interrupted one leaves each file by the output rule (output_file.h): what was written
 // is kept under its name where no file of that name existed (with a notice of where the walk
-// stopped), and an earlier file stays byte-identical.
-// Returns 1 on success, 0 on failure; message (MESSAGE_SIZE bytes) receives the result text in
-// both cases.
-// result (may be null) receives the names written, or after a failure the names kept.
+// stopped, and the names in result->kept), and an earlier file stays byte-identical.
+// An extraction that would write nothing to either file writes none and fails with "Nothing
+// was extracted." and its reason. Returns 1 on success, 0 on failure; message (MESSAGE_SIZE
+// bytes) receives the result text in both cases; result (may be null) the names written and how
+// the extraction ended.
 int extract_recording(DiskHandle disk, const ExtractionRequest& request, char* message,
                       ExtractionResult* result = nullptr);
 
 // The walk itself, into the caller's outputs; the request's path and prefix are not used.
 // Returns 1 when the walk reached its end (message left for the caller), 0 with the message
-// filled on failure. walked (may be null) receives the sectors walked of the length.
+// filled on failure; result (may be null) receives the walk's fields (how it ended, whether
+// anything was written), its files left as they were.
 int walk_recording(DiskHandle disk, const ExtractionRequest& request,
-                   const ExtractionOutputs& outputs, char* message, int64_t* walked = nullptr);
-
-// The character rules of the names, for front ends that build or check a prefix themselves.
-// A prefix may not hold \ / : * ? < > | ", nor on Windows the byte 0xA6 (broken bar in Latin-1
-// and the ANSI code page; on POSIX it is part of a UTF-8 character). A path may not hold
-// * ? < > | ", nor on Windows / and 0xA6; on POSIX '/' is the separator. Both live in
-// output_name_*.cpp.
-bool prefix_char_allowed(unsigned char c);
-bool path_char_allowed(unsigned char c);
-
-// The checks extract_recording makes before it creates anything, in its order: combined length,
-// path characters, prefix characters. 1 when the names may be used, else 0 with the message.
-int check_output_names(const char* path, const char* prefix, char* message);
+                   const ExtractionOutputs& outputs, char* message,
+                   ExtractionResult* result = nullptr);
 
 }  // namespace quarrow

@@ -3,7 +3,6 @@
 #include <climits>
 #include <cstring>
 
-#include "extract/extraction_engine.h"
 #include "extract/output_name.h"
 
 namespace quarrow {

@@ -2,7 +2,6 @@
 // text as it is.
 #include <cstring>
 
-#include "extract/extraction_engine.h"
 #include "extract/output_name.h"
 
 namespace quarrow {

@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "extract/extraction_engine.h"
 #include "fs/layout.h"
 
 namespace quarrow {

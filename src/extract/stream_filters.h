@@ -28,6 +28,10 @@ struct ByteSink {
 
 bool sink_write(const ByteSink* sink, const void* bytes, int64_t count);
 
+// Audio type: what the audio filter writes.
+constexpr int AUDIO_TYPE_MPG = 1;  // the audio PES packets unchanged, "<prefix>.mpg"
+constexpr int AUDIO_TYPE_MP2 = 2;  // PES headers removed: an MPEG audio stream, "<prefix>.mp2"
+
 // A sink that writes to the file.
 ByteSink output_file_sink(OutputFile* file);
 

@@ -23,12 +23,15 @@ bool is_leap(int64_t y) {
     return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
 }
 
-}  // namespace
-
 // Calendar conversion by hand rather than gmtime: gmtime is not reentrant everywhere and a
 // 32-bit time_t would refuse start times from 2038 on. The full unsigned range of the field is
 // shown as the date it stands for (up to the year 2106).
-void format_start_time(uint32_t seconds_since_1970, char* out) {
+struct CivilTime {
+    int year, month, day;  // month and day from 1
+    unsigned hour, minute, second;
+};
+
+CivilTime civil_time(uint32_t seconds_since_1970) {
     uint32_t days = seconds_since_1970 / 86400;
     uint32_t rest = seconds_since_1970 % 86400;
     int64_t year = 1970;
@@ -46,12 +49,32 @@ void format_start_time(uint32_t seconds_since_1970, char* out) {
         days -= md;
         ++month;
     }
-    char text[64];
-    snprintf(text, sizeof text, "%02u-%02d-%04d %02u:%02u:%02u GMT", days + 1, month + 1,
-             static_cast<int>(year), rest / 3600, (rest % 3600) / 60, rest % 60);
-    size_t n = strnlen(text, DATE_TEXT_BYTES - 1);
+    return {static_cast<int>(year), month + 1, static_cast<int>(days) + 1, rest / 3600,
+            (rest % 3600) / 60,     rest % 60};
+}
+
+void copy_date(const char* text, char* out, size_t size) {
+    size_t n = strnlen(text, size - 1);
     memcpy(out, text, n);
     out[n] = 0;
+}
+
+}  // namespace
+
+void format_start_time(uint32_t seconds_since_1970, char* out) {
+    CivilTime t = civil_time(seconds_since_1970);
+    char text[64];
+    snprintf(text, sizeof text, "%02d-%02d-%04d %02u:%02u:%02u GMT", t.day, t.month, t.year, t.hour,
+             t.minute, t.second);
+    copy_date(text, out, DATE_TEXT_BYTES);
+}
+
+void format_start_time_iso(uint32_t seconds_since_1970, char* out) {
+    CivilTime t = civil_time(seconds_since_1970);
+    char text[64];
+    snprintf(text, sizeof text, "%04d-%02d-%02dT%02u:%02u:%02uZ", t.year, t.month, t.day, t.hour,
+             t.minute, t.second);
+    copy_date(text, out, ISO_DATE_BYTES);
 }
 
 char* attribute_text(uint8_t flags, char* out) {
@@ -83,7 +106,8 @@ void build_recording_entry(const RecordingInfoRecord& record, RecordingEntry* en
     copy_text(r + REC_USER_TITLE, REC_USER_TITLE_BYTES, entry->user_title, TITLE_BYTES);
     copy_text(r + REC_CHANNEL, REC_CHANNEL_BYTES, entry->channel, CHANNEL_BYTES);
 
-    format_start_time(read_be32(r + REC_START_TIME), entry->date_text);
+    entry->start_time = read_be32(r + REC_START_TIME);
+    format_start_time(entry->start_time, entry->date_text);
 
     uint32_t duration = read_be32(r + REC_DURATION);
     entry->hours = static_cast<int32_t>(duration / 360000);

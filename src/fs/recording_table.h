@@ -14,6 +14,7 @@ constexpr int TITLE_BYTES = 48;
 constexpr int CHANNEL_BYTES = 32;
 constexpr int ATTRIBUTE_TEXT_BYTES = 25;
 constexpr int DATE_TEXT_BYTES = 25;
+constexpr int ISO_DATE_BYTES = 21;  // "2003-02-16T10:30:00Z"
 
 struct RecordingEntry {
     char display_title[TITLE_BYTES];
@@ -22,13 +23,14 @@ struct RecordingEntry {
     char channel[CHANNEL_BYTES];
     uint8_t flags;
     char attribute_text[ATTRIBUTE_TEXT_BYTES];
-    char date_text[DATE_TEXT_BYTES];
+    char date_text[DATE_TEXT_BYTES];  // the start time as shown (format_start_time)
     uint16_t first_cluster;
     uint32_t length;        // sectors
     uint32_t start_offset;  // sectors from the start of the first cluster's data area
     int32_t hours;
     int32_t minutes;
     int32_t seconds;
+    uint32_t start_time;  // the record's start time, seconds since 1970 (UTC)
 };
 
 // Recording count (0 ... 65535), or 0 when the table is unreadable, empty, or one of its records
@@ -49,6 +51,8 @@ char* attribute_text(uint8_t flags, char* out);
 
 // The start time as "%d-%m-%Y %H:%M:%S GMT" into a DATE_TEXT_BYTES buffer.
 void format_start_time(uint32_t seconds_since_1970, char* out);
+// The start time in ISO 8601, UTC ("2003-02-16T10:30:00Z"), into an ISO_DATE_BYTES buffer.
+void format_start_time_iso(uint32_t seconds_since_1970, char* out);
 
 // Size in MiB shown for a recording of length sectors, by truncating integer steps.
 inline uint32_t recording_size_mb(uint32_t length) {
