@@ -266,7 +266,8 @@ DiskRescueResult rescue_disk(DiskRescueRequest* request, const OperationHooks* h
     request->current_recording = 0;
     RescueResult result = copy_and_split(&run, {system_area()}, message);
     tell_refused_direct_reads(&run, &told);
-    if (result == RESCUE_DONE) {
+    if (result == RESCUE_DONE && !save_now(&run)) run.save_failed = true;
+    if (result == RESCUE_DONE && !run.save_failed) {
         // The recordings as the rescued system area tells them, newest first; each whole before
         // the next.
         for (const Listed& l : listed_recordings(request->image, request->map)) {
@@ -277,13 +278,19 @@ DiskRescueResult rescue_disk(DiskRescueRequest* request, const OperationHooks* h
             result = copy_and_split(&run, areas, message);
             tell_refused_direct_reads(&run, &told);
             if (result != RESCUE_DONE) break;
+            // A recording done is saved at once: a disk that fills up later keeps it.
+            if (!save_now(&run)) {
+                run.save_failed = true;
+                break;
+            }
+            run.last_save = now_seconds();
             std::vector<RecordingRescue> now = recording_rescue_state(request->image, request->map);
             for (const RecordingRescue& r : now)
                 if (r.number == l.number) hook_notice(hooks, recording_rescue_text(r).c_str());
         }
     }
     request->current_recording = 0;
-    if (result == RESCUE_DONE) {
+    if (result == RESCUE_DONE && !run.save_failed) {
         int64_t sectors = (run.size + SECTOR_SIZE - 1) / SECTOR_SIZE;
         result = copy_and_split(&run, {{0, sectors}}, message);
         tell_refused_direct_reads(&run, &told);
