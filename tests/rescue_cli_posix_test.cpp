@@ -200,6 +200,10 @@ TEST(RescueCli, AFullFileSystemKeepsAWholeMapAndNamesTheReason) {
     mkdir(mnt.c_str(), 0755);
     if (run_program("mount -t tmpfs -o size=12m tmpfs " + shell_quote(mnt)).status != 0)
         GTEST_SKIP() << "tmpfs cannot be mounted here";
+    struct Unmount {
+        std::string at;
+        ~Unmount() { run_program("umount " + shell_quote(at)); }
+    } unmount{mnt};
     std::string image = mnt + "/image.hex", map = mnt + "/image.hex.map";
     ProgramResult r = rescue(shell_quote(disk) + " " + shell_quote(image));
     EXPECT_EQ(r.status, 1) << r.err;
@@ -214,10 +218,12 @@ TEST(RescueCli, AFullFileSystemKeepsAWholeMapAndNamesTheReason) {
     ASSERT_TRUE(parse_rescue_map(std::string(text.begin(), text.end()), &saved, message))
         << message;
     std::vector<uint8_t> source = whole(disk), got = whole(image);
-    for (const MapBlock& b : saved.blocks)
-        if (b.status == MAP_FINISHED)
-            EXPECT_TRUE(
-                std::equal(source.begin() + b.pos, source.begin() + b.end(), got.begin() + b.pos))
-                << "finished block at " << b.pos;
-    run_program("umount " + shell_quote(mnt));
+    for (const MapBlock& b : saved.blocks) {
+        if (b.status != MAP_FINISHED) continue;
+        EXPECT_TRUE(
+            std::equal(source.begin() + b.pos, source.begin() + b.end(), got.begin() + b.pos))
+            << "finished block at " << b.pos;
+    }
+    EXPECT_GE(map_status_bytes(saved, MAP_FINISHED), int64_t(CLUSTER_SECTORS) * SECTOR_SIZE)
+        << "the system area, saved when it was done";
 }
