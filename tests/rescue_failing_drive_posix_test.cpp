@@ -374,3 +374,25 @@ TEST_F(FailingDrive, ASingleBadSectorInsideAPageCostsThatSectorAlone) {
         << skip.err;
     EXPECT_EQ(skip.out.find("completed successfully"), std::string::npos) << skip.out;
 }
+
+TEST_F(FailingDrive, AnUnreadableTableOfContentsIsNamedAsSuch) {
+    if (std::string why = mount("", std::to_string(TOC_SECTOR) + "-" + std::to_string(TOC_SECTOR));
+        !why.empty())
+        GTEST_SKIP() << why;
+    std::string q = shell_quote(kCli) + " ";
+    ProgramResult list = run_program(q + "list " + shell_quote(source()));
+    EXPECT_EQ(list.status, 1);
+    EXPECT_NE(list.err.find("its Table of Contents, sector 130, could not be read: "),
+              std::string::npos)
+        << list.err;
+    // Rescued, the image holds zeros there; with its map the commands name the lost sectors.
+    std::string image = dir_->file("toc.hex"), map = dir_->file("toc.map");
+    run_program(q + "rescue " + shell_quote(source()) + " " + shell_quote(image) + " --map " +
+                shell_quote(map));
+    ProgramResult diagnose =
+        run_program(q + "diagnose " + shell_quote(image) + " --map " + shell_quote(map));
+    EXPECT_EQ(diagnose.status, 1);
+    EXPECT_NE(diagnose.err.find("The Table of Contents (sectors 130-133) was not rescued"),
+              std::string::npos)
+        << diagnose.err;
+}

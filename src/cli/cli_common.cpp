@@ -81,9 +81,10 @@ std::string image_refusal_reason(const std::string& path) {
     std::string why = last_system_failure().reason;
     close_disk(probe);
     if (short_file) return " (it is shorter than the boot area)";
-    if (!toc_read)
+    // A read error, not a file that ends before it (that one holds no signature either).
+    if (!toc_read && !why.empty())
         return " (its Table of Contents, sector " + std::to_string(TOC_SECTOR) +
-               ", could not be read" + (why.empty() ? "" : ": " + why) + ")";
+               ", could not be read: " + why + ")";
     return " (no MediaMaster signature at sector 0)";
 }
 
