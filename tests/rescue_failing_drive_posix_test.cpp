@@ -142,14 +142,14 @@ class FailingDrive : public ::testing::Test {
     }
 
     // Serves the disk through the plugin as dir/mnt/disk; empty, or why it could not.
-    std::string mount(const std::string& extra = "") {
+    std::string mount(const std::string& extra = "", const std::string& bad = bad_parameter()) {
         mnt_ = dir_->file("mnt");
         mkdir(mnt_.c_str(), 0755);
         log_ = dir_->file("reads.log");
         unlink(log_.c_str());
         std::string command = "nbdfuse " + shell_quote(mnt_ + "/disk") +
                               " --command nbdkit -s python " + shell_quote(kPlugin) +
-                              " file=" + shell_quote(disk_) + " bad=" + bad_parameter() +
+                              " file=" + shell_quote(disk_) + " bad=" + bad +
                               " log=" + shell_quote(log_) + " " + extra + " >" +
                               shell_quote(dir_->file("nbdfuse.log")) + " 2>&1 &";
         run_program(command);
@@ -334,4 +334,65 @@ TEST_F(FailingDrive, ExtractAndBackupGoOnPastUnreadableSectorsAndNameThem) {
                     " --prefix mapped --map " + shell_quote(map));
     EXPECT_EQ(from_image.status, 1);
     EXPECT_EQ(count_of(from_image.err, "Unreadable: 00:00:0"), 2) << from_image.err;
+}
+
+TEST_F(FailingDrive, ASingleBadSectorInsideAPageCostsThatSectorAlone) {
+    const int64_t bad = CLUSTER_SECTORS + 403;  // inside the recording, mid-page
+    if (std::string why = mount("", std::to_string(bad) + "-" + std::to_string(bad)); !why.empty())
+        GTEST_SKIP() << why;
+    std::string q = shell_quote(kCli) + " ";
+    std::string image = dir_->file("single.hex"), map = dir_->file("single.map");
+    ProgramResult run = run_program(q + "rescue " + shell_quote(source()) + " " +
+                                    shell_quote(image) + " --map " + shell_quote(map));
+    EXPECT_EQ(run.status, 1) << run.err;
+    std::vector<Range> ours = bad_ranges(load_map(map));
+    ASSERT_EQ(ours.size(), 1u) << run.err;
+    EXPECT_EQ(ours[0].first, bad);
+    EXPECT_EQ(ours[0].last, bad);
+    EXPECT_NE(
+        run.err.find("Recording 1 (Damaged): 99.94 % rescued; unreadable 00:00:02 - 00:00:02"),
+        std::string::npos)
+        << run.err;
+
+    std::string dd_image = dir_->file("single-dd.hex"), dd_map = dir_->file("single-dd.map");
+    ProgramResult dd = run_program("ddrescue -q -d " + shell_quote(source()) + " " +
+                                   shell_quote(dd_image) + " " + shell_quote(dd_map));
+    EXPECT_EQ(dd.status, 0) << dd.err;
+    std::vector<Range> theirs = bad_ranges(load_map(dd_map));
+    ASSERT_EQ(theirs.size(), 1u);
+    EXPECT_EQ(theirs[0].first, ours[0].first);
+    EXPECT_EQ(theirs[0].last, ours[0].last);
+    EXPECT_TRUE(read_all(dd_image) == read_all(image)) << "the same bytes as ddrescue -d";
+
+    std::string out = dir_->file("single-out");
+    mkdir(out.c_str(), 0755);
+    ProgramResult skip = run_program(q + "extract " + shell_quote(source()) + " 1 -q -o " +
+                                     shell_quote(out) + " --skip-bad");
+    EXPECT_EQ(skip.status, 1) << skip.err;
+    EXPECT_NE(skip.err.find("(1 sectors from disk sector " + std::to_string(bad) + ")"),
+              std::string::npos)
+        << skip.err;
+    EXPECT_EQ(skip.out.find("completed successfully"), std::string::npos) << skip.out;
+}
+
+TEST_F(FailingDrive, AnUnreadableTableOfContentsIsNamedAsSuch) {
+    if (std::string why = mount("", std::to_string(TOC_SECTOR) + "-" + std::to_string(TOC_SECTOR));
+        !why.empty())
+        GTEST_SKIP() << why;
+    std::string q = shell_quote(kCli) + " ";
+    ProgramResult list = run_program(q + "list " + shell_quote(source()));
+    EXPECT_EQ(list.status, 1);
+    EXPECT_NE(list.err.find("its Table of Contents, sector 130, could not be read: "),
+              std::string::npos)
+        << list.err;
+    // Rescued, the image holds zeros there; with its map the commands name the lost sectors.
+    std::string image = dir_->file("toc.hex"), map = dir_->file("toc.map");
+    run_program(q + "rescue " + shell_quote(source()) + " " + shell_quote(image) + " --map " +
+                shell_quote(map));
+    ProgramResult diagnose =
+        run_program(q + "diagnose " + shell_quote(image) + " --map " + shell_quote(map));
+    EXPECT_EQ(diagnose.status, 1);
+    EXPECT_NE(diagnose.err.find("The Table of Contents (sectors 130-133) was not rescued"),
+              std::string::npos)
+        << diagnose.err;
 }

@@ -52,6 +52,8 @@ TEST(RescueMap, ReadsMapsAsDdrescueWritesThem) {
         {"decimal, blank lines, comments between", "\n2048 - 3\n\n# x\n0 512 +\n  512 512 +\n",
          2048, '-', 3, "0+1024+ "},
         {"a gap is not tried", "0 ? 1\n0x200 0x200 -\n", 0, '?', 1, "0+512? 512+512- "},
+        {"neighbours of one status join, after a gap too", "0 ? 1\n0x200 0x200 ?\n0x400 1 ?\n", 0,
+         '?', 1, "0+1025? "},
         {"filling and generating phases", "0x0 F 2\n0x0 0x400 +\n", 0, 'F', 2, "0+1024+ "},
         {"CR LF line ends", "0 G 1\r\n0 1024 ?\r\n", 0, 'G', 1, "0+1024? "},
     };
@@ -78,10 +80,15 @@ TEST(RescueMap, RefusesWhatIsNotAMapAndNamesTheLine) {
         {"0 + 1 extra\n", "Map file line 1: unexpected text after the status."},
         {"0 + 1\n0 512 x\n", "Map file line 2: unknown status 'x'."},
         {"0 + 1\n0 512\n", "Map file line 2: expected a block: position, size, status."},
-        {"0 + 1\n0 512 +\n256 512 -\n", "Map file line 3: block out of order or empty."},
-        {"0 + 1\n0 0 +\n", "Map file line 2: block out of order or empty."},
+        {"0 + 1\n0 512 +\n256 512 -\n",
+         "Map file line 3: the block starts at byte 256, the one before it ends at 512."},
+        // ddrescuelog refuses a gap between blocks too; only the first block may start late.
+        {"0 + 1\n0 512 +\n1024 512 -\n",
+         "Map file line 3: the block starts at byte 1024, the one before it ends at 512."},
+        {"0 + 1\n0 0 +\n", "Map file line 2: empty block, or one past the largest size."},
         {"0 + 1\n-512 512 +\n", "Map file line 2: expected a block: position, size, status."},
-        {"0 + 1\n0 0x7FFFFFFFFFFFFFFF +\n1 1 +\n", "Map file line 3: block out of order or empty."},
+        {"0 + 1\n0 0x7FFFFFFFFFFFFFFF +\n0x7FFFFFFFFFFFFFFF 1 +\n",
+         "Map file line 3: empty block, or one past the largest size."},
     };
     for (const Case& c : cases) {
         RescueMap map;

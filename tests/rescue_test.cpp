@@ -1,16 +1,21 @@
 // Rescue on the in-memory faulty disk: every readable sector reaches the image and the map's bad
 // blocks are exactly the failing sectors; a bad area costs one read in the first pass; a stopped
 // rescue resumes without reading a finished byte again; the areas of a damaged MediaMaster disk
-// in the order a rescue reads them, and its allocation table taken from the copy.
+// in the order a rescue reads them, and its allocation table taken from the copy; the whole
+// rescue of such a disk, recording by recording.
 #include "disk/rescue.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "fs/damaged_disk.h"
+#include "fs/disk_rescue.h"
 #include "support/disk_probe.h"
+#include "support/temp_files.h"
 
 using namespace quarrow;
 using namespace quarrow::test;
@@ -314,4 +319,91 @@ TEST(DamagedDisk, DamagedReadsNameRunsByTheirPlaceInTheRecording) {
     EXPECT_EQ(recording_missing_sectors(map, table.data(), 4, 12, CLUSTER_DATA_SECTORS), 3);
     EXPECT_EQ(recording_missing_sectors(map, table.data(), 4, 12, CLUSTER_DATA_SECTORS + 200), 10);
     EXPECT_EQ(recording_missing_sectors(map, table.data(), 4, 0, 100), 5);
+}
+
+namespace {
+
+struct Told {
+    std::vector<std::string> notices;
+};
+
+void keep_notice(void* context, const char* text) {
+    static_cast<Told*>(context)->notices.push_back(text);
+}
+
+}  // namespace
+
+// The core's order: the system area, then each recording whole (split down to its bad sector)
+// before the next, newest first, then the rest; each recording's state told when it is done.
+// A table the map lacks makes every sector past the first cluster unreadable, not whole.
+TEST(DiskRescue, EachRecordingIsWholeBeforeTheNextAndTellsItsState) {
+    TestDisk d;
+    d.cluster_count = 6;
+    for (auto clusters : {std::vector<uint16_t>{0, 1}, {3}}) {
+        TestRecording r;
+        r.default_title = clusters.size() == 2 ? "Older" : "Newest";
+        r.duration = 6000;
+        r.clusters = clusters;
+        r.data.assign(clusters.size() * CLUSTER_DATA_SECTORS * SECTOR_SIZE, 0x5A);
+        d.recordings.push_back(r);
+    }
+    MemoryDisk source;
+    ASSERT_TRUE(build_image(d, &source));
+    const int64_t bad = cluster_data_sector(3) + 100;
+    source.failing = {{bad, 1}};
+    MemoryDisk image;
+    image.bytes.assign(source.bytes.size(), 0);
+    TempDir dir;
+    RescueMap map;
+    init_rescue_map(&map, int64_t(source.bytes.size()));
+    DiskHandle src = open_memory_disk(&source), img = open_memory_disk(&image);
+    DiskRescueRequest request;
+    request.source = src;
+    request.image = img;
+    request.map = &map;
+    request.map_path = dir.file("image.map");
+    Told told;
+    OperationHooks hooks{};
+    hooks.context = &told;
+    hooks.notice = keep_notice;
+    char message[MESSAGE_SIZE] = "";
+    DiskRescueResult result = rescue_disk(&request, &hooks, message);
+    ASSERT_EQ(result.status, RESCUE_DONE) << message;
+    EXPECT_TRUE(result.map_saved);
+    ASSERT_EQ(result.recordings.size(), 2u);
+    EXPECT_EQ(result.recordings[0].missing, 1);
+    EXPECT_EQ(result.recordings[1].missing, 0);
+    ASSERT_EQ(told.notices.size(), 2u);
+    EXPECT_EQ(
+        told.notices[0].rfind("Recording 1 (Newest): 99.99 % rescued; unreadable 00:00:00", 0), 0u)
+        << told.notices[0];
+    EXPECT_EQ(told.notices[1], "Recording 2 (Older): 100.00 % rescued");
+    // The newest recording's last read (the single bad sector, split) comes before any read of
+    // the older recording's clusters.
+    size_t last_newest = 0, first_older = source.read_log.size();
+    for (size_t i = 0; i < source.read_log.size(); ++i) {
+        int64_t sector = source.read_log[i].first / SECTOR_SIZE;
+        if (sector >= cluster_first_sector(3) && sector < cluster_first_sector(4)) last_newest = i;
+        if (sector >= cluster_first_sector(0) && sector < cluster_first_sector(2))
+            first_older = std::min(first_older, i);
+    }
+    EXPECT_LT(last_newest, first_older);
+    EXPECT_TRUE(std::all_of(image.bytes.begin() + bad * SECTOR_SIZE,
+                            image.bytes.begin() + (bad + 1) * SECTOR_SIZE,
+                            [](uint8_t b) { return b == 0; }));
+    std::copy_n(source.bytes.begin() + bad * SECTOR_SIZE, SECTOR_SIZE,
+                image.bytes.begin() + bad * SECTOR_SIZE);
+    auto differs = std::mismatch(image.bytes.begin(), image.bytes.end(), source.bytes.begin());
+    EXPECT_EQ(differs.first - image.bytes.begin(), int64_t(source.bytes.size()))
+        << "every readable sector";
+
+    // Both tables lost: the older recording's second cluster cannot be found any more.
+    set_map_status(&map, int64_t(FAT_SECTOR) * SECTOR_SIZE, 2 * FAT_BYTES, MAP_BAD);
+    std::vector<RecordingRescue> state = recording_rescue_state(img, &map);
+    ASSERT_EQ(state.size(), 2u);
+    EXPECT_EQ(state[1].missing, CLUSTER_DATA_SECTORS);
+    ASSERT_EQ(state[1].unreadable.size(), 1u);
+    EXPECT_EQ(state[1].unreadable[0].disk_sector, -1);
+    close_disk(src);
+    close_disk(img);
 }

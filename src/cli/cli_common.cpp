@@ -76,9 +76,19 @@ std::string image_refusal_reason(const std::string& path) {
     uint64_t size = 0;
     bool short_file = probe->size_bytes && probe->size_bytes(probe, &size) &&
                       size < uint64_t(BOOT_AREA_SECTORS) * SECTOR_SIZE;
+    // The signature lies in the Table of Contents: a sector that fails to read is no proof
+    // that the disk is another kind.
+    uint8_t sector[SECTOR_SIZE];
+    clear_system_failure();
+    bool toc_read = short_file || read_sectors(probe, sector, TOC_SECTOR, 1, SECTOR_SIZE) == 1;
+    std::string why = last_system_failure().reason;
     close_disk(probe);
-    return short_file ? " (it is shorter than the boot area)"
-                      : " (no MediaMaster signature at sector 0)";
+    if (short_file) return " (it is shorter than the boot area)";
+    // A read error, not a file that ends before it (that one holds no signature either).
+    if (!toc_read && !why.empty())
+        return " (its Table of Contents, sector " + std::to_string(TOC_SECTOR) +
+               ", could not be read: " + why + ")";
+    return " (no MediaMaster signature at sector 0)";
 }
 
 // Why a writing command may not write to the opened disk: only a read-only open succeeded, or

@@ -49,7 +49,8 @@ int run_backup(const BackupOptions& o) {
         }
     }
     RescueMap map;
-    if (!o.map.empty() && !load_map_option(o.map, &map)) return EXIT_FAILED;
+    if (!o.map.empty() && (!load_map_option(o.map, &map) || !fit_map_option(o.map, src.disk, &map)))
+        return EXIT_FAILED;
     int index = recording_index(o.number, src);
     if (index < 0) return EXIT_FAILED;
     TerminalProgress progress;
@@ -74,8 +75,14 @@ int run_backup(const BackupOptions& o) {
         std::cerr << src.message << failure_reason() << "\n";
         return interrupt_requested() ? EXIT_INTERRUPTED : EXIT_FAILED;
     }
+    // One verdict: success only for a backup that holds every sector as the disk has it.
+    if (unreadable) {
+        std::cerr << "The backup " << o.file << " was written with " << unreadable
+                  << " unreadable sectors as zeros.\n";
+        return EXIT_FAILED;
+    }
     std::cout << "Backup Operation Successful.\n";
-    return unreadable ? EXIT_FAILED : EXIT_OK;
+    return EXIT_OK;
 }
 
 void add_backup_command(CLI::App& app, int* exit_code) {

@@ -69,9 +69,11 @@ std::vector<std::string> chain_faults(const ChainReport& r) {
 
 int run_diagnose(const DiagnoseOptions& o) {
     RescueMap map;
-    if (!o.map.empty() && !load_map_option(o.map, &map)) return EXIT_FAILED;
+    if (!o.map.empty() && (!load_map_option(o.map, &map) || refuse_unrescued_toc(o.map, map)))
+        return EXIT_FAILED;
     OpenSource src;
     if (!open_source(o.source, false, &src)) return EXIT_FAILED;
+    if (!o.map.empty() && !fit_map_option(o.map, src.disk, &map)) return EXIT_FAILED;
     // With a rescue's map: whether the system area itself lost sectors, before the figures that
     // rest on it.
     SystemAreaDamage system;

@@ -74,6 +74,8 @@ int64_t parse_size(const std::string& text) {
         shift = 30;
     else if (!unit.empty())
         return -1;
+    // Twelve digits with a G do not fit 64 bits: refused, not shifted past the sign.
+    if (n > (INT64_MAX >> shift)) return -1;
     return n << shift;
 }
 
@@ -331,7 +333,8 @@ int extract_one(const OpenSource& src, const DiskReach& reach, int index, const 
         std::cerr << "Could not create output file." << failure_reason() << "\n";
         return EXIT_FAILED;
     }
-    std::cout << message << "\n";
+    // One verdict: the engine's success text only when nothing was skipped or cut short.
+    std::cout << (!result.ended_early && unreadable == 0 ? message : "Files written:") << "\n";
     for (const std::string& f : result.files)
         std::cout << "  " << f << "\n";
     if (!json_name.empty()) std::cout << "  " << json_name << "\n";
@@ -448,10 +451,12 @@ int run_extract(ExtractOptions o) {
     }
 
     RescueMap map;
-    if (!o.map.empty() && !load_map_option(o.map, &map)) return EXIT_FAILED;
+    if (!o.map.empty() && (!load_map_option(o.map, &map) || refuse_unrescued_toc(o.map, map)))
+        return EXIT_FAILED;
     const RescueMap* damage_map = o.map.empty() ? nullptr : &map;
     OpenSource src;
     if (!open_source(o.source, false, &src)) return EXIT_FAILED;
+    if (!o.map.empty() && !fit_map_option(o.map, src.disk, &map)) return EXIT_FAILED;
     const DiskReach reach = measure_reach(src);
     // Ctrl-C: the walk stops at its next block and removes its unfinished files.
     defer_interrupts(nullptr);

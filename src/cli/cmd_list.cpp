@@ -85,9 +85,11 @@ int report_unreadable(const OpenSource& src) {
 
 int run_list(const ListOptions& o) {
     RescueMap map;
-    if (!o.map.empty() && !load_map_option(o.map, &map)) return EXIT_FAILED;
+    if (!o.map.empty() && (!load_map_option(o.map, &map) || refuse_unrescued_toc(o.map, map)))
+        return EXIT_FAILED;
     OpenSource src;
     if (!open_source(o.source, false, &src)) return EXIT_FAILED;
+    if (!o.map.empty() && !fit_map_option(o.map, src.disk, &map)) return EXIT_FAILED;
     std::vector<int64_t> missing;
     if (!o.map.empty()) missing = missing_sectors(src, map);
     const DiskReach reach = measure_reach(src);

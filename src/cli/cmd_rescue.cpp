@@ -10,6 +10,7 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "cli/cli_common.h"
 #include "cli/interrupts.h"
@@ -18,19 +19,19 @@
 #include "disk/rescue.h"
 #include "disk/system_error.h"
 #include "fs/damaged_disk.h"
+#include "fs/disk_rescue.h"
 
 namespace quarrow::cli {
 namespace {
 
 namespace fs = std::filesystem;
 
-// Seconds between saves of the map: a crash loses at most this much work, never consistency.
-constexpr double MAP_SAVE_SECONDS = 5.0;
-
 struct RescueOptions {
     std::string source;
+    std::vector<std::string> rest;  // IMAGE; with --domain the recording numbers
     std::string image;
     std::string map;
+    std::string domain;
     int retries = 1;
     bool force = false;
 };
@@ -38,15 +39,6 @@ struct RescueOptions {
 double now_seconds() {
     using namespace std::chrono;
     return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-
-// The map by the one output rule: written beside its name and renamed over the old one when
-// complete, so that an interrupted save never leaves half a map, nor a moment without one.
-bool save_map(const std::string& path, const RescueMap& map, const std::string& comment) {
-    const std::string text = format_rescue_map(map, comment.c_str());
-    OutputFilePtr out(begin_output_file(path.c_str()));
-    return out && output_write(out.get(), text.data(), text.size()) &&
-           commit_output_file(out.release());
 }
 
 std::string size_text(int64_t bytes) {
@@ -65,19 +57,18 @@ int bad_areas(const RescueMap& map) {
     return n;
 }
 
+// The progress line on a terminal, and the rescue's notices above it.
 struct Progress {
-    std::string map_path;
-    std::string comment;
+    const DiskRescueRequest* request = nullptr;
     bool terminal = false;
     double started = 0;
-    double last_save = 0;
     double last_draw = -1;
     int64_t finished_at_start = 0;
     bool drawn = false;
-    bool save_failed = false;
 };
 
-void draw(Progress* p, const RescueMap& map) {
+void draw(Progress* p) {
+    const RescueMap& map = *p->request->map;
     int64_t finished = map_status_bytes(map, MAP_FINISHED);
     int64_t bad = map_status_bytes(map, MAP_BAD);
     int64_t left = map.size() - finished - bad;
@@ -88,28 +79,40 @@ void draw(Progress* p, const RescueMap& map) {
         long secs = static_cast<long>(static_cast<double>(left) / rate);
         snprintf(eta, sizeof eta, "%ld:%02ld", secs / 60, secs % 60);
     }
-    fprintf(stderr, "\rrescued %s of %s, bad %s (%d areas), %.1f MB/s, %s left   ",
+    char where[32] = "";
+    if (p->request->current_recording > 0)
+        snprintf(where, sizeof where, "recording %d: ", p->request->current_recording);
+    fprintf(stderr, "\r%srescued %s of %s, bad %s (%d areas), %.1f MB/s, %s left   ", where,
             size_text(finished).c_str(), size_text(map.size()).c_str(), size_text(bad).c_str(),
             bad_areas(map), rate / 1048576.0, eta);
     fflush(stderr);
     p->drawn = true;
 }
 
-bool checkpoint(void* context, const RescueMap& map) {
+void end_line(Progress* p) {
+    if (!p->drawn) return;
+    fputc('\n', stderr);
+    p->drawn = false;
+}
+
+void progress_hook(void* context, int64_t, int64_t) {
     auto* p = static_cast<Progress*>(context);
     double t = now_seconds();
-    if (t - p->last_save >= MAP_SAVE_SECONDS) {
-        if (!save_map(p->map_path, map, p->comment)) {
-            p->save_failed = true;
-            return false;
-        }
-        p->last_save = t;
-    }
     if (p->terminal && (p->last_draw < 0 || t - p->last_draw >= 0.25)) {
         p->last_draw = t;
-        draw(p, map);
+        draw(p);
     }
-    return !interrupt_requested();
+}
+
+void notice_hook(void* context, const char* text) {
+    auto* p = static_cast<Progress*>(context);
+    if (p->drawn) fputc('\n', stderr);
+    p->drawn = false;
+    std::cerr << shown(text) << "\n";
+}
+
+bool cancelled_hook(void*) {
+    return interrupt_requested();
 }
 
 bool read_text_file(const std::string& path, std::string* text) {
@@ -145,7 +148,7 @@ int prepare(const RescueOptions& o, DiskHandle source, const std::string& map_pa
         std::string text;
         char message[MESSAGE_SIZE] = "";
         if (!read_text_file(map_path, &text)) {
-            std::cerr << "Could not read the map " << map_path << ".\n";
+            std::cerr << "Could not read the map " << map_path << failure_reason() << ".\n";
             return EXIT_FAILED;
         }
         if (!parse_rescue_map(text, map, message)) {
@@ -157,10 +160,20 @@ int prepare(const RescueOptions& o, DiskHandle source, const std::string& map_pa
                       << " of this source: it belongs to another disk.\n";
             return EXIT_FAILED;
         }
-        if (!fs::exists(o.image, ec) && map_status_bytes(*map, MAP_FINISHED) > 0) {
+        const bool image_exists = fs::exists(o.image, ec);
+        if (!image_exists && map_status_bytes(*map, MAP_FINISHED) > 0) {
             std::cerr << map_path << " lists rescued data but " << o.image
                       << " does not exist; give the image it belongs to, or another map.\n";
             return EXIT_FAILED;
+        }
+        // An image cut short lost what the map calls rescued past its end: read again.
+        int64_t length = image_exists ? static_cast<int64_t>(fs::file_size(o.image, ec)) : 0;
+        int64_t lost = ec ? 0 : map_finished_past(*map, length);
+        if (lost > 0) {
+            std::cerr << o.image << " is " << length << " bytes long, but " << map_path
+                      << " lists rescued data up to byte " << map_finished_end(*map) << ": " << lost
+                      << " rescued bytes past its end are read again.\n";
+            set_map_status(map, length, map->size() - length, MAP_NON_TRIED);
         }
         std::cerr << "Resuming from " << map_path << ": "
                   << size_text(map_status_bytes(*map, MAP_FINISHED)) << " rescued already.\n";
@@ -183,60 +196,110 @@ int prepare(const RescueOptions& o, DiskHandle source, const std::string& map_pa
     return EXIT_OK;
 }
 
-// The image: created when missing, and as long as the source, sparse where nothing is read yet.
 // Opens (creating it where missing) the image for writing under the one-writer lock, and only
 // then grows it to the source's size: an image another rescue holds is left as it is. Null when
-// it cannot be had; *in_use then tells whether another program holds it.
-DiskHandle open_image(const std::string& path, int64_t size, bool* in_use) {
-    *in_use = false;
+// it cannot be had, with the reason on stderr.
+DiskHandle open_image(const std::string& path, int64_t size) {
     std::error_code ec;
+    clear_reason();
     if (!fs::exists(path, ec)) {
         DiskHandle created = create_output_file(path.c_str());
-        if (!created) return nullptr;
+        if (!created) {
+            std::cerr << "Could not create the image " << path << failure_reason() << ".\n";
+            return nullptr;
+        }
         close_disk(created);
     }
     UniqueDisk image(open_image_file(path.c_str(), true));
-    if (!image || !image->writable) return nullptr;
+    if (!image || !image->writable) {
+        std::cerr << "Could not open the image " << path << " for writing" << failure_reason()
+                  << ".\n";
+        return nullptr;
+    }
     if (!lock_disk(image.get(), true)) {
-        *in_use = true;
+        std::cerr << DISK_IN_USE_MESSAGE << "\n";
         return nullptr;
     }
     if (static_cast<int64_t>(fs::file_size(path, ec)) < size) {
         fs::resize_file(path, static_cast<uintmax_t>(size), ec);
-        if (ec) return nullptr;
+        if (ec) {
+            std::cerr << "Could not make the image " << path << " " << size << " bytes long ("
+                      << ec.message() << ").\n";
+            return nullptr;
+        }
     }
     return image.release();
 }
 
-int run_rescue(const RescueOptions& o) {
+// Opens the source named on the command line, read-only and under the shared lock.
+bool open_rescue_source(const std::string& name, OpenSource* scanned) {
+    if (name == "scan") return open_source(name, false, scanned);
+    std::error_code ec;
+    clear_reason();
+    const bool folder = fs::is_directory(name, ec);
+    if (folder || !(scanned->disk = open_image_file(name.c_str(), false))) {
+        const std::string system = last_system_failure().reason;
+        const std::string reason = folder           ? "it is a directory"
+                                   : system.empty() ? "it cannot be opened"
+                                                    : system;
+        std::cerr << "Could not open input file. (" << name << ": " << reason << ")\n";
+        return false;
+    }
+    // A writer changing the source meanwhile would make the copy a mix of two disks.
+    if (!lock_disk(scanned->disk, false)) {
+        std::cerr << DISK_IN_USE_MESSAGE << "\n";
+        return false;
+    }
+    return true;
+}
+
+// quarrow rescue --domain FILE SOURCE [N...]
+int run_domain(const RescueOptions& o, DiskHandle source) {
+    std::vector<int> numbers;
+    for (const std::string& n : o.rest) {
+        char* end = nullptr;
+        long v = strtol(n.c_str(), &end, 10);
+        if (n.empty() || *end || v < 1 || v > MAX_RECORDINGS) {
+            std::cerr << "With --domain the arguments after SOURCE are recording numbers (1 to "
+                      << MAX_RECORDINGS << "): " << n << "\n";
+            return EXIT_USAGE;
+        }
+        numbers.push_back(int(v));
+    }
+    if (path_is_disk(o.domain.c_str(), source)) {
+        std::cerr << o.domain << " is the disk being rescued; choose another file.\n";
+        return EXIT_USAGE;
+    }
+    char message[MESSAGE_SIZE] = "";
+    if (!write_domain_map(source, numbers, o.domain, message)) {
+        std::cerr << message << "\n";
+        return EXIT_FAILED;
+    }
+    std::cout << "Domain map written to " << o.domain << ": the system area and the clusters of "
+              << (numbers.empty()
+                      ? std::string("every listed recording")
+                      : "recording" + std::string(numbers.size() > 1 ? "s" : "") + " " +
+                            o.rest.front() + (numbers.size() > 1 ? " and the others given" : ""))
+              << ". Rescue them with: ddrescue --domain-mapfile=" << o.domain
+              << " SOURCE IMAGE MAPFILE\n";
+    return EXIT_OK;
+}
+
+int run_rescue(RescueOptions o) {
     if (o.retries < 1 || o.retries > 1000) {
         std::cerr << "--retries must be from 1 to 1000.\n";
         return EXIT_USAGE;
     }
-    OpenSource scanned;
-    DiskHandle source = nullptr;
-    if (o.source == "scan") {
-        if (!open_source(o.source, false, &scanned)) return EXIT_FAILED;
-        source = scanned.disk;
-    } else {
-        std::error_code ec;
-        clear_reason();
-        const bool folder = fs::is_directory(o.source, ec);
-        if (folder || !(source = open_image_file(o.source.c_str(), false))) {
-            const std::string system = last_system_failure().reason;
-            const std::string reason = folder           ? "it is a directory"
-                                       : system.empty() ? "it cannot be opened"
-                                                        : system;
-            std::cerr << "Could not open input file. (" << o.source << ": " << reason << ")\n";
-            return EXIT_FAILED;
-        }
-        scanned.disk = source;  // closed with the scope
-        // A writer changing the source meanwhile would make the copy a mix of two disks.
-        if (!lock_disk(source, false)) {
-            std::cerr << DISK_IN_USE_MESSAGE << "\n";
-            return EXIT_FAILED;
-        }
+    if (o.domain.empty() && o.rest.size() != 1) {
+        std::cerr << "rescue takes SOURCE and IMAGE" << (o.rest.empty() ? "" : ", nothing more")
+                  << "; with --domain FILE, SOURCE and the recording numbers.\n";
+        return EXIT_USAGE;
     }
+    OpenSource scanned;
+    if (!open_rescue_source(o.source, &scanned)) return EXIT_FAILED;
+    DiskHandle source = scanned.disk;
+    if (!o.domain.empty()) return run_domain(o, source);
+    o.image = o.rest.front();
     uint64_t size = 0;
     if (!source->size_bytes || !source->size_bytes(source, &size) || size == 0) {
         std::cerr << "Could not tell the size of " << o.source << ".\n";
@@ -246,85 +309,70 @@ int run_rescue(const RescueOptions& o) {
     RescueMap map;
     int ready = prepare(o, source, map_path, static_cast<int64_t>(size), &map);
     if (ready != EXIT_OK) return ready;
-    bool in_use = false;
-    DiskHandle image = open_image(o.image, static_cast<int64_t>(size), &in_use);
-    if (!image) {
-        if (in_use)
-            std::cerr << DISK_IN_USE_MESSAGE << "\n";
-        else
-            std::cerr << "Could not create the image " << o.image << ".\n";
-        return EXIT_FAILED;
-    }
-    retry_bad_sectors(&map);
+    UniqueDisk image(open_image(o.image, static_cast<int64_t>(size)));
+    if (!image) return EXIT_FAILED;
 
+    DiskRescueRequest request;
+    request.source = source;
+    request.image = image.get();
+    request.map = &map;
+    request.map_path = map_path;
+    request.map_comment = "Command line: quarrow rescue " + o.source + " " + o.image;
+    request.retries = o.retries;
     Progress progress;
-    progress.map_path = map_path;
-    progress.comment = "Command line: quarrow rescue " + o.source + " " + o.image;
+    progress.request = &request;
     progress.terminal = stderr_is_terminal();
     progress.started = now_seconds();
-    progress.last_save = progress.started;
     progress.finished_at_start = map_status_bytes(map, MAP_FINISHED);
-    RescueRequest request;
-    request.source = source;
-    request.image = image;
-    request.map = &map;
-    request.retries = o.retries;
-    request.context = &progress;
-    request.checkpoint = checkpoint;
+    OperationHooks hooks{};
+    hooks.context = &progress;
+    hooks.progress = progress_hook;
+    hooks.notice = notice_hook;
+    hooks.cancelled = cancelled_hook;
 
-    // Ctrl-C stops the passes at the next block; the map is then saved as far as it got.
+    // Ctrl-C stops the passes at the next read; the map is then saved as far as it got.
     defer_interrupts(nullptr);
     char message[MESSAGE_SIZE] = "";
-    // The system area whole first: it tells where the recordings are.
-    std::vector<SectorRun> system = {system_area()};
-    RescueResult result = rescue_copy_pass(&request, system, message);
-    if (result == RESCUE_DONE) result = rescue_split_pass(&request, system, message);
-    std::vector<SectorRun> areas;
-    if (result == RESCUE_DONE) {
-        areas = recording_areas(image, &map);
-        areas.push_back({0, (static_cast<int64_t>(size) + SECTOR_SIZE - 1) / SECTOR_SIZE});
-        result = rescue_copy_pass(&request, areas, message);
-    }
-    if (result == RESCUE_DONE) result = rescue_split_pass(&request, areas, message);
-
-    finish_rescue_map(&map);
-    // The image's writes are made durable before the map that claims them is saved a last time.
-    const bool flushed = flush_disk(image);
-    bool saved = !progress.save_failed && save_map(map_path, map, progress.comment);
-    if (progress.drawn) {
-        draw(&progress, map);
-        fputc('\n', stderr);
-    }
-    image = close_disk(image);
-    if (!saved) {
-        std::cerr << "Could not write the map " << map_path << ".\n";
+    DiskRescueResult result = rescue_disk(&request, &hooks, message);
+    if (progress.drawn) draw(&progress);
+    end_line(&progress);
+    const bool closed = flush_and_close(image.release());
+    if (result.status == RESCUE_FAILED) {
+        std::cerr << message << "\n";
+        if (!result.map_message.empty() && result.map_message != message)
+            std::cerr << result.map_message << "\n";
+        if (!result.map_saved)
+            std::cerr << map_path << " holds the rescue as of its last save; the same command "
+                      << "resumes from there.\n";
         return EXIT_FAILED;
     }
-    if (!flushed) {
+    if (!closed) {
         std::cerr << "The system could not confirm that the image's writes reached the disk"
                   << failure_reason() << ".\n";
         return EXIT_FAILED;
     }
-    if (result == RESCUE_FAILED) {
-        std::cerr << message << "\n";
-        return EXIT_FAILED;
-    }
-    int64_t bad = map_status_bytes(map, MAP_BAD);
-    if (result == RESCUE_STOPPED) {
+    if (result.status == RESCUE_STOPPED) {
         std::cerr << "Interrupted: " << o.image << " and " << map_path
                   << " hold what was rescued so far; run the same command again to go on.\n";
-        return 130;
+        return EXIT_INTERRUPTED;
     }
-    std::cout << "Rescued " << size_text(map_status_bytes(map, MAP_FINISHED)) << " of "
-              << size_text(map.size()) << " to " << o.image << "; map in " << map_path << ".\n";
-    if (bad > 0) {
-        std::cout << bad / SECTOR_SIZE << " unreadable sectors in " << bad_areas(map)
-                  << (bad_areas(map) == 1 ? " area" : " areas")
-                  << " read as zeros in the image. Running the same command again tries them "
-                     "once more.\n";
-        return EXIT_FAILED;
+    int64_t bad = map_status_bytes(map, MAP_BAD);
+    int64_t finished = map_status_bytes(map, MAP_FINISHED);
+    // One verdict: "Rescued ..." only when every sector was.
+    if (bad == 0 && finished == map.size()) {
+        std::cout << "Rescued " << size_text(finished) << " of " << size_text(map.size()) << " to "
+                  << o.image << "; map in " << map_path << ".\n";
+        return EXIT_OK;
     }
-    return EXIT_OK;
+    for (const RecordingRescue& r : result.recordings)
+        if (r.missing > 0) std::cerr << shown(recording_rescue_text(r).c_str()) << "\n";
+    std::cout << "Rescued " << size_text(finished) << " of " << size_text(map.size()) << " to "
+              << o.image << "; map in " << map_path << ".\n";
+    std::cout << bad / SECTOR_SIZE << " unreadable sectors in " << bad_areas(map)
+              << (bad_areas(map) == 1 ? " area" : " areas")
+              << " read as zeros in the image. Running the same command again tries them "
+                 "once more.\n";
+    return EXIT_FAILED;
 }
 
 void add_rescue_command(CLI::App& app, int* exit_code) {
@@ -333,15 +381,23 @@ void add_rescue_command(CLI::App& app, int* exit_code) {
         "rescue",
         "Copy a failing disk to an image file around its bad sectors, as GNU ddrescue does: "
         "large reads first, a failed read skipped at once, then the skipped areas split down "
-        "to single sectors. The system area comes first, then the listed recordings' clusters, "
-        "newest first, then the rest. The map (ddrescue's mapfile format) records what was "
+        "to single sectors, read past the system's cache so that a bad sector costs only "
+        "itself. The system area comes first, then each listed recording's clusters, newest "
+        "first, each whole before the next (its rescued share and unreadable times are shown "
+        "when it is done), then the rest. The map (ddrescue's mapfile format) records what was "
         "rescued: the same command again resumes without reading a rescued sector twice, and "
-        "Ctrl-C leaves a consistent image and map. Unread sectors are holes in the image. "
+        "Ctrl-C leaves a consistent image and map. Unread sectors are holes in the image. With "
+        "--domain FILE, writes instead a ddrescue domain mapfile of the system area and the "
+        "clusters of the recordings numbered after SOURCE (all when none), for "
+        "'ddrescue --domain-mapfile=FILE' or an imager that reads such maps. "
         "Exit status: 0 every sector rescued, 1 some unreadable (or failed), 130 interrupted.");
     cmd->add_option("SOURCE", options->source, "Disk image, whole-disk device, or 'scan'")
         ->required();
-    cmd->add_option("IMAGE", options->image, "Image file to write (created, or continued)")
-        ->required();
+    cmd->add_option("IMAGE", options->rest,
+                    "Image file to write (created, or continued); with --domain: recording "
+                    "numbers (N...)");
+    cmd->add_option("--domain", options->domain,
+                    "Write a ddrescue domain mapfile to FILE instead of rescuing");
     cmd->add_option("-m,--map", options->map, "Map file (default: IMAGE.map)");
     cmd->add_option("-r,--retries", options->retries,
                     "Tries of each unreadable sector in this run (default 1)");

@@ -29,15 +29,36 @@ bool load_map_option(const std::string& path, RescueMap* map) {
     return true;
 }
 
+bool refuse_unrescued_toc(const std::string& path, const RescueMap& map) {
+    if (!sectors_missing(&map, TOC_SECTOR, TOC_SECTORS)) return false;
+    std::cerr << "The Table of Contents (sectors " << TOC_SECTOR << "-"
+              << TOC_SECTOR + TOC_SECTORS - 1 << ") was not rescued, by " << path
+              << ": the image holds no recording list to read.\n";
+    return true;
+}
+
+bool fit_map_option(const std::string& path, DiskHandle disk, RescueMap* map) {
+    uint64_t size = 0;
+    if (!disk->size_bytes || !disk->size_bytes(disk, &size)) {
+        std::cerr << "Could not tell the size of the image to check " << path << " against it.\n";
+        return false;
+    }
+    const int64_t bytes = static_cast<int64_t>(size);
+    if (map->size() > bytes) {
+        std::cerr << path << " maps " << map->size() << " bytes, but the image holds " << bytes
+                  << ": it is the map of another disk.\n";
+        return false;
+    }
+    if (map->size() < bytes) {
+        std::cerr << path << " maps only " << map->size() << " of the image's " << bytes
+                  << " bytes; the rest counts as not tried, unreadable.\n";
+        fit_rescue_map(map, bytes);
+    }
+    return true;
+}
+
 std::string recording_time(const RecordingEntry& e, int64_t recording_sector) {
-    int64_t total = int64_t(e.hours) * 3600 + int64_t(e.minutes) * 60 + e.seconds;
-    int64_t at = recording_sector - int64_t(e.start_offset);
-    int64_t seconds = e.length > 0 ? at * total / int64_t(e.length) : 0;
-    seconds = std::max<int64_t>(0, std::min(seconds, total));
-    char text[32];
-    snprintf(text, sizeof text, "%02lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
-             static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
-    return text;
+    return recording_time_text(e, recording_sector);
 }
 
 int64_t report_damage(const DamagedReads& damaged, const RecordingEntry& e, int64_t from,

@@ -15,6 +15,16 @@ namespace quarrow::cli {
 // Reads the map file; prints why on stderr and gives false when it cannot be read or parsed.
 bool load_map_option(const std::string& path, RescueMap* map);
 
+// Before the image is opened: true, with the reason on stderr, when the map says the Table of
+// Contents was not rescued (unreadable, not tried, or past the map's end). The image then holds
+// zeros there, and its refusal would otherwise blame a missing signature.
+bool refuse_unrescued_toc(const std::string& path, const RescueMap& map);
+
+// Fits the map to the opened image: a map of more bytes than the image is refused naming both
+// sizes; a shorter one (or an empty one) is taken, the bytes it does not reach counting as not
+// tried, that is unreadable, with a notice. False with the reason on stderr.
+bool fit_map_option(const std::string& path, DiskHandle disk, RescueMap* map);
+
 // The recording time, HH:MM:SS, that a sector of the recording stands for, estimated from its
 // place between the recording's start offset and its end.
 std::string recording_time(const RecordingEntry& e, int64_t recording_sector);

@@ -1,5 +1,7 @@
 #include "disk/rescue.h"
 
+#include "disk/system_error.h"
+
 #include <algorithm>
 #include <memory>
 #include <new>
@@ -9,10 +11,14 @@ namespace {
 
 bool write_image(RescueRequest* r, int64_t pos, const uint8_t* bytes, int64_t len, char* message) {
     if (len <= 0) return true;
+    clear_system_failure();
     int64_t moved = r->image->write_at(r->image, pos, bytes, static_cast<uint32_t>(len));
     if (moved == len) return true;
-    put_message(message, "Could not write %lld bytes to the image at byte %lld.",
-                static_cast<long long>(len), static_cast<long long>(pos));
+    const std::string& reason = last_system_failure().reason;
+    put_message(
+        message, "Could not write %lld bytes to the image at byte %lld (%s).",
+        static_cast<long long>(len), static_cast<long long>(pos),
+        reason.empty() ? (moved >= 0 ? "the write was cut short" : "refused") : reason.c_str());
     return false;
 }
 
@@ -52,7 +58,8 @@ bool next_to_split(const RescueMap& map, int64_t from, int64_t end, int64_t* pos
 // is not sector-aligned): one read, finished or bad as a whole.
 bool split_piece(RescueRequest* r, uint8_t* buffer, int64_t pos, int64_t len, char* message) {
     if (len <= 0) return true;
-    int64_t moved = r->source->read_at(r->source, pos, buffer, static_cast<uint32_t>(len));
+    DiskHandle source = r->exact ? r->exact.get() : r->source;
+    int64_t moved = source->read_at(source, pos, buffer, static_cast<uint32_t>(len));
     if (moved == len) {
         if (!write_image(r, pos, buffer, len, message)) return false;
         set_map_status(r->map, pos, len, MAP_FINISHED);
@@ -72,8 +79,9 @@ bool split_unit(RescueRequest* r, uint8_t* buffer, int64_t pos, int64_t len, cha
     int64_t first = pos / SECTOR_SIZE;
     int64_t whole = len / SECTOR_SIZE;
     std::vector<SectorRun> bad;
-    int64_t got =
-        whole > 0 ? read_sectors_partial(r->source, buffer, first, whole, r->retries, &bad) : 0;
+    int64_t got = whole > 0 ? read_sectors_partial(r->exact ? r->exact.get() : r->source, buffer,
+                                                   first, whole, r->retries, &bad)
+                            : 0;
     // Write the readable runs between the bad ones: the image keeps holes where nothing was read.
     int64_t at = first;
     for (size_t i = 0; i <= bad.size(); ++i) {
@@ -95,6 +103,18 @@ bool split_unit(RescueRequest* r, uint8_t* buffer, int64_t pos, int64_t len, cha
         return true;
     }
     return split_piece(r, buffer, pos + whole * SECTOR_SIZE, len - whole * SECTOR_SIZE, message);
+}
+
+void open_exact(RescueRequest* r) {
+    if (r->exact_tried) return;
+    r->exact_tried = true;
+    DiskHandle exact = nullptr;
+    clear_system_failure();
+    if (open_exact_reader(r->source, &exact) == EXACT_READER_REFUSED) {
+        r->exact_refusal = last_system_failure().reason;
+        if (r->exact_refusal.empty()) r->exact_refusal = "refused";
+    }
+    r->exact.reset(exact);
 }
 
 }  // namespace
@@ -140,6 +160,7 @@ RescueResult rescue_split_pass(RescueRequest* r, const std::vector<SectorRun>& a
         int64_t from = 0, end = 0, pos = 0, size = 0;
         area_bytes(map, area, &from, &end);
         while (next_to_split(map, from, end, &pos, &size)) {
+            open_exact(r);
             int64_t len = std::min(size, unit);
             map.current_pos = pos;
             map.current_status = MAP_NON_SCRAPED;

@@ -3,11 +3,11 @@
 // first pass; then the skipped areas are split down to single sectors. The map (rescue_map.h)
 // records every outcome, so a stopped rescue resumes without reading a rescued byte again.
 // Knows nothing of the disk format: the caller gives the areas in the order they matter
-// (src/fs/rescue_order.h for a MediaMaster disk). Used by 'quarrow rescue'
-// (src/cli/cmd_rescue.cpp).
+// (src/fs/disk_rescue.h plans and runs them for a MediaMaster disk, for both programs).
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "disk/partial_read.h"
@@ -29,6 +29,12 @@ struct RescueRequest {
     // saved). Implemented by the command-line program: saves the map now and then, draws progress.
     void* context = nullptr;
     bool (*checkpoint)(void* context, const RescueMap& map) = nullptr;
+    // The splitting pass reads through an exact reader of the source (sector_access.h), opened
+    // when it first has something to split, so that a bad sector costs only itself. Refused:
+    // the system's reason; the pass then reads through the cache.
+    UniqueDisk exact;
+    bool exact_tried = false;
+    std::string exact_refusal;
 };
 
 enum RescueResult {

@@ -1,5 +1,8 @@
 #include "disk/rescue_map.h"
 
+#include "disk/output_file.h"
+#include "disk/system_error.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -98,7 +101,7 @@ bool parse_rescue_map(const std::string& text, RescueMap* map, char* message) {
             }
             const char* q = p;
             if (parse_number(q, &pass)) p = q;
-            if (!rest_is_blank(p) || pass < 1 || pass > 1000000) {
+            if (!rest_is_blank(p) || pass < 1 || pass > INT32_MAX) {
                 put_message(message, "Map file line %d: unexpected text after the status.",
                             line_number);
                 return false;
@@ -121,11 +124,24 @@ bool parse_rescue_map(const std::string& text, RescueMap* map, char* message) {
             put_message(message, "Map file line %d: unknown status '%c'.", line_number, status);
             return false;
         }
-        if (size <= 0 || pos > INT64_MAX - size || pos < parsed.size()) {
-            put_message(message, "Map file line %d: block out of order or empty.", line_number);
+        if (size <= 0 || pos > INT64_MAX - size) {
+            put_message(message, "Map file line %d: empty block, or one past the largest size.",
+                        line_number);
             return false;
         }
-        if (pos > parsed.size()) parsed.blocks.push_back({parsed.size(), pos - parsed.size(), '?'});
+        // Blocks follow each other without a gap or an overlap, as ddrescue writes them; only
+        // the first may start late (a map of a part of the disk): what lies before it is not
+        // tried.
+        if (parsed.blocks.empty() && pos > 0) {
+            parsed.blocks.push_back({0, pos, MAP_NON_TRIED});
+        } else if (pos != parsed.size()) {
+            put_message(message,
+                        "Map file line %d: the block starts at byte %lld, the one before it ends "
+                        "at %lld.",
+                        line_number, static_cast<long long>(pos),
+                        static_cast<long long>(parsed.size()));
+            return false;
+        }
         if (!parsed.blocks.empty() && parsed.blocks.back().status == status)
             parsed.blocks.back().size += size;
         else
@@ -213,15 +229,45 @@ int64_t map_status_bytes(const RescueMap& map, char status) {
 
 int64_t map_unfinished_bytes(const RescueMap& map, int64_t from, int64_t end) {
     if (from < 0) from = 0;
-    if (end > map.size()) end = map.size();
     if (from >= end) return 0;
-    int64_t total = 0;
+    // What the map does not reach was never tried.
+    int64_t total = end > map.size() ? end - std::max(from, map.size()) : 0;
+    if (end > map.size()) end = map.size();
+    if (from >= end) return total;
     for (size_t i = block_at(map, from); i < map.blocks.size(); ++i) {
         const MapBlock& b = map.blocks[i];
         if (b.pos >= end) break;
         if (b.status != MAP_FINISHED) total += std::min(b.end(), end) - std::max(b.pos, from);
     }
     return total;
+}
+
+int64_t map_finished_past(const RescueMap& map, int64_t pos) {
+    int64_t total = 0;
+    for (const MapBlock& b : map.blocks)
+        if (b.status == MAP_FINISHED && b.end() > pos) total += b.end() - std::max(b.pos, pos);
+    return total;
+}
+
+int64_t map_finished_end(const RescueMap& map) {
+    for (auto it = map.blocks.rbegin(); it != map.blocks.rend(); ++it)
+        if (it->status == MAP_FINISHED) return it->end();
+    return 0;
+}
+
+bool save_rescue_map(const std::string& path, const RescueMap& map, const char* comment,
+                     char* message) {
+    clear_system_failure();
+    const std::string text = format_rescue_map(map, comment);
+    OutputFilePtr file(begin_output_file(path.c_str()));
+    bool ok = file && output_write(file.get(), text.data(), text.size()) &&
+              output_flush(file.get()) && commit_output_file(file.release());
+    if (ok) return true;
+    const std::string& reason = last_system_failure().reason;
+    // The reason first: a long path is what the message buffer cuts.
+    put_message(message, "Could not write the map (%s): %s",
+                reason.empty() ? "the system gave no reason" : reason.c_str(), path.c_str());
+    return false;
 }
 
 }  // namespace quarrow

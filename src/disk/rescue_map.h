@@ -41,9 +41,11 @@ struct RescueMap {
 void init_rescue_map(RescueMap* map, int64_t size);
 
 // Parses a mapfile's text. Comment lines (#) and blank lines are skipped; the first other line is
-// the current position, status and optional pass; the others are blocks "pos size status" in
-// ascending order, numbers in C notation (0x hexadecimal as ddrescue writes them, or decimal).
-// Gaps between blocks are taken as not tried. False with a message naming the line otherwise.
+// the current position, status and optional pass; the others are blocks "pos size status", each
+// starting where the one before it ends, numbers in C notation (0x hexadecimal as ddrescue writes
+// them, or decimal). Bytes before the first block are not tried; neighbours of one status are
+// joined, so that formatting the map and parsing it again gives the same map. A gap, an overlap
+// or an empty block is refused, as ddrescuelog refuses it. False with a message naming the line.
 bool parse_rescue_map(const std::string& text, RescueMap* map, char* message);
 
 // The mapfile text of a map, as ddrescue writes it.
@@ -64,7 +66,19 @@ bool find_map_status(const RescueMap& map, char status, int64_t from, int64_t en
 // Bytes of the status in the whole map.
 int64_t map_status_bytes(const RescueMap& map, char status);
 
-// Bytes of [from, end) that are not finished ('?', '*', '/' or '-'): unreadable or unread.
+// Bytes of [from, end) that are not finished ('?', '*', '/' or '-'): unreadable or unread. Bytes
+// past the map's end count as not tried.
 int64_t map_unfinished_bytes(const RescueMap& map, int64_t from, int64_t end);
+
+// Finished bytes at pos and after it, and the end of the last finished block (0: none): what an
+// image cut short at pos has lost of what the map calls rescued.
+int64_t map_finished_past(const RescueMap& map, int64_t pos);
+int64_t map_finished_end(const RescueMap& map);
+
+// Saves the map as path: written beside it under a temporary name, flushed, and renamed over the
+// old map only when whole, so that a failed save (a full disk) keeps the map saved before and
+// leaves no temporary file. False with a message naming the system's reason.
+bool save_rescue_map(const std::string& path, const RescueMap& map, const char* comment,
+                     char* message);
 
 }  // namespace quarrow

@@ -87,6 +87,19 @@ struct DiskCloser {
 };
 using UniqueDisk = std::unique_ptr<Disk, DiskCloser>;
 
+// Reads that fail only for the sectors that fail. Through the system's cache a drive is read in
+// whole pages (4 KiB on Linux), so one bad sector fails the reads of its seven neighbours too.
+// An exact reader is a second, read-only handle on the same file or device that reads past the
+// cache (O_DIRECT, FILE_FLAG_NO_BUFFERING) into sector-aligned memory of its own, so callers
+// pass any buffer. A transfer the device refuses to take directly (a length or place its sectors
+// do not allow) goes through the cache after all. It borrows the disk: close it first.
+enum ExactReaderResult {
+    EXACT_READER_OPENED,      // *exact is the new handle
+    EXACT_READER_REFUSED,     // the system refused direct access; last_system_failure says why
+    EXACT_READER_NOT_NEEDED,  // the disk has no cache in between (an image held in memory)
+};
+ExactReaderResult open_exact_reader(DiskHandle disk, DiskHandle* exact);
+
 int read_sectors(DiskHandle disk, void* buffer, int first_sector, int count, int sector_size);
 int write_sectors(DiskHandle disk, const void* buffer, int first_sector, int count,
                   int sector_size);

@@ -5,7 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -198,7 +201,111 @@ DiskHandle open_existing(const char* path, bool want_write) {
     return wrap_fd(fd, false);
 }
 
+// The exact reader's own descriptor, opened with O_DIRECT, and the aligned memory its reads
+// land in; the borrowed disk serves what the device will not take directly.
+constexpr size_t EXACT_BOUNCE_BYTES = size_t(1) << 20;
+constexpr size_t EXACT_ALIGNMENT = 4096;  // the largest logical sector of a disk in use
+
+struct ExactFile {
+    int fd;
+    Disk* cached;
+    void* bounce;
+};
+
+int64_t exact_read_at(Disk* disk, int64_t offset, void* buffer, uint32_t len) {
+    auto* e = static_cast<ExactFile*>(disk->impl);
+    // Only whole 512-byte sectors can go past the cache.
+    if (offset % SECTOR_SIZE || len % SECTOR_SIZE)
+        return posix_read_at(e->cached, offset, buffer, len);
+    auto* out = static_cast<unsigned char*>(buffer);
+    uint64_t done = 0;
+    while (done < len) {
+        size_t want = std::min<size_t>(len - done, EXACT_BOUNCE_BYTES);
+        ssize_t n = pread(e->fd, e->bounce, want, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EINVAL) {
+            // A drive of 4 KiB sectors, or a file system that takes direct reads only in its own
+            // blocks: this transfer goes through the cache.
+            int64_t got = posix_read_at(e->cached, offset + int64_t(done), out + done,
+                                        static_cast<uint32_t>(want));
+            if (got < 0) return done > 0 ? static_cast<int64_t>(done) : -1;
+            done += static_cast<uint64_t>(got);
+            if (static_cast<size_t>(got) < want) break;
+            continue;
+        }
+        if (n < 0) {
+            note_system_failure(nullptr);
+            return done > 0 ? static_cast<int64_t>(done) : -1;
+        }
+        if (n == 0) break;
+        memcpy(out + done, e->bounce, static_cast<size_t>(n));
+        done += static_cast<uint64_t>(n);
+        if (static_cast<size_t>(n) < want) break;
+    }
+    return static_cast<int64_t>(done);
+}
+
+int64_t exact_write_at(Disk*, int64_t, const void*, uint32_t) {
+    return -1;
+}
+
+bool exact_size_bytes(Disk* disk, uint64_t* bytes) {
+    return posix_size_bytes(static_cast<ExactFile*>(disk->impl)->cached, bytes);
+}
+
+bool exact_geometry(Disk* disk, uint32_t* sector_size, uint64_t* bytes) {
+    return posix_geometry(static_cast<ExactFile*>(disk->impl)->cached, sector_size, bytes);
+}
+
+bool exact_close(Disk* disk) {
+    auto* e = static_cast<ExactFile*>(disk->impl);
+    bool ok = ::close(e->fd) == 0 || errno == EINTR;
+    free(e->bounce);
+    delete e;
+    delete disk;
+    return ok;
+}
+
 }  // namespace
+
+ExactReaderResult open_exact_reader(DiskHandle disk, DiskHandle* exact) {
+    *exact = nullptr;
+    if (!disk || disk->close != posix_close) return EXACT_READER_NOT_NEEDED;
+#if defined(__linux__) && defined(O_DIRECT)
+    // A new open of the same file, not a dup: the direct flag belongs to the open file, and the
+    // cached reads of the first handle stay as they are.
+    char path[64];
+    snprintf(path, sizeof path, "/proc/self/fd/%d", fd_of(disk));
+    int fd = ::open(path, O_RDONLY | O_DIRECT | O_CLOEXEC);
+    if (fd < 0) {
+        note_system_failure(nullptr);
+        return EXACT_READER_REFUSED;
+    }
+    void* bounce = nullptr;
+    auto* e = new (std::nothrow) ExactFile{fd, disk, nullptr};
+    auto* d = new (std::nothrow) Disk{};
+    if (!e || !d || posix_memalign(&bounce, EXACT_ALIGNMENT, EXACT_BOUNCE_BYTES) != 0) {
+        delete e;
+        delete d;
+        ::close(fd);
+        note_failure_reason(nullptr, "not enough memory");
+        return EXACT_READER_REFUSED;
+    }
+    e->bounce = bounce;
+    d->read_at = exact_read_at;
+    d->write_at = exact_write_at;
+    d->size_bytes = exact_size_bytes;
+    d->geometry = exact_geometry;
+    d->close = exact_close;
+    d->impl = e;
+    d->writable = false;
+    *exact = d;
+    return EXACT_READER_OPENED;
+#else
+    note_failure_reason(nullptr, "this system has no direct reads");
+    return EXACT_READER_REFUSED;
+#endif
+}
 
 DiskHandle open_physical_drive(int drive, bool want_write) {
     char path[4096];

@@ -148,7 +148,107 @@ DiskHandle wrap_handle(HANDLE h, bool writable, bool file_as_drive = false,
     return disk;
 }
 
+// The exact reader: a handle opened again with FILE_FLAG_NO_BUFFERING, reading into page-aligned
+// memory of its own; the borrowed disk serves what the device will not take unbuffered.
+constexpr DWORD EXACT_BOUNCE_BYTES = 1 << 20;
+
+struct ExactFile {
+    HANDLE handle;
+    Disk* cached;
+    void* bounce;
+};
+
+int64_t exact_read_at(Disk* disk, int64_t offset, void* buffer, uint32_t len) {
+    auto* e = static_cast<ExactFile*>(disk->impl);
+    if (offset % SECTOR_SIZE || len % SECTOR_SIZE)
+        return win32_read_at(e->cached, offset, buffer, len);
+    auto* out = static_cast<unsigned char*>(buffer);
+    uint32_t done = 0;
+    while (done < len) {
+        DWORD want = len - done < EXACT_BOUNCE_BYTES ? len - done : EXACT_BOUNCE_BYTES;
+        DWORD moved = 0;
+        if (!seek_to(e->handle, offset + done)) return done > 0 ? int64_t(done) : -1;
+        if (!ReadFile(e->handle, e->bounce, want, &moved, nullptr)) {
+            if (GetLastError() == ERROR_INVALID_PARAMETER) {
+                // Sectors larger than 512 bytes: this transfer goes through the cache.
+                int64_t got = win32_read_at(e->cached, offset + done, out + done, want);
+                if (got < 0) return done > 0 ? int64_t(done) : -1;
+                done += static_cast<uint32_t>(got);
+                if (static_cast<DWORD>(got) < want) break;
+                continue;
+            }
+            note_system_failure(nullptr);
+            return done > 0 ? int64_t(done) : -1;
+        }
+        memcpy(out + done, e->bounce, moved);
+        done += moved;
+        if (moved < want) break;
+    }
+    return done;
+}
+
+int64_t exact_write_at(Disk*, int64_t, const void*, uint32_t) {
+    return -1;
+}
+
+bool exact_size_bytes(Disk* disk, uint64_t* bytes) {
+    return win32_size_bytes(static_cast<ExactFile*>(disk->impl)->cached, bytes);
+}
+
+bool exact_geometry(Disk* disk, uint32_t* sector_size, uint64_t* bytes) {
+    return win32_geometry(static_cast<ExactFile*>(disk->impl)->cached, sector_size, bytes);
+}
+
+bool exact_close(Disk* disk) {
+    auto* e = static_cast<ExactFile*>(disk->impl);
+    bool ok = CloseHandle(e->handle) != 0;
+    VirtualFree(e->bounce, 0, MEM_RELEASE);
+    delete e;
+    delete disk;
+    return ok;
+}
+
 }  // namespace
+
+ExactReaderResult open_exact_reader(DiskHandle disk, DiskHandle* exact) {
+    *exact = nullptr;
+    if (!disk || disk->close != win32_close) return EXACT_READER_NOT_NEEDED;
+    // ReOpenFile came with Vista; found at run time so that the program still starts on XP.
+    using ReOpen = HANDLE(WINAPI*)(HANDLE, DWORD, DWORD, DWORD);
+    auto reopen = reinterpret_cast<ReOpen>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "ReOpenFile")));
+    if (!reopen) {
+        note_failure_reason(nullptr, "this Windows cannot open a file again unbuffered");
+        return EXACT_READER_REFUSED;
+    }
+    HANDLE h = reopen(handle_of(disk), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      FILE_FLAG_NO_BUFFERING);
+    if (h == INVALID_HANDLE_VALUE) {
+        note_system_failure(nullptr);
+        return EXACT_READER_REFUSED;
+    }
+    void* bounce =
+        VirtualAlloc(nullptr, EXACT_BOUNCE_BYTES, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    auto* e = new (std::nothrow) ExactFile{h, disk, bounce};
+    auto* d = new (std::nothrow) Disk{};
+    if (!bounce || !e || !d) {
+        if (bounce) VirtualFree(bounce, 0, MEM_RELEASE);
+        delete e;
+        delete d;
+        CloseHandle(h);
+        note_failure_reason(nullptr, "not enough memory");
+        return EXACT_READER_REFUSED;
+    }
+    d->read_at = exact_read_at;
+    d->write_at = exact_write_at;
+    d->size_bytes = exact_size_bytes;
+    d->geometry = exact_geometry;
+    d->close = exact_close;
+    d->impl = e;
+    d->writable = false;
+    *exact = d;
+    return EXACT_READER_OPENED;
+}
 
 DiskHandle open_physical_drive(int drive, bool want_write) {
     char path[MAX_PATH];

@@ -2,10 +2,12 @@
 #include "fs/allocation_table.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
 
+#include "disk/system_error.h"
 #include "fs/chain_checks.h"
 #include "fs/recording_table.h"
 
@@ -90,12 +92,35 @@ SystemAreaDamage check_system_area(DiskHandle disk, const RescueMap* map) {
     return damage;
 }
 
+DiskHandle exact_reader_of(DiskHandle disk, UniqueDisk* exact, bool* tried, std::string* refusal) {
+    if (!*tried) {
+        *tried = true;
+        DiskHandle opened = nullptr;
+        clear_system_failure();
+        if (open_exact_reader(disk, &opened) == EXACT_READER_REFUSED) {
+            *refusal = last_system_failure().reason;
+            if (refusal->empty()) *refusal = "refused";
+        }
+        exact->reset(opened);
+    }
+    return *exact ? exact->get() : disk;
+}
+
 int64_t read_damaged(DiskHandle disk, uint8_t* buffer, int64_t first, int64_t count,
                      int64_t recording_sector, DamagedReads* damaged) {
     std::vector<SectorRun> bad;
     int64_t got = 0;
     if (damaged->skip_bad) {
-        got = read_sectors_partial(disk, buffer, first, count, damaged->retries, &bad);
+        // Healthy stretches in one cached read; what follows a failure, sector by sector past
+        // the cache.
+        got = read_sectors(disk, buffer, static_cast<int>(first), static_cast<int>(count),
+                           SECTOR_SIZE);
+        if (got < count) {
+            DiskHandle again = exact_reader_of(disk, &damaged->exact, &damaged->exact_tried,
+                                               &damaged->exact_refusal);
+            got += read_sectors_partial(again, buffer + got * SECTOR_SIZE, first + got, count - got,
+                                        damaged->retries, &bad);
+        }
     } else {
         got = read_sectors(disk, buffer, static_cast<int>(first), static_cast<int>(count),
                            SECTOR_SIZE);
@@ -136,12 +161,24 @@ int64_t read_damaged(DiskHandle disk, uint8_t* buffer, int64_t first, int64_t co
     return got;
 }
 
+std::string recording_time_text(const RecordingEntry& e, int64_t recording_sector) {
+    int64_t total = int64_t(e.hours) * 3600 + int64_t(e.minutes) * 60 + e.seconds;
+    int64_t at = recording_sector - int64_t(e.start_offset);
+    int64_t seconds = e.length > 0 ? at * total / int64_t(e.length) : 0;
+    seconds = std::max<int64_t>(0, std::min(seconds, total));
+    char text[32];
+    snprintf(text, sizeof text, "%02lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
+             static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
+    return text;
+}
+
 int64_t recording_missing_sectors(const RescueMap& map, const uint8_t* table,
                                   uint16_t first_cluster, uint32_t start, uint32_t length) {
     int64_t missing = 0;
     int64_t from = start, end = int64_t(start) + length;  // recording sectors of the data
     std::vector<bool> seen(size_t(FAT_ENTRIES), false);
     uint16_t c = first_cluster;
+    int64_t covered = 0;
     for (int64_t k = 0; c < FAT_ENTRIES && !seen[c] && k * CLUSTER_DATA_SECTORS < end; ++k) {
         seen[c] = true;
         int64_t a = std::max(from, k * CLUSTER_DATA_SECTORS);
@@ -152,7 +189,11 @@ int64_t recording_missing_sectors(const RescueMap& map, const uint8_t* table,
                        SECTOR_SIZE;
         }
         c = next_cluster(table, c);
+        covered = (k + 1) * CLUSTER_DATA_SECTORS;
     }
+    // Sectors past the end of the chain the table gives lie in clusters nobody can find: as
+    // unreadable as the ones the rescue could not read (a lost table makes them all so).
+    if (covered < end) missing += end - std::max(from, covered);
     return missing;
 }
 

@@ -5,12 +5,14 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "disk/partial_read.h"
 #include "disk/rescue_map.h"
 #include "disk/sector_access.h"
 #include "fs/layout.h"
+#include "fs/recording_table.h"
 
 namespace quarrow {
 
@@ -55,7 +57,17 @@ struct DamagedReads {
     // Filled by the operation: the allocation table's damage and every unreadable run met.
     FatDamage fat;
     std::vector<DamagedRun> found;
+    // After the first read error the failing stretch is read again through an exact reader
+    // (sector_access.h), opened then, so that one bad sector costs only itself. Refused: the
+    // system's reason, for a notice; the reads then go through the cache.
+    UniqueDisk exact;
+    bool exact_tried = false;
+    std::string exact_refusal;
 };
+
+// The disk to read sectors again from after a read error: the exact reader, opened on first use,
+// or the disk itself where there is none.
+DiskHandle exact_reader_of(DiskHandle disk, UniqueDisk* exact, bool* tried, std::string* refusal);
 
 // Reads count sectors from first for an operation that goes on past damage: unreadable sectors
 // (read errors when skip_bad is set, or missing by the map) read as zeros and are added to
@@ -68,6 +80,10 @@ int64_t read_damaged(DiskHandle disk, uint8_t* buffer, int64_t first, int64_t co
 // first data sector) along its chain in the table; by the map only.
 int64_t recording_missing_sectors(const RescueMap& map, const uint8_t* table,
                                   uint16_t first_cluster, uint32_t start, uint32_t length);
+
+// The recording time, HH:MM:SS, that a sector of the recording stands for, estimated from its
+// place between the recording's start offset and its end.
+std::string recording_time_text(const RecordingEntry& e, int64_t recording_sector);
 
 // The system area: every sector before cluster 0.
 inline SectorRun system_area() {

@@ -1,12 +1,15 @@
 # An nbdkit plugin that serves a disk image as a failing drive: reads that touch the chosen
-# sector ranges fail with EIO, every read is logged, and the process named in a pid file can be
-# sent SIGINT after a number of reads (to stop a rescue midway at a known point).
-#   nbdkit -s python failing_disk.py file=IMAGE bad=FIRST-LAST,... [log=FILE]
-#          [interrupt_after=N pidfile=FILE]
+# sector ranges fail with EIO, reads that touch the slow ranges take the given milliseconds more
+# (a weak area the drive reads only after retries), every read is logged, and the process named
+# in a pid file can be sent SIGINT after a number of reads (to stop a rescue midway at a known
+# point).
+#   nbdkit -s python failing_disk.py file=IMAGE bad=FIRST-LAST,... [slow=FIRST-LAST:MS,...]
+#          [log=FILE] [interrupt_after=N pidfile=FILE]
 import builtins
 import errno
 import os
 import signal
+import time
 
 import nbdkit
 
@@ -14,6 +17,7 @@ API_VERSION = 2
 
 image = None
 bad = []
+slow = []
 log_path = None
 interrupt_after = 0
 pid_path = None
@@ -29,6 +33,12 @@ def config(key, value):
             if r:
                 first, last = r.split("-")
                 bad.append((int(first), int(last)))
+    elif key == "slow":
+        for r in value.split(","):
+            if r:
+                span, ms = r.split(":")
+                first, last = span.split("-")
+                slow.append((int(first), int(last), int(ms) / 1000.0))
     elif key == "log":
         log_path = value
     elif key == "interrupt_after":
@@ -62,6 +72,9 @@ def pread(h, buf, offset, flags):
             os.kill(int(f.read().strip()), signal.SIGINT)
     first = offset // 512
     last = (offset + len(buf) - 1) // 512
+    for a, b, seconds in slow:
+        if first <= b and last >= a:
+            time.sleep(seconds)
     for a, b in bad:
         if first <= b and last >= a:
             raise OSError(errno.EIO, "unreadable sector")
