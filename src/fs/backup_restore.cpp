@@ -161,14 +161,7 @@ int restore_recording(DiskHandle disk, const char* path, const OperationHooks* h
     // A cluster the table shows as free may still be read by a listed recording whose chain runs
     // into it: the new chain takes only clusters that nothing listed uses.
     if (!find_cluster_use(disk, toc, n, -1, table, last, use.get(), message)) return 0;
-    if (use->kept_out > 0) {
-        char notice[MESSAGE_SIZE];
-        put_message(notice,
-                    "%u clusters that the File Allocation Table shows as free are kept out: "
-                    "listed recordings still reach them.",
-                    static_cast<unsigned>(use->kept_out));
-        hook_notice(hooks, notice);
-    }
+    notice_kept_out(*use, hooks);
     if (clusters > use->free) {
         put_message(message, "Not enough space left on the MediaMaster disk!");
         return 0;

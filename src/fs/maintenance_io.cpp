@@ -43,4 +43,14 @@ bool read_listed_record(DiskHandle disk, const uint8_t* toc, int index, ListedRe
     return true;
 }
 
+void notice_kept_out(const ClusterUse& use, const OperationHooks* hooks) {
+    if (use.kept_out == 0) return;
+    char notice[MESSAGE_SIZE];
+    put_message(notice,
+                "%u clusters that the File Allocation Table shows as free are kept out: listed "
+                "recordings still reach them.",
+                static_cast<unsigned>(use.kept_out));
+    hook_notice(hooks, notice);
+}
+
 }  // namespace quarrow

@@ -55,4 +55,8 @@ struct BusyScope {
     ~BusyScope() { hook_busy(hooks, false); }
 };
 
+// Restore and recovery: tells how many clusters the table shows as free but a listed recording
+// still reaches, which their new chains leave alone; nothing when there are none.
+void notice_kept_out(const ClusterUse& use, const OperationHooks* hooks);
+
 }  // namespace quarrow

@@ -319,14 +319,7 @@ int recover_recordings(DiskHandle disk, int listed_count, const OperationHooks* 
         put_message(message, "No Recordings to recover on this disk.");
         return 0;
     }
-    if (use->kept_out > 0) {
-        char notice[MESSAGE_SIZE];
-        put_message(notice,
-                    "%u clusters that the File Allocation Table shows as free are kept out: "
-                    "listed recordings still reach them.",
-                    static_cast<unsigned>(use->kept_out));
-        hook_notice(hooks, notice);
-    }
+    notice_kept_out(*use, hooks);
     for (int h = 0; view && view->group && h < found; ++h)
         view->group(view->context, h + 1,
                     RecoveryGroup{groups[h].key, groups[h].first_cluster, groups[h].cluster_count,
