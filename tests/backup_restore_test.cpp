@@ -200,7 +200,8 @@ TEST(RestoreRecording, TakesTheLowestFreeClustersAsAnAscendingChain) {
     Open o(disk_free_5_9_12());
     std::string path = tmp.file("two.mmr");
     write_backup(path, backup_record(0x0B), 2);
-    ASSERT_EQ(restore_recording(o.disk, path.c_str(), nullptr, o.message), 1) << o.message;
+    ASSERT_EQ(restore_recording(test::writable_disk(o.disk), path.c_str(), nullptr, o.message), 1)
+        << o.message;
     EXPECT_STREQ(o.message, "untouched");
     EXPECT_EQ(test::fat_word(o.image, 5), 0x8009u);
     EXPECT_EQ(test::fat_word(o.image, 9), 0xBFFFu);
@@ -233,12 +234,13 @@ TEST(RestoreRecording, ExactlyAsManyFreeClustersIsEnoughOneFewerIsNot) {
     Open o(disk_free_5_9_12());
     MemoryDisk before = o.image;
     o.reset_counters();
-    EXPECT_EQ(restore_recording(o.disk, four.c_str(), nullptr, o.message), 0);
+    EXPECT_EQ(restore_recording(test::writable_disk(o.disk), four.c_str(), nullptr, o.message), 0);
     EXPECT_STREQ(o.message, "Not enough space left on the MediaMaster disk!");
     EXPECT_EQ(o.image.writes, 0);
-    EXPECT_EQ(restore_recording(o.disk, three.c_str(), nullptr, o.message), 1) << o.message;
+    EXPECT_EQ(restore_recording(test::writable_disk(o.disk), three.c_str(), nullptr, o.message), 1)
+        << o.message;
     EXPECT_EQ(test::fat_word(o.image, 12), 0xBFFFu);
-    EXPECT_EQ(restore_recording(o.disk, three.c_str(), nullptr, o.message), 0);
+    EXPECT_EQ(restore_recording(test::writable_disk(o.disk), three.c_str(), nullptr, o.message), 0);
     EXPECT_STREQ(o.message, "Not enough space left on the MediaMaster disk!");
 }
 
@@ -252,12 +254,13 @@ TEST(RestoreRecording, FillsTheTableOfContentsTo448AndNoFurther) {
     d.recordings = {rec({0})};
     d.count_override = 447;
     Open o(d);
-    ASSERT_EQ(restore_recording(o.disk, path.c_str(), nullptr, o.message), 1) << o.message;
+    ASSERT_EQ(restore_recording(test::writable_disk(o.disk), path.c_str(), nullptr, o.message), 1)
+        << o.message;
     EXPECT_EQ(test::toc_count(o.image), 448u);
     EXPECT_EQ(read_be16(test::toc_slot_bytes(o.image, 447) + 2), 8u);
     MemoryDisk before = o.image;
     o.reset_counters();
-    EXPECT_EQ(restore_recording(o.disk, path.c_str(), nullptr, o.message), 0);
+    EXPECT_EQ(restore_recording(test::writable_disk(o.disk), path.c_str(), nullptr, o.message), 0);
     EXPECT_STREQ(o.message, "The Table of Contents is full. Please delete some recordings first.");
     EXPECT_EQ(o.image.writes, 0);
 }
@@ -273,8 +276,10 @@ TEST(RestoreRecording, ReusesADeletedRecordSectorAndStopsSearchingAt448Sectors) 
     Open o(d);
     std::vector<RecordingEntry> list(MAX_RECORDINGS);
     ASSERT_EQ(load_recording_table(o.disk, list.data()), 3);
-    ASSERT_EQ(delete_recording(o.disk, 1, list.data(), o.message), 1);  // record offset 8
-    ASSERT_EQ(restore_recording(o.disk, path.c_str(), nullptr, o.message), 1) << o.message;
+    ASSERT_EQ(delete_recording(test::writable_disk(o.disk), 1, list.data(), o.message),
+              1);  // record offset 8
+    ASSERT_EQ(restore_recording(test::writable_disk(o.disk), path.c_str(), nullptr, o.message), 1)
+        << o.message;
     EXPECT_EQ(read_be16(test::toc_slot_bytes(o.image, 2) + 2), 8u);
     EXPECT_EQ(test::record_at(o.image, 8)[0], 1);
 
@@ -283,7 +288,7 @@ TEST(RestoreRecording, ReusesADeletedRecordSectorAndStopsSearchingAt448Sectors) 
         o.image.bytes[(TOC_SECTOR + offset) * SECTOR_SIZE] = 1;
     MemoryDisk before = o.image;
     o.reset_counters();
-    EXPECT_EQ(restore_recording(o.disk, path.c_str(), nullptr, o.message), 0);
+    EXPECT_EQ(restore_recording(test::writable_disk(o.disk), path.c_str(), nullptr, o.message), 0);
     EXPECT_STREQ(o.message, NO_FREE_RECORD_MESSAGE);
     EXPECT_EQ(o.image.writes, 0);
     EXPECT_LE(o.image.reads, 3 + 448);
@@ -302,20 +307,24 @@ TEST(RestoreRecording, AFileWithoutAWholeClusterRestoresOnlyARecordingWithoutClu
     write_backup(empty, backup_record(0, FAT_CHAIN_END), 0);
     write_backup(cut, backup_record(0, 2), 1, 0x40, 100);  // ends 100 bytes short
     MemoryDisk before = o.image;
-    EXPECT_EQ(restore_recording(o.disk, damaged.c_str(), nullptr, o.message), 0);
+    EXPECT_EQ(restore_recording(test::writable_disk(o.disk), damaged.c_str(), nullptr, o.message),
+              0);
     EXPECT_STREQ(o.message, "The backup file holds no whole cluster of its recording.");
-    EXPECT_EQ(restore_recording(o.disk, cut.c_str(), nullptr, o.message), 0);
+    EXPECT_EQ(restore_recording(test::writable_disk(o.disk), cut.c_str(), nullptr, o.message), 0);
     EXPECT_STREQ(o.message, "The backup file ends inside its last cluster: it is incomplete.");
     EXPECT_EQ(o.image.bytes, before.bytes);
-    ASSERT_EQ(restore_recording(o.disk, empty.c_str(), nullptr, o.message), 1) << o.message;
+    ASSERT_EQ(restore_recording(test::writable_disk(o.disk), empty.c_str(), nullptr, o.message), 1)
+        << o.message;
     EXPECT_EQ(test::toc_count(o.image), 2u);
     EXPECT_EQ(read_be16(test::slot_record(o.image, 1) + REC_FIRST_CLUSTER), FAT_CHAIN_END);
     EXPECT_TRUE(test::same_sectors(o.image, before, FAT_SECTOR, FAT_SECTORS));
     std::string tiny = tmp.file("tiny.mmr");
     std::ofstream(tiny, std::ios::binary) << "not a backup";
-    EXPECT_EQ(restore_recording(o.disk, tiny.c_str(), nullptr, o.message), 0);
+    EXPECT_EQ(restore_recording(test::writable_disk(o.disk), tiny.c_str(), nullptr, o.message), 0);
     EXPECT_STREQ(o.message, "Error while reading recording information from file.");
-    EXPECT_EQ(restore_recording(o.disk, tmp.file("missing.mmr").c_str(), nullptr, o.message), 0);
+    EXPECT_EQ(restore_recording(test::writable_disk(o.disk), tmp.file("missing.mmr").c_str(),
+                                nullptr, o.message),
+              0);
     EXPECT_STREQ(o.message, "Could not open input file.");
 }
 
@@ -339,7 +348,9 @@ TEST(RestoreRecording, EachReadFailureLeavesTheDiskUnchanged) {
         MemoryDisk before = o.image;
         o.reset_counters();
         o.image.fail_read_call = k;
-        EXPECT_EQ(restore_recording(o.disk, path.c_str(), nullptr, o.message), 0) << k;
+        EXPECT_EQ(restore_recording(test::writable_disk(o.disk), path.c_str(), nullptr, o.message),
+                  0)
+            << k;
         EXPECT_STREQ(o.message, messages[k - 1]);
         EXPECT_EQ(o.image.bytes, before.bytes) << k;
     }
@@ -366,7 +377,9 @@ TEST(RestoreRecording, EachWriteFailureLeavesWhatTheWriteOrderSays) {
         MemoryDisk before = o.image;
         o.reset_counters();
         o.image.fail_write_call = k;
-        EXPECT_EQ(restore_recording(o.disk, path.c_str(), nullptr, o.message), 0) << k;
+        EXPECT_EQ(restore_recording(test::writable_disk(o.disk), path.c_str(), nullptr, o.message),
+                  0)
+            << k;
         EXPECT_STREQ(o.message, messages[k - 1]);
         if (k == 1) {
             EXPECT_EQ(o.image.bytes, before.bytes);
@@ -392,11 +405,11 @@ TEST(RestoreRecording, OnAReadOnlyDiskTheFirstWriteFailsAndNothingChanges) {
     Open o(d);
     o.image.read_only = true;
     MemoryDisk before = o.image;
-    EXPECT_EQ(restore_recording(o.disk, path.c_str(), nullptr, o.message), 0);
+    EXPECT_EQ(restore_recording(test::writable_disk(o.disk), path.c_str(), nullptr, o.message), 0);
     EXPECT_STREQ(o.message, "Error while writing to MediaMaster Disk.");
     std::vector<RecordingEntry> list(MAX_RECORDINGS);
     ASSERT_EQ(load_recording_table(o.disk, list.data()), 1);
-    EXPECT_EQ(delete_recording(o.disk, 0, list.data(), o.message), 0);
+    EXPECT_EQ(delete_recording(test::writable_disk(o.disk), 0, list.data(), o.message), 0);
     EXPECT_STREQ(o.message, "Could not write Table of Contents to MediaMaster disk.");
     EXPECT_EQ(o.image.bytes, before.bytes);
 }

@@ -232,20 +232,36 @@ TEST(CorruptedImageSweep, NoCrashAndNoSuccessThatWritesOutsideItsOwnClusters) {
              [&] {
                  char title[REC_USER_TITLE_BYTES] = "Edited";
                  char channel[REC_CHANNEL_BYTES] = "Channel";
-                 return apply_recording_changes(disk, seed % n, &list[seed % n], title, channel, 8,
-                                                11, message);
+                 return apply_recording_changes(test::writable_disk(disk), seed % n,
+                                                &list[seed % n], title, channel, 8, 11, message);
              },
              false},
-            {"move up", [&] { return move_recording_up(disk, seed % n, list.data(), message); },
+            {"move up",
+             [&] {
+                 return move_recording_up(test::writable_disk(disk), seed % n, list.data(),
+                                          message);
+             },
              false},
-            {"move down", [&] { return move_recording_down(disk, seed % n, list.data(), message); },
+            {"move down",
+             [&] {
+                 return move_recording_down(test::writable_disk(disk), seed % n, list.data(),
+                                            message);
+             },
              false},
-            {"delete", [&] { return delete_recording(disk, seed % n, list.data(), message); },
+            {"delete",
+             [&] {
+                 return delete_recording(test::writable_disk(disk), seed % n, list.data(), message);
+             },
              false, readable - 1 - seed % n},
-            {"restore", [&] { return restore_recording(disk, good.c_str(), nullptr, message); },
+            {"restore",
+             [&] {
+                 return restore_recording(test::writable_disk(disk), good.c_str(), nullptr,
+                                          message);
+             },
              true, -1},
-            {"recover", [&] { return recover_recordings(disk, count, nullptr, message); }, false,
-             -1},
+            {"recover",
+             [&] { return recover_recordings(test::writable_disk(disk), count, nullptr, message); },
+             false, -1},
         };
         for (const Op& op : ops) {
             std::vector<bool> free = free_clusters(m);

@@ -183,7 +183,7 @@ void sweep(const MemoryDisk& base, uint32_t deleted, const std::string& what,
         // touches no listed recording.
         disk = test::open_memory_disk(&m);
         char message[MESSAGE_SIZE];
-        recover_recordings(disk, int(left.size()), nullptr, message);
+        recover_recordings(test::writable_disk(disk), int(left.size()), nullptr, message);
         close_disk(disk);
         check_left(m, left, nullptr, 0, at + ", then recover");
         if (::testing::Test::HasFailure()) return;
@@ -211,14 +211,18 @@ TEST(PowerCutAfterEveryWrite, LeavesTheOldListingOrTheNewOneNeverStaleData) {
     for (size_t i = 0; i < backups.size(); ++i)
         sweep(base, 0, std::string("restore of ") + shapes()[i].name, [&](DiskHandle disk) {
             char message[MESSAGE_SIZE];
-            EXPECT_EQ(restore_recording(disk, backups[i].c_str(), nullptr, message), 1) << message;
+            EXPECT_EQ(
+                restore_recording(test::writable_disk(disk), backups[i].c_str(), nullptr, message),
+                1)
+                << message;
         });
     const uint32_t b_record = 8;  // B, list index 1
     sweep(base, b_record, "delete", [](DiskHandle disk) {
         std::vector<RecordingEntry> list(MAX_RECORDINGS);
         char message[MESSAGE_SIZE];
         ASSERT_EQ(load_recording_table(disk, list.data()), 3);
-        EXPECT_EQ(delete_recording(disk, 1, list.data(), message), 1) << message;
+        EXPECT_EQ(delete_recording(test::writable_disk(disk), 1, list.data(), message), 1)
+            << message;
     });
     sweep(
         base, 0, "edit",
@@ -226,8 +230,8 @@ TEST(PowerCutAfterEveryWrite, LeavesTheOldListingOrTheNewOneNeverStaleData) {
             std::vector<RecordingEntry> list(MAX_RECORDINGS);
             char message[MESSAGE_SIZE], title[REC_USER_TITLE_BYTES] = "New", channel[32] = "C";
             ASSERT_EQ(load_recording_table(disk, list.data()), 3);
-            EXPECT_EQ(apply_recording_changes(disk, 1, &list[1], title, channel, FLAG_LOCKED,
-                                              APPLY_MASK, message),
+            EXPECT_EQ(apply_recording_changes(test::writable_disk(disk), 1, &list[1], title,
+                                              channel, FLAG_LOCKED, APPLY_MASK, message),
                       1);
         },
         false);
@@ -237,7 +241,7 @@ TEST(PowerCutAfterEveryWrite, LeavesTheOldListingOrTheNewOneNeverStaleData) {
             std::vector<RecordingEntry> list(MAX_RECORDINGS);
             char message[MESSAGE_SIZE];
             ASSERT_EQ(load_recording_table(disk, list.data()), 3);
-            EXPECT_EQ(move_recording_up(disk, 1, list.data(), message), 1);
+            EXPECT_EQ(move_recording_up(test::writable_disk(disk), 1, list.data(), message), 1);
         },
         false);
     // Recovery of B after its delete.
@@ -246,12 +250,12 @@ TEST(PowerCutAfterEveryWrite, LeavesTheOldListingOrTheNewOneNeverStaleData) {
     std::vector<RecordingEntry> list(MAX_RECORDINGS);
     char message[MESSAGE_SIZE];
     ASSERT_EQ(load_recording_table(disk, list.data()), 3);
-    ASSERT_EQ(delete_recording(disk, 1, list.data(), message), 1);
+    ASSERT_EQ(delete_recording(test::writable_disk(disk), 1, list.data(), message), 1);
     close_disk(disk);
     deleted.writes = 0;
     sweep(deleted, 0, "recover", [](DiskHandle disk) {
         char message[MESSAGE_SIZE];
-        EXPECT_EQ(recover_recordings(disk, 2, nullptr, message), 1) << message;
+        EXPECT_EQ(recover_recordings(test::writable_disk(disk), 2, nullptr, message), 1) << message;
     });
 }
 
@@ -280,14 +284,16 @@ TEST(EveryBackupRestores, BackupDeleteRestoreExtractsByteIdentical) {
         Extracted before = extract(o.disk, list[index]);
         std::string path = tmp.file("b.mmr");
         ASSERT_EQ(backup_recording(o.disk, index, path.c_str(), nullptr, o.message), 1) << what;
-        ASSERT_EQ(delete_recording(o.disk, index, list.data(), o.message), 1) << what;
+        ASSERT_EQ(delete_recording(test::writable_disk(o.disk), index, list.data(), o.message), 1)
+            << what;
         std::vector<std::string> notices;
         OperationHooks hooks{};
         hooks.context = &notices;
         hooks.notice = [](void* c, const char* text) {
             static_cast<std::vector<std::string>*>(c)->push_back(text);
         };
-        ASSERT_EQ(restore_recording(o.disk, path.c_str(), &hooks, o.message), 1)
+        ASSERT_EQ(restore_recording(test::writable_disk(o.disk), path.c_str(), &hooks, o.message),
+                  1)
             << what << ": " << o.message;
         ASSERT_EQ(load_recording_table(o.disk, list.data()), count);
         EXPECT_TRUE(extract(o.disk, list[0]) == before) << what;
@@ -312,8 +318,9 @@ TEST(ReclaimedInPlayingOrder, ANonAscendingChainIsRecoveredInItsOriginalOrder) {
     std::vector<RecordingEntry> list(MAX_RECORDINGS);
     ASSERT_EQ(load_recording_table(o.disk, list.data()), 2);
     Extracted before = extract(o.disk, list[0]);
-    ASSERT_EQ(delete_recording(o.disk, 0, list.data(), o.message), 1);
-    ASSERT_EQ(recover_recordings(o.disk, 1, nullptr, o.message), 1) << o.message;
+    ASSERT_EQ(delete_recording(test::writable_disk(o.disk), 0, list.data(), o.message), 1);
+    ASSERT_EQ(recover_recordings(test::writable_disk(o.disk), 1, nullptr, o.message), 1)
+        << o.message;
     // Its group is found first (cluster 1); the never-written clusters make the second.
     ASSERT_EQ(load_recording_table(o.disk, list.data()), 3);
     EXPECT_EQ(list[1].first_cluster, 6);

@@ -77,7 +77,9 @@ TEST(RestoreChecksTheWholeFileFirst, TruncatedOrDamagedBackupsAreRefusedBeforeAn
         d.recordings = {rec("A", {0})};
         Open o(d);
         MemoryDisk before = o.image;
-        EXPECT_EQ(restore_recording(o.disk, c.path.c_str(), nullptr, o.message), 0) << c.path;
+        EXPECT_EQ(
+            restore_recording(test::writable_disk(o.disk), c.path.c_str(), nullptr, o.message), 0)
+            << c.path;
         EXPECT_STREQ(o.message, c.message);
         EXPECT_EQ(o.image.writes, 0);
         EXPECT_EQ(o.image.bytes, before.bytes);
@@ -97,9 +99,12 @@ TEST(ListedRecordsAreTaken, RestoreAndRecoveryNeverReuseARecordASlotNames) {
         ASSERT_EQ(read_be16(test::toc_slot_bytes(o.image, 1) + 2), 8u);
         o.record(8)[REC_IN_USE] = 0;
         if (recovery) {
-            ASSERT_EQ(recover_recordings(o.disk, 2, nullptr, o.message), 1) << o.message;
+            ASSERT_EQ(recover_recordings(test::writable_disk(o.disk), 2, nullptr, o.message), 1)
+                << o.message;
         } else {
-            ASSERT_EQ(restore_recording(o.disk, one.c_str(), nullptr, o.message), 1) << o.message;
+            ASSERT_EQ(
+                restore_recording(test::writable_disk(o.disk), one.c_str(), nullptr, o.message), 1)
+                << o.message;
         }
         EXPECT_EQ(read_be16(test::toc_slot_bytes(o.image, 2) + 2), 12u) << recovery;
         EXPECT_EQ(test::record_channel(o.record(8)), "Channel") << recovery;
@@ -138,8 +143,10 @@ TEST(UsedMeansUsedByAnything, RestoreAndRecoverNeverTakeAClusterAListedRecording
             std::vector<std::string> seen;
             OperationHooks hooks{};
             notices_of(&hooks, &seen);
-            int ok = recovery ? recover_recordings(o.disk, 1, &hooks, o.message)
-                              : restore_recording(o.disk, one.c_str(), &hooks, o.message);
+            int ok = recovery
+                         ? recover_recordings(test::writable_disk(o.disk), 1, &hooks, o.message)
+                         : restore_recording(test::writable_disk(o.disk), one.c_str(), &hooks,
+                                             o.message);
             ASSERT_EQ(ok, 1) << c.what << recovery << o.message;
             EXPECT_EQ(test::fat_word(o.image, c.cluster), c.word) << c.what << recovery;
             EXPECT_TRUE(test::same_sectors(o.image, before, cluster_first_sector(c.cluster),
@@ -170,7 +177,9 @@ TEST(DeleteRemovesOnlyWhatIsItsOwn, ALineSharingARecordLeavesRecordAndClustersTo
         std::vector<std::string> seen;
         OperationHooks hooks{};
         notices_of(&hooks, &seen);
-        ASSERT_EQ(delete_recording(o.disk, index, list.data(), o.message, &hooks), 1) << index;
+        ASSERT_EQ(
+            delete_recording(test::writable_disk(o.disk), index, list.data(), o.message, &hooks), 1)
+            << index;
         EXPECT_EQ(test::toc_count(o.image), 3u);
         EXPECT_EQ(test::fat_word(o.image, 0), FAT_ALLOCATED | 1u) << index;
         EXPECT_EQ(test::fat_word(o.image, 1), FAT_LAST_ALLOCATED) << index;
@@ -260,13 +269,15 @@ TEST(DeleteRefusesASharedChain, NamingTheOtherRecordingAndChangingNothing) {
     std::vector<RecordingEntry> list(MAX_RECORDINGS);
     ASSERT_EQ(load_recording_table(o.disk, list.data()), 4);
     MemoryDisk before = o.image;
-    EXPECT_EQ(delete_recording(o.disk, 2, list.data(), o.message), 0);  // B, list line 3
+    EXPECT_EQ(delete_recording(test::writable_disk(o.disk), 2, list.data(), o.message),
+              0);  // B, list line 3
     EXPECT_STREQ(o.message,
                  "Cluster 1 also belongs to recording 4 ('A'); deleting this one would free its "
                  "data. Nothing was changed.");
     EXPECT_EQ(o.image.bytes, before.bytes);
     // A recording that shares nothing is deleted as before.
-    ASSERT_EQ(delete_recording(o.disk, 0, list.data(), o.message), 1) << o.message;
+    ASSERT_EQ(delete_recording(test::writable_disk(o.disk), 0, list.data(), o.message), 1)
+        << o.message;
 }
 
 struct Cancel {
@@ -296,7 +307,7 @@ TEST(InterruptsAtSafePoints, BeforeTheFirstWriteNothingChangesAfterItTheRestoreF
         MemoryDisk before = o.image;
         Cancel c{&o.image, after};
         OperationHooks hooks = cancelling(&c);
-        int ok = restore_recording(o.disk, two.c_str(), &hooks, o.message);
+        int ok = restore_recording(test::writable_disk(o.disk), two.c_str(), &hooks, o.message);
         if (after == 0) {
             EXPECT_EQ(ok, 0);
             EXPECT_STREQ(o.message, RESTORE_CANCELLED_MESSAGE);

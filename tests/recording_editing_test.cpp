@@ -61,7 +61,9 @@ TEST(ApplyRecordingChanges, MaskKeepsBitsOutsideItAndTheTitlesAreWrittenWhole) {
     Loaded l(d);
     char t[48], c[32];
     fields("New title", "New channel", t, c);
-    ASSERT_EQ(apply_recording_changes(l.disk, 1, &l.list[1], t, c, 8, APPLY_MASK, l.message), 1);
+    ASSERT_EQ(apply_recording_changes(test::writable_disk(l.disk), 1, &l.list[1], t, c, 8,
+                                      APPLY_MASK, l.message),
+              1);
     EXPECT_STREQ(l.message, "untouched");
     const uint8_t* r = test::slot_record(l.image, 1);
     EXPECT_EQ(r[REC_FLAGS], 0x18);  // Pause and Permanent off, Locked on, bit 16 kept
@@ -84,9 +86,13 @@ TEST(ApplyRecordingChanges, DisplayTitleFallsBackToDefaultTitleThenToTheNewChann
     Loaded l(d);
     char t[48], c[32];
     fields("", "Chan", t, c);
-    ASSERT_EQ(apply_recording_changes(l.disk, 0, &l.list[0], t, c, 0, APPLY_MASK, l.message), 1);
+    ASSERT_EQ(apply_recording_changes(test::writable_disk(l.disk), 0, &l.list[0], t, c, 0,
+                                      APPLY_MASK, l.message),
+              1);
     EXPECT_STREQ(l.list[0].display_title, "C");
-    ASSERT_EQ(apply_recording_changes(l.disk, 2, &l.list[2], t, c, 0, APPLY_MASK, l.message), 1);
+    ASSERT_EQ(apply_recording_changes(test::writable_disk(l.disk), 2, &l.list[2], t, c, 0,
+                                      APPLY_MASK, l.message),
+              1);
     EXPECT_STREQ(l.list[2].display_title, "Chan");
     // The list matches what a reload would show.
     std::vector<RecordingEntry> fresh(MAX_RECORDINGS);
@@ -120,8 +126,8 @@ TEST(ApplyRecordingChanges, EachFailureLeavesWhatTheWriteOrderSays) {
         RecordingEntry entry = l.list[0];
         l.image.fail_read_call = k.read;
         l.image.fail_write_call = k.write;
-        EXPECT_EQ(apply_recording_changes(l.disk, 0, &l.list[0], t, c, FLAG_LOCKED, APPLY_MASK,
-                                          l.message),
+        EXPECT_EQ(apply_recording_changes(test::writable_disk(l.disk), 0, &l.list[0], t, c,
+                                          FLAG_LOCKED, APPLY_MASK, l.message),
                   0);
         EXPECT_STREQ(l.message, k.message);
         EXPECT_EQ(memcmp(&entry, &l.list[0], sizeof entry), 0);
@@ -141,15 +147,15 @@ TEST(MoveRecording, UpAndDownSwapSlotsAndListEntries) {
     Loaded l(three_recordings());
     ASSERT_EQ(l.title(0), "C");
     // Index 1 up exchanges the two last slots; the list then shows it first.
-    ASSERT_EQ(move_recording_up(l.disk, 1, l.list.data(), l.message), 1);
+    ASSERT_EQ(move_recording_up(test::writable_disk(l.disk), 1, l.list.data(), l.message), 1);
     EXPECT_EQ(l.title(0), "B");
     EXPECT_EQ(l.title(1), "C");
     EXPECT_EQ(std::string(
                   reinterpret_cast<const char*>(test::slot_record(l.image, 2) + REC_DEFAULT_TITLE)),
               "B");
     // The last line down exchanges the two first slots.
-    ASSERT_EQ(move_recording_down(l.disk, 1, l.list.data(), l.message), 1);
-    ASSERT_EQ(move_recording_down(l.disk, 2, l.list.data(), l.message), 0);
+    ASSERT_EQ(move_recording_down(test::writable_disk(l.disk), 1, l.list.data(), l.message), 1);
+    ASSERT_EQ(move_recording_down(test::writable_disk(l.disk), 2, l.list.data(), l.message), 0);
     EXPECT_STREQ(l.message, NO_SUCH_RECORDING_MESSAGE);
     EXPECT_EQ(l.title(0), "B");
     EXPECT_EQ(l.title(1), "A");
@@ -164,14 +170,14 @@ TEST(MoveRecording, BeyondTheEndsAndOnFailureNothingChanges) {
     Loaded l(three_recordings());
     MemoryDisk before = l.image;
     std::vector<RecordingEntry> list = l.list;
-    EXPECT_EQ(move_recording_up(l.disk, 0, l.list.data(), l.message), 0);
-    EXPECT_EQ(move_recording_down(l.disk, 2, l.list.data(), l.message), 0);
-    EXPECT_EQ(move_recording_up(l.disk, 3, l.list.data(), l.message), 0);
+    EXPECT_EQ(move_recording_up(test::writable_disk(l.disk), 0, l.list.data(), l.message), 0);
+    EXPECT_EQ(move_recording_down(test::writable_disk(l.disk), 2, l.list.data(), l.message), 0);
+    EXPECT_EQ(move_recording_up(test::writable_disk(l.disk), 3, l.list.data(), l.message), 0);
     l.image.fail_write_call = l.image.writes + 1;
-    EXPECT_EQ(move_recording_up(l.disk, 1, l.list.data(), l.message), 0);
+    EXPECT_EQ(move_recording_up(test::writable_disk(l.disk), 1, l.list.data(), l.message), 0);
     EXPECT_STREQ(l.message, "Could not write recording table from MediaMaster disk (Read-only?).");
     l.image.fail_read_call = l.image.reads + 1;
-    EXPECT_EQ(move_recording_down(l.disk, 0, l.list.data(), l.message), 0);
+    EXPECT_EQ(move_recording_down(test::writable_disk(l.disk), 0, l.list.data(), l.message), 0);
     EXPECT_STREQ(l.message, "Could not read recording table from MediaMaster disk.");
     EXPECT_EQ(l.image.bytes, before.bytes);
     EXPECT_EQ(memcmp(list.data(), l.list.data(), sizeof(RecordingEntry) * 3), 0);
@@ -198,7 +204,8 @@ TEST(DeleteRecording, NewestOldestAndOnlyWithAChainThroughTheLastCluster) {
         uint32_t record_offset = read_be16(test::toc_slot_bytes(l.image, slot) + 2);
         std::vector<uint8_t> old_toc(test::at_sector(l.image, TOC_SECTOR),
                                      test::at_sector(l.image, TOC_SECTOR) + TOC_BYTES);
-        ASSERT_EQ(delete_recording(l.disk, index, l.list.data(), l.message), 1) << l.message;
+        ASSERT_EQ(delete_recording(test::writable_disk(l.disk), index, l.list.data(), l.message), 1)
+            << l.message;
         EXPECT_EQ(test::toc_count(l.image), 2u);
         // The slots after it moved down, the 4 bytes behind the last slot came along.
         const uint8_t* toc = test::at_sector(l.image, TOC_SECTOR);
@@ -218,7 +225,7 @@ TEST(DeleteRecording, NewestOldestAndOnlyWithAChainThroughTheLastCluster) {
     d.cluster_count = 8;
     d.recordings = {rec("Only", {6, 7, 5})};
     Loaded l(d);
-    ASSERT_EQ(delete_recording(l.disk, 0, l.list.data(), l.message), 1);
+    ASSERT_EQ(delete_recording(test::writable_disk(l.disk), 0, l.list.data(), l.message), 1);
     EXPECT_EQ(test::toc_count(l.image), 0u);
     expect_freed(l.image, {5, 6, 7}, 7, 0);
     EXPECT_EQ(test::record_at(l.image, 4)[0], 0);
@@ -231,7 +238,7 @@ TEST(DeleteRecording, WithoutClustersRewritesBothTablesUnchanged) {
     d.checksum_error = 0xBEEF;
     Loaded l(d);
     MemoryDisk before = l.image;
-    ASSERT_EQ(delete_recording(l.disk, 1, l.list.data(), l.message), 1);
+    ASSERT_EQ(delete_recording(test::writable_disk(l.disk), 1, l.list.data(), l.message), 1);
     EXPECT_TRUE(test::same_sectors(l.image, before, FAT_SECTOR, FAT_SECTORS));
     ASSERT_EQ(l.image.write_log.size(), 4u);
     EXPECT_EQ(l.image.write_log[0].first, TOC_SECTOR * SECTOR_SIZE);
@@ -251,7 +258,7 @@ TEST(DeleteRecording, EachReadOrWriteFailureLeavesWhatTheWriteOrderSays) {
         MemoryDisk before = l.image;
         std::vector<RecordingEntry> list = l.list;
         l.image.fail_read_call = k;
-        EXPECT_EQ(delete_recording(l.disk, 1, l.list.data(), l.message), 0);
+        EXPECT_EQ(delete_recording(test::writable_disk(l.disk), 1, l.list.data(), l.message), 0);
         EXPECT_STREQ(l.message, read_messages[k - 1]);
         EXPECT_EQ(l.image.bytes, before.bytes);
         EXPECT_EQ(memcmp(list.data(), l.list.data(), sizeof(RecordingEntry) * 3), 0);
@@ -269,7 +276,7 @@ TEST(DeleteRecording, EachReadOrWriteFailureLeavesWhatTheWriteOrderSays) {
         MemoryDisk before = l.image;
         std::vector<RecordingEntry> list = l.list;
         l.image.fail_write_call = k;
-        EXPECT_EQ(delete_recording(l.disk, 0, l.list.data(), l.message), 0);
+        EXPECT_EQ(delete_recording(test::writable_disk(l.disk), 0, l.list.data(), l.message), 0);
         EXPECT_STREQ(l.message, write_messages[k - 1]);
         EXPECT_EQ(memcmp(list.data(), l.list.data(), sizeof(RecordingEntry) * 3), 0);
         bool toc_written = k > 1, first_freed = k > 2, copy_freed = k > 3;
@@ -290,12 +297,12 @@ TEST(DeleteRecording, LoopingOrBrokenChainsStopWithoutFreeingOtherRecordings) {
     write_be16(fat + 2 * 4, FAT_ALLOCATED | 7);
     // A's chain 0 -> 3 leads beyond the disk.
     write_be16(fat + 2 * 3, FAT_ALLOCATED | 0x1234);
-    ASSERT_EQ(delete_recording(l.disk, 0, l.list.data(), l.message), 1);
+    ASSERT_EQ(delete_recording(test::writable_disk(l.disk), 0, l.list.data(), l.message), 1);
     EXPECT_EQ(test::fat_word(l.image, 2), 3u);
     EXPECT_EQ(test::fat_word(l.image, 7), FAT_CHAIN_END);
     EXPECT_EQ(test::fat_word(l.image, 4), 5u);
-    EXPECT_EQ(test::fat_word(l.image, 1), FAT_LAST_ALLOCATED);            // B untouched
-    ASSERT_EQ(delete_recording(l.disk, 1, l.list.data(), l.message), 1);  // A
+    EXPECT_EQ(test::fat_word(l.image, 1), FAT_LAST_ALLOCATED);  // B untouched
+    ASSERT_EQ(delete_recording(test::writable_disk(l.disk), 1, l.list.data(), l.message), 1);  // A
     EXPECT_EQ(test::fat_word(l.image, 0), 1u);
     EXPECT_EQ(test::fat_word(l.image, 3), 4u);
     EXPECT_EQ(test::fat_word(l.image, 1), FAT_LAST_ALLOCATED);
@@ -305,9 +312,9 @@ TEST(DeleteRecording, ARecordOffsetOutsideTheRecordAreaIsRefused) {
     Loaded l(three_recordings());
     write_be16(l.image.bytes.data() + TOC_SECTOR * SECTOR_SIZE + TOC_SLOTS_OFFSET + 2, 0);
     MemoryDisk before = l.image;
-    EXPECT_EQ(delete_recording(l.disk, 2, l.list.data(), l.message), 0);
+    EXPECT_EQ(delete_recording(test::writable_disk(l.disk), 2, l.list.data(), l.message), 0);
     EXPECT_EQ(l.image.bytes, before.bytes);
-    EXPECT_EQ(delete_recording(l.disk, 3, l.list.data(), l.message), 0);
+    EXPECT_EQ(delete_recording(test::writable_disk(l.disk), 3, l.list.data(), l.message), 0);
     EXPECT_STREQ(l.message, NO_SUCH_RECORDING_MESSAGE);
     EXPECT_EQ(l.image.bytes, before.bytes);
 }
@@ -324,9 +331,11 @@ TEST(EditingOnAReadOnlyDisk, TheFirstWriteFailsWithItsMessageAndNothingChanges) 
     MemoryDisk before = l.image;
     char t[48], c[32];
     fields("T", "C", t, c);
-    EXPECT_EQ(apply_recording_changes(l.disk, 0, &l.list[0], t, c, 0, APPLY_MASK, l.message), 0);
+    EXPECT_EQ(apply_recording_changes(test::writable_disk(l.disk), 0, &l.list[0], t, c, 0,
+                                      APPLY_MASK, l.message),
+              0);
     EXPECT_STREQ(l.message, "Could not write recording table to MediaMaster disk (Read-only?).");
-    EXPECT_EQ(move_recording_down(l.disk, 0, l.list.data(), l.message), 0);
+    EXPECT_EQ(move_recording_down(test::writable_disk(l.disk), 0, l.list.data(), l.message), 0);
     EXPECT_STREQ(l.message, "Could not write recording table from MediaMaster disk (Read-only?).");
     EXPECT_EQ(l.image.bytes, before.bytes);
     EXPECT_EQ(l.title(0), "C");

@@ -74,10 +74,11 @@ TEST(RecoverRecordings, ADeletedRecordingComesBackAsOneRecording) {
     Open o(d);
     std::vector<RecordingEntry> list(MAX_RECORDINGS);
     ASSERT_EQ(load_recording_table(o.disk, list.data()), 3);
-    ASSERT_EQ(delete_recording(o.disk, 1, list.data(), o.message), 1);
+    ASSERT_EQ(delete_recording(test::writable_disk(o.disk), 1, list.data(), o.message), 1);
     Answer answer;
     OperationHooks hooks = answering(&answer);
-    ASSERT_EQ(recover_recordings(o.disk, 2, &hooks, o.message), 1) << o.message;
+    ASSERT_EQ(recover_recordings(test::writable_disk(o.disk), 2, &hooks, o.message), 1)
+        << o.message;
     EXPECT_STREQ(o.message, "All Recordings were successfully restored.");
     EXPECT_EQ(answer.question, "1 Recordings discovered. Do you want to proceed with recovery?");
     EXPECT_EQ(answer.busy_on, 1);
@@ -138,7 +139,8 @@ TEST(RecoverRecordings, InterleavedKeysBecomeAscendingChainsInTheOrderFound) {
     Open o(interleaved());
     write_interleaved_headers(o);
     o.reset_counters();
-    ASSERT_EQ(recover_recordings(o.disk, 1, nullptr, o.message), 1) << o.message;
+    ASSERT_EQ(recover_recordings(test::writable_disk(o.disk), 1, nullptr, o.message), 1)
+        << o.message;
     EXPECT_EQ(test::fat_word(o.image, 4), 0x8007u);
     EXPECT_EQ(test::fat_word(o.image, 7), 0x8009u);
     EXPECT_EQ(test::fat_word(o.image, 9), 0xBFFFu);
@@ -176,7 +178,8 @@ TEST(RecoverRecordings, NeverWrittenClustersFormOneGroupWithKeyZero) {
     d.write_clusters = false;
     d.recordings = {rec({1, 3})};
     Open o(d);
-    ASSERT_EQ(recover_recordings(o.disk, 1, nullptr, o.message), 1) << o.message;
+    ASSERT_EQ(recover_recordings(test::writable_disk(o.disk), 1, nullptr, o.message), 1)
+        << o.message;
     EXPECT_EQ(test::toc_count(o.image), 2u);
     const uint8_t* r = test::slot_record(o.image, 1);
     EXPECT_EQ(read_be32(r + REC_KEY), 0u);
@@ -198,7 +201,8 @@ TEST(RecoverRecordings, With446ListedTheScanEndsAfterTheSecondGroup) {
     o.header(2, 0xB);
     o.header(3, 0xA);  // a further cluster of the first key, after the scan has ended
     o.header(4, 0xC);
-    ASSERT_EQ(recover_recordings(o.disk, 446, nullptr, o.message), 1) << o.message;
+    ASSERT_EQ(recover_recordings(test::writable_disk(o.disk), 446, nullptr, o.message), 1)
+        << o.message;
     EXPECT_EQ(test::toc_count(o.image), 448u);
     EXPECT_EQ(test::fat_word(o.image, 1), 0xBFFFu);
     EXPECT_EQ(test::fat_word(o.image, 2), 0xBFFFu);
@@ -215,7 +219,7 @@ TEST(RecoverRecordings, NothingToRecoverAsksNothing) {
     Open o(d);
     Answer answer;
     OperationHooks hooks = answering(&answer);
-    EXPECT_EQ(recover_recordings(o.disk, 1, &hooks, o.message), 0);
+    EXPECT_EQ(recover_recordings(test::writable_disk(o.disk), 1, &hooks, o.message), 0);
     EXPECT_STREQ(o.message, "No Recordings to recover on this disk.");
     EXPECT_EQ(answer.asked, 0);
     EXPECT_EQ(answer.busy_on, answer.busy_off);
@@ -224,7 +228,7 @@ TEST(RecoverRecordings, NothingToRecoverAsksNothing) {
     d.count_override = 448;
     Open full(d);
     full.reset_counters();
-    EXPECT_EQ(recover_recordings(full.disk, 448, &hooks, full.message), 0);
+    EXPECT_EQ(recover_recordings(test::writable_disk(full.disk), 448, &hooks, full.message), 0);
     EXPECT_STREQ(full.message, "No Recordings to recover on this disk.");
     EXPECT_EQ(full.image.reads, 2);
     EXPECT_EQ(answer.asked, 0);
@@ -237,9 +241,25 @@ TEST(RecoverRecordings, AnsweredNoWritesNothing) {
     Answer answer;
     answer.yes = false;
     OperationHooks hooks = answering(&answer);
-    EXPECT_EQ(recover_recordings(o.disk, 1, &hooks, o.message), 0);
+    EXPECT_EQ(recover_recordings(test::writable_disk(o.disk), 1, &hooks, o.message), 0);
     EXPECT_STREQ(o.message, "Recovery cancelled.");
     EXPECT_EQ(answer.question, "2 Recordings discovered. Do you want to proceed with recovery?");
+    EXPECT_EQ(o.image.bytes, before.bytes);
+}
+
+TEST(RecoverRecordings, APreviewAsksAndWritesNothingEvenWhenAnsweredYes) {
+    Open o(interleaved());
+    write_interleaved_headers(o);
+    MemoryDisk before = o.image;
+    Answer answer;
+    OperationHooks hooks = answering(&answer);
+    int groups = 0;
+    RecoveryView view{&groups, [](void* c, int, const RecoveryGroup&) { ++*static_cast<int*>(c); }};
+    EXPECT_EQ(preview_recovery(o.disk, 1, &hooks, o.message, &view), 0);
+    EXPECT_STREQ(o.message, "Recovery cancelled.");
+    EXPECT_EQ(answer.question, "2 Recordings discovered. Do you want to proceed with recovery?");
+    EXPECT_EQ(groups, 2);
+    EXPECT_EQ(o.image.writes, 0);
     EXPECT_EQ(o.image.bytes, before.bytes);
 }
 
@@ -248,7 +268,7 @@ TEST(RecoverRecordings, ATableOfContentsThatListsOtherThanTheLoadedCountIsNotTou
     write_interleaved_headers(o);
     MemoryDisk before = o.image;
     // The loader saw no recordings (one of its records could not be read), the table lists one.
-    EXPECT_EQ(recover_recordings(o.disk, 0, nullptr, o.message), 0);
+    EXPECT_EQ(recover_recordings(test::writable_disk(o.disk), 0, nullptr, o.message), 0);
     EXPECT_EQ(o.image.bytes, before.bytes);
 }
 
@@ -257,14 +277,14 @@ TEST(RecoverRecordings, EachReadFailureLeavesTheDiskUnchanged) {
     write_interleaved_headers(o);
     MemoryDisk pristine = o.image;
     o.reset_counters();
-    ASSERT_EQ(recover_recordings(o.disk, 1, nullptr, o.message), 1);
+    ASSERT_EQ(recover_recordings(test::writable_disk(o.disk), 1, nullptr, o.message), 1);
     const int reads = o.image.reads;
     int went_on = 0;
     for (int k = 1; k <= reads; ++k) {
         o.image = pristine;
         o.image.fail_read_call = k;
         // A cluster whose data cannot be read only has no time stamps to order it by.
-        if (recover_recordings(o.disk, 1, nullptr, o.message) == 1) {
+        if (recover_recordings(test::writable_disk(o.disk), 1, nullptr, o.message) == 1) {
             ++went_on;
             continue;
         }
@@ -300,7 +320,7 @@ TEST(RecoverRecordings, EachWriteFailureLeavesWhatTheWriteOrderSays) {
         MemoryDisk before = o.image;
         o.reset_counters();
         o.image.fail_write_call = k;
-        EXPECT_EQ(recover_recordings(o.disk, 1, nullptr, o.message), 0) << k;
+        EXPECT_EQ(recover_recordings(test::writable_disk(o.disk), 1, nullptr, o.message), 0) << k;
         EXPECT_STREQ(o.message, messages[k - 1]) << k;
         EXPECT_EQ(test::record_at(o.image, 8)[0], k > 1 ? 1 : 0) << k;
         EXPECT_EQ(test::record_at(o.image, 12)[0], k > 2 ? 1 : 0) << k;
@@ -321,7 +341,7 @@ TEST(RecoverRecordings, OnAReadOnlyDiskTheFirstWriteFailsAndNothingChanges) {
     write_interleaved_headers(o);
     o.image.read_only = true;
     MemoryDisk before = o.image;
-    EXPECT_EQ(recover_recordings(o.disk, 1, nullptr, o.message), 0);
+    EXPECT_EQ(recover_recordings(test::writable_disk(o.disk), 1, nullptr, o.message), 0);
     EXPECT_STREQ(o.message, "Could not write Recording Information record to MediaMaster disk.");
     EXPECT_EQ(o.image.bytes, before.bytes);
 }

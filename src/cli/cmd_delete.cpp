@@ -38,7 +38,7 @@ int run_delete(const DeleteOptions& o) {
     if (interrupted_before_writing()) return EXIT_INTERRUPTED;
     TerminalProgress progress;
     OperationHooks hooks = terminal_hooks(&progress);
-    if (!delete_recording(src.disk, index, src.entries.get(), src.message, &hooks)) {
+    if (!delete_recording(src.writable(), index, src.entries.get(), src.message, &hooks)) {
         // The refusal of a shared chain names the other recording by its Latin-1 title.
         std::cerr << shown(src.message) << failure_reason() << "\n";
         return EXIT_FAILED;

@@ -90,7 +90,7 @@ int run_edit(const EditOptions& o, const CLI::App& cmd) {
     if (o.no_locked) flags &= ~FLAG_LOCKED;
 
     if (interrupted_before_writing()) return EXIT_INTERRUPTED;
-    if (!apply_recording_changes(src.disk, index, &entry, title, channel, flags, APPLY_MASK,
+    if (!apply_recording_changes(src.writable(), index, &entry, title, channel, flags, APPLY_MASK,
                                  src.message)) {
         std::cerr << src.message << failure_reason() << "\n";
         return EXIT_FAILED;

@@ -31,8 +31,8 @@ int run_move(const MoveOptions& o) {
         return EXIT_FAILED;
     }
     if (interrupted_before_writing()) return EXIT_INTERRUPTED;
-    int ok = up ? move_recording_up(src.disk, index, src.entries.get(), src.message)
-                : move_recording_down(src.disk, index, src.entries.get(), src.message);
+    int ok = up ? move_recording_up(src.writable(), index, src.entries.get(), src.message)
+                : move_recording_down(src.writable(), index, src.entries.get(), src.message);
     if (!ok) {
         std::cerr << src.message << failure_reason() << "\n";
         return EXIT_FAILED;

@@ -93,7 +93,8 @@ int run_recover(const RecoverOptions& o) {
     hooks.confirm = o.dry_run ? answer_no : o.yes ? answer_yes : ask_after_scan;
     RecoveryView view{&run, show_group};
     clear_reason();
-    int ok = recover_recordings(src.disk, src.count, &hooks, src.message, &view);
+    int ok = o.dry_run ? preview_recovery(src.disk, src.count, &hooks, src.message, &view)
+                       : recover_recordings(src.writable(), src.count, &hooks, src.message, &view);
     finish_progress(&run.progress);
     if (o.dry_run) {
         if (!run.shown_groups) std::cout << src.message << "\n";

@@ -40,7 +40,7 @@ int run_restore(const RestoreOptions& o) {
         OperationHooks hooks = terminal_hooks(&progress);
         src.message[0] = 0;
         clear_reason();
-        int ok = restore_recording(src.disk, file.c_str(), &hooks, src.message);
+        int ok = restore_recording(src.writable(), file.c_str(), &hooks, src.message);
         finish_progress(&progress, ok);
         if (ok) {
             ++restored;

@@ -111,8 +111,9 @@ int backup_recording(DiskHandle disk, int index, const char* path, const Operati
     return 1;
 }
 
-int restore_recording(DiskHandle disk, const char* path, const OperationHooks* hooks,
+int restore_recording(WritableDisk target, const char* path, const OperationHooks* hooks,
                       char* message) {
+    DiskHandle disk = target.handle();
     UniqueDisk in(open_input_file(path));
     if (!in) {
         put_message(message, "Could not open input file.");

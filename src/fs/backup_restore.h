@@ -29,6 +29,7 @@
 #include "disk/hooks.h"
 #include "disk/sector_access.h"
 #include "fs/chain_checks.h"
+#include "fs/disk_session.h"
 #include "fs/layout.h"
 
 namespace quarrow {
@@ -57,7 +58,7 @@ int backup_recording(DiskHandle disk, int index, const char* path, const Operati
 // counts. Clusters kept out because a listed recording reaches them are named in a notice. A
 // request to cancel (hooks->cancelled) is honoured up to the first write; after it the restore
 // runs to its end, so that the recording it lists has all its clusters.
-int restore_recording(DiskHandle disk, const char* path, const OperationHooks* hooks,
+int restore_recording(WritableDisk target, const char* path, const OperationHooks* hooks,
                       char* message);
 
 extern const char* const BACKUP_CANCELLED_MESSAGE;

@@ -118,10 +118,11 @@ int chain_is_its_own(DiskHandle disk, const uint8_t* toc, int count, int j, cons
 
 }  // namespace
 
-int apply_recording_changes(DiskHandle disk, int index, RecordingEntry* entry,
+int apply_recording_changes(WritableDisk target, int index, RecordingEntry* entry,
                             const char user_title[REC_USER_TITLE_BYTES],
                             const char channel[REC_CHANNEL_BYTES], uint8_t flags, uint8_t mask,
                             char* message) {
+    DiskHandle disk = target.handle();
     uint8_t toc[TOC_BYTES];
     if (!read_recording_table(disk, toc, message)) return 0;
     ListedRecord listed;
@@ -146,17 +147,20 @@ int apply_recording_changes(DiskHandle disk, int index, RecordingEntry* entry,
     return 1;
 }
 
-int move_recording_up(DiskHandle disk, int index, RecordingEntry* list, char* message) {
+int move_recording_up(WritableDisk target, int index, RecordingEntry* list, char* message) {
+    DiskHandle disk = target.handle();
     // Up in the list (towards number 1) is towards the end of the Table of Contents.
     return swap_slots(disk, index, index - 1, list, message);
 }
 
-int move_recording_down(DiskHandle disk, int index, RecordingEntry* list, char* message) {
+int move_recording_down(WritableDisk target, int index, RecordingEntry* list, char* message) {
+    DiskHandle disk = target.handle();
     return swap_slots(disk, index, index + 1, list, message);
 }
 
-int delete_recording(DiskHandle disk, int index, RecordingEntry* list, char* message,
+int delete_recording(WritableDisk target, int index, RecordingEntry* list, char* message,
                      const OperationHooks* hooks) {
+    DiskHandle disk = target.handle();
     uint8_t table[FAT_BYTES];
     if (!read_fat_whole(disk, table, message)) return 0;
     uint8_t toc[TOC_BYTES];

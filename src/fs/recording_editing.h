@@ -27,6 +27,7 @@
 
 #include "disk/hooks.h"
 #include "disk/sector_access.h"
+#include "fs/disk_session.h"
 #include "fs/recording_table.h"
 
 namespace quarrow {
@@ -39,18 +40,18 @@ constexpr uint8_t APPLY_MASK = FLAG_PERMANENT | FLAG_PAUSE | FLAG_LOCKED;
 // included (the caller refuses an empty channel name). Flag bits inside mask take their value
 // from flags, bits outside it keep the record's value. On success entry (the list entry of index)
 // gets the new texts, display title, flags and attribute text.
-int apply_recording_changes(DiskHandle disk, int index, RecordingEntry* entry,
+int apply_recording_changes(WritableDisk target, int index, RecordingEntry* entry,
                             const char user_title[REC_USER_TITLE_BYTES],
                             const char channel[REC_CHANNEL_BYTES], uint8_t flags, uint8_t mask,
                             char* message);
 
 // Moves the recording at list index (1 <= index <= n - 1) one line up, towards number 1: swaps
 // slots j and j + 1 on the disk, then list entries index and index - 1.
-int move_recording_up(DiskHandle disk, int index, RecordingEntry* list, char* message);
+int move_recording_up(WritableDisk target, int index, RecordingEntry* list, char* message);
 
 // Moves the recording at list index (0 <= index <= n - 2) one line down: swaps slots j and j - 1,
 // then list entries index and index + 1.
-int move_recording_down(DiskHandle disk, int index, RecordingEntry* list, char* message);
+int move_recording_down(WritableDisk target, int index, RecordingEntry* list, char* message);
 
 // Removes the recording at list index from the Table of Contents, marks its record sector free
 // and frees its clusters (their contents stay, for recovery). A chain that shares a cluster with
@@ -58,7 +59,7 @@ int move_recording_down(DiskHandle disk, int index, RecordingEntry* list, char* 
 // only the slot is removed (record and clusters stay with the other line) and hooks (may be
 // null) get a notice saying so. On success the list entries after index move down one place;
 // the caller then lowers its recording count by one.
-int delete_recording(DiskHandle disk, int index, RecordingEntry* list, char* message,
+int delete_recording(WritableDisk target, int index, RecordingEntry* list, char* message,
                      const OperationHooks* hooks = nullptr);
 
 // An index outside the table just read, or a Table of Contents that lists more recordings than

@@ -264,10 +264,10 @@ void order_groups(DiskHandle disk, int found, uint16_t last, const uint16_t* gro
     }
 }
 
-}  // namespace
-
-int recover_recordings(DiskHandle disk, int listed_count, const OperationHooks* hooks,
-                       char* message, const RecoveryView* view) {
+// may_write false: a look at what recovery would add, on a disk opened for reading; it stops
+// after the question whatever the answer.
+int recover_on(DiskHandle disk, bool may_write, int listed_count, const OperationHooks* hooks,
+               char* message, const RecoveryView* view) {
     const int listed = listed_count < 0 ? 0 : listed_count;
     uint8_t table[FAT_BYTES];
     uint8_t residue[4];
@@ -325,7 +325,7 @@ int recover_recordings(DiskHandle disk, int listed_count, const OperationHooks* 
                     RecoveryGroup{groups[h].key, groups[h].first_cluster, groups[h].cluster_count,
                                   groups[h].start_time});
     put_message(message, "%d Recordings discovered. Do you want to proceed with recovery?", found);
-    if (!hook_confirm(hooks, message) || hook_cancelled(hooks)) {
+    if (!hook_confirm(hooks, message) || hook_cancelled(hooks) || !may_write) {
         put_message(message, "Recovery cancelled.");
         return 0;
     }
@@ -355,6 +355,19 @@ int recover_recordings(DiskHandle disk, int listed_count, const OperationHooks* 
     if (!write_toc_whole(disk, toc, message)) return 0;
     put_message(message, "All Recordings were successfully restored.");
     return 1;
+}
+
+}  // namespace
+
+int recover_recordings(WritableDisk target, int listed_count, const OperationHooks* hooks,
+                       char* message, const RecoveryView* view) {
+    DiskHandle disk = target.handle();
+    return recover_on(disk, true, listed_count, hooks, message, view);
+}
+
+int preview_recovery(DiskHandle disk, int listed_count, const OperationHooks* hooks, char* message,
+                     const RecoveryView* view) {
+    return recover_on(disk, false, listed_count, hooks, message, view);
 }
 
 }  // namespace quarrow

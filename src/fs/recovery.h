@@ -27,6 +27,7 @@
 
 #include "disk/hooks.h"
 #include "disk/sector_access.h"
+#include "fs/disk_session.h"
 
 namespace quarrow {
 
@@ -52,7 +53,13 @@ struct RecoveryView {
     void* context;
     void (*group)(void* context, int number, const RecoveryGroup& group);
 };
-int recover_recordings(DiskHandle disk, int listed_count, const OperationHooks* hooks,
+int recover_recordings(WritableDisk target, int listed_count, const OperationHooks* hooks,
                        char* message, const RecoveryView* view = nullptr);
+
+// The scan of recover_recordings on a disk opened for reading (a dry run): the same groups go to
+// view and the question is asked, then it stops with "Recovery cancelled." whatever the answer;
+// nothing is ever written.
+int preview_recovery(DiskHandle disk, int listed_count, const OperationHooks* hooks, char* message,
+                     const RecoveryView* view = nullptr);
 
 }  // namespace quarrow

@@ -121,8 +121,8 @@ void move_selected(HWND window, bool up) {
         return;
     }
     char message[MESSAGE_SIZE] = {};
-    int ok = up ? move_recording_up(write.disk.handle(), sel, app.recordings, message)
-                : move_recording_down(write.disk.handle(), sel, app.recordings, message);
+    int ok = up ? move_recording_up(write.disk, sel, app.recordings, message)
+                : move_recording_down(write.disk, sel, app.recordings, message);
     if (!ok) {
         show_error(window, message);
         return;
@@ -149,7 +149,7 @@ void delete_selected(HWND window) {
         return;
     }
     char message[MESSAGE_SIZE] = {};
-    if (!delete_recording(write.disk.handle(), sel, app.recordings, message)) {
+    if (!delete_recording(write.disk, sel, app.recordings, message)) {
         show_error(window, message);
         return;
     }
@@ -190,8 +190,8 @@ void apply_details(HWND window) {
         return;
     }
     char message[MESSAGE_SIZE] = {};
-    if (!apply_recording_changes(write.disk.handle(), sel, entry, user_title, channel, flags,
-                                 APPLY_MASK, message)) {
+    if (!apply_recording_changes(write.disk, sel, entry, user_title, channel, flags, APPLY_MASK,
+                                 message)) {
         show_error(window, message);
         return;
     }
@@ -251,7 +251,7 @@ void restore_from_files(HWND window) {
             snprintf(message, sizeof message, "%s", RESTORE_PATH_TOO_LONG);
             return;
         }
-        if (restore_recording(write.disk.handle(), path, &hooks.hooks, message)) restored = true;
+        if (restore_recording(write.disk, path, &hooks.hooks, message)) restored = true;
     });
     const bool flushed = write.end(window);
     reload_and_show(window);
@@ -276,7 +276,7 @@ void reclaim_all(HWND window) {
     WindowHooks hooks;
     init_window_hooks(&hooks, window);
     char message[MESSAGE_SIZE] = {};
-    if (!recover_recordings(write.disk.handle(), app.recording_count, &hooks.hooks, message)) {
+    if (!recover_recordings(write.disk, app.recording_count, &hooks.hooks, message)) {
         show_error(window, message);
         return;
     }

@@ -153,9 +153,12 @@ TEST_F(Management, SelectingALineSetsTheMoveButtonsAndMovingMatchesTheCore) {
     {
         CoreDisk core(copy);
         char message[MESSAGE_SIZE] = {};
-        ASSERT_TRUE(move_recording_up(core.disk, 1, core.list.data(), message));
-        ASSERT_TRUE(move_recording_down(core.disk, 0, core.list.data(), message));
-        ASSERT_TRUE(move_recording_down(core.disk, 1, core.list.data(), message));
+        ASSERT_TRUE(move_recording_up(quarrow::test::writable_disk(core.disk), 1, core.list.data(),
+                                      message));
+        ASSERT_TRUE(move_recording_down(quarrow::test::writable_disk(core.disk), 0,
+                                        core.list.data(), message));
+        ASSERT_TRUE(move_recording_down(quarrow::test::writable_disk(core.disk), 1,
+                                        core.list.data(), message));
     }
     EXPECT_EQ(first_difference(image_after(image), file_bytes(copy)), -1);
 }
@@ -214,9 +217,12 @@ TEST_F(Management, DeletingTheLastTheFirstAndTheOnlyLineFollowsTheSelectionRules
     {
         CoreDisk core(copy);
         char message[MESSAGE_SIZE] = {};
-        ASSERT_TRUE(delete_recording(core.disk, 2, core.list.data(), message));
-        ASSERT_TRUE(delete_recording(core.disk, 0, core.list.data(), message));
-        ASSERT_TRUE(delete_recording(core.disk, 0, core.list.data(), message));
+        ASSERT_TRUE(delete_recording(quarrow::test::writable_disk(core.disk), 2, core.list.data(),
+                                     message));
+        ASSERT_TRUE(delete_recording(quarrow::test::writable_disk(core.disk), 0, core.list.data(),
+                                     message));
+        ASSERT_TRUE(delete_recording(quarrow::test::writable_disk(core.disk), 0, core.list.data(),
+                                     message));
     }
     EXPECT_EQ(first_difference(image_after(image), file_bytes(copy)), -1);
 }
@@ -270,8 +276,9 @@ TEST_F(Management, ApplyRefusesAnEmptyChannelNameAndOtherwiseWritesWhatTheCoreWr
         memcpy(user, title47.data(), 47);
         strcpy(channel, "Sport Eins");
         char message[MESSAGE_SIZE] = {};
-        ASSERT_TRUE(apply_recording_changes(core.disk, 1, &core.list[1], user, channel, FLAG_LOCKED,
-                                            APPLY_MASK, message));
+        ASSERT_TRUE(apply_recording_changes(quarrow::test::writable_disk(core.disk), 1,
+                                            &core.list[1], user, channel, FLAG_LOCKED, APPLY_MASK,
+                                            message));
     }
     EXPECT_EQ(first_difference(image_after(image), file_bytes(copy)), -1);
 }
@@ -372,7 +379,8 @@ class Restore : public Management {
         std::string scratch = copy_of(empty_disk(), "scratch.hex");
         CoreDisk core(scratch);
         char message[MESSAGE_SIZE] = {};
-        EXPECT_FALSE(restore_recording(core.disk, damaged_.c_str(), nullptr, message));
+        EXPECT_FALSE(restore_recording(quarrow::test::writable_disk(core.disk), damaged_.c_str(),
+                                       nullptr, message));
         return message;
     }
     std::string good_, damaged_;
@@ -404,7 +412,8 @@ TEST_F(Restore, TwoFilesOfWhichOneIsDamagedRestoreTheOtherLikeTheCore) {
     {
         CoreDisk core(copy);
         char message[MESSAGE_SIZE] = {};
-        ASSERT_TRUE(restore_recording(core.disk, good_.c_str(), nullptr, message));
+        ASSERT_TRUE(restore_recording(quarrow::test::writable_disk(core.disk), good_.c_str(),
+                                      nullptr, message));
     }
     EXPECT_EQ(first_difference(image_after(image), file_bytes(copy)), -1);
 }
@@ -488,7 +497,8 @@ TEST_F(Management, ReclaimAsksTwiceAndThenMatchesTheCore) {
         // "Beta" deleted: its clusters are free but still carry its headers.
         CoreDisk core(image);
         char message[MESSAGE_SIZE] = {};
-        ASSERT_TRUE(delete_recording(core.disk, 1, core.list.data(), message));
+        ASSERT_TRUE(delete_recording(quarrow::test::writable_disk(core.disk), 1, core.list.data(),
+                                     message));
     }
     std::string copy = copy_of(image, "copy.hex");
     std::vector<uint8_t> before = file_bytes(image);
@@ -527,7 +537,8 @@ TEST_F(Management, ReclaimAsksTwiceAndThenMatchesTheCore) {
     {
         CoreDisk core(copy);
         char message[MESSAGE_SIZE] = {};
-        ASSERT_TRUE(recover_recordings(core.disk, core.count, nullptr, message));
+        ASSERT_TRUE(recover_recordings(quarrow::test::writable_disk(core.disk), core.count, nullptr,
+                                       message));
     }
     std::vector<uint8_t> after = image_after(image);
     EXPECT_FALSE(after == before);

@@ -12,6 +12,7 @@
 
 #include "fs/allocation_table.h"
 #include "fs/disk_detection.h"
+#include "fs/disk_session.h"
 #include "fs/layout.h"
 #include "support/disk_builder.h"
 #include "support/memory_disk.h"
@@ -47,6 +48,19 @@ inline uint32_t fat_residue(const MemoryDisk& m, uint16_t last, int table = FAT_
 }
 inline bool same_sectors(const MemoryDisk& a, const MemoryDisk& b, int64_t sector, int count) {
     return memcmp(at_sector(a, sector), at_sector(b, sector), size_t(count) * SECTOR_SIZE) == 0;
+}
+
+// The disk for a maintenance operation, given by the session as the Windows program takes it for
+// one write. The lock of the test's previous write is let go first (Windows takes no second lock
+// on a handle that holds one); the last stays until the test closes the handle. A handle whose
+// writes fail later (MemoryDisk::read_only set after opening) still gets one, so the operation's
+// own refusal shows.
+inline WritableDisk writable_disk(DiskHandle disk) {
+    WritableDisk out;
+    char message[MESSAGE_SIZE] = {};
+    unlock_disk(disk);
+    EXPECT_TRUE(begin_disk_write(disk, &out, message)) << message;
+    return out;
 }
 
 // Builds the disk into a fresh in-memory image, sized to hold every cluster of the disk when
