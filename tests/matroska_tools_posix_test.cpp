@@ -109,14 +109,9 @@ std::vector<double> packet_times(const std::string& file, const char* stream) {
 
 TEST(MkvCommand, ExtractMkvKeepsTheMuxTimingAndTagsTheRecord) {
     if (!have("mkvinfo") || !have("ffprobe")) GTEST_SKIP() << "mkvtoolnix or ffmpeg is missing";
-    SampleMedia media;
-    ASSERT_TRUE(load_sample_media("", &media));
     TempDir dir;
     std::string image = dir.file("disk.hex");
-    TestDisk disk = sample_disk(media);
-    DiskHandle out = create_output_file(image.c_str());
-    ASSERT_TRUE(out && write_sample_disk(disk, out));
-    close_disk(out);
+    ASSERT_TRUE(write_sample_image(image));
     std::string run = shell_quote(QUARROW_CLI_PATH) + " extract " + shell_quote(image) +
                       " 3 -q -o " + shell_quote(dir.path);
     ProgramResult split = run_program(run + " --mkv --split 1M");

@@ -14,14 +14,9 @@ namespace {
 
 TEST(NfoCommand, ExtractWritesAWellFormedNfoWithTheRecordsFields) {
     if (run_program("command -v python3").status != 0) GTEST_SKIP() << "python3 is missing";
-    SampleMedia media;
-    ASSERT_TRUE(load_sample_media("", &media));
     TempDir dir;
     std::string image = dir.file("disk.hex");
-    TestDisk disk = sample_disk(media);
-    DiskHandle out = create_output_file(image.c_str());
-    ASSERT_TRUE(out && write_sample_disk(disk, out));
-    close_disk(out);
+    ASSERT_TRUE(write_sample_image(image));
     for (const char* mode : {"", " --mux --metadata"}) {
         SCOPED_TRACE(mode);
         ProgramResult r =

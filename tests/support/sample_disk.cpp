@@ -111,4 +111,14 @@ bool write_sample_disk(TestDisk& disk, DiskHandle out) {
     return out->write_at(out, last_sector * SECTOR_SIZE, zero, SECTOR_SIZE) == SECTOR_SIZE;
 }
 
+bool write_sample_image(const std::string& path) {
+    SampleMedia media;
+    if (!load_sample_media("", &media)) return false;
+    TestDisk disk = sample_disk(media);
+    DiskHandle out = create_output_file(path.c_str());
+    bool ok = out && write_sample_disk(disk, out);
+    close_disk(out);
+    return ok;
+}
+
 }  // namespace quarrow::test

@@ -35,4 +35,8 @@ TestDisk sample_disk(const SampleMedia& media);
 // false when a write fails.
 bool write_sample_disk(TestDisk& disk, DiskHandle out);
 
+// The README's sample disk from the committed fixture media as an image file at path; false when
+// the media cannot be read or the image cannot be written.
+bool write_sample_image(const std::string& path);
+
 }  // namespace quarrow::test
