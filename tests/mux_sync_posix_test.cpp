@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "disk/rescue_map.h"
 #include "fs/layout.h"
 #include "support/disk_builder.h"
 #include "support/run_program_posix.h"
@@ -38,7 +39,34 @@ bool run(const std::string& command) {
     return r.status == 0;
 }
 
-// The broadcast as a transport stream: 30 s, markers at 0.5 s, 5.5 s, ...
+// What the encoder writes in the GOP headers' time_code: a running clock, the same value in
+// every group, or no GOP headers at all (a sequence header opens each group).
+enum TimeCodes { CODES_RUNNING, CODES_CONSTANT, CODES_ABSENT };
+
+// The video elementary stream with its GOP headers' time codes as `codes` says.
+Bytes with_time_codes(const Bytes& es, TimeCodes codes) {
+    Bytes out;
+    out.reserve(es.size());
+    for (size_t i = 0; i < es.size(); ++i) {
+        bool gop = i + 8 <= es.size() && es[i] == 0 && es[i + 1] == 0 && es[i + 2] == 1 &&
+                   es[i + 3] == 0xB8;
+        if (gop && codes == CODES_ABSENT) {
+            i += 7;
+            continue;
+        }
+        if (gop && codes == CODES_CONSTANT) {
+            // time_code 00:00:00:00 with its marker bit; closed_gop and broken_link kept.
+            out.insert(out.end(), {0, 0, 1, 0xB8, 0x00, 0x08, 0x00, uint8_t(es[i + 7] & 0x60)});
+            i += 7;
+            continue;
+        }
+        out.push_back(es[i]);
+    }
+    return out;
+}
+
+// The broadcast as a transport stream: 30 s, markers at 0.5 s, 5.5 s, ...; b.ts with running
+// time codes, b1.ts with constant ones, b2.ts without GOP headers.
 bool make_broadcast(const test::TempDir& dir) {
     std::string enable = "lt(mod(t+4.5\\,5)\\,0.039)";
     return run("ffmpeg -v error -y -f lavfi -i \"color=c=black:s=352x288:r=25:d=30,drawbox=c=white:"
@@ -52,21 +80,38 @@ bool make_broadcast(const test::TempDir& dir) {
                shell_quote(dir.file("a.mp2"))) &&
            run("ffmpeg -v error -y -fflags +genpts -r 25 -i " + shell_quote(dir.file("v.m2v")) +
                " -i " + shell_quote(dir.file("a.mp2")) + " -c copy -f mpegts " +
-               shell_quote(dir.file("b.ts")));
+               shell_quote(dir.file("b.ts"))) &&
+           [&] {
+               Bytes es = test::read_file_bytes(dir.file("v.m2v"));
+               for (TimeCodes codes : {CODES_CONSTANT, CODES_ABSENT}) {
+                   std::string k = std::to_string(int(codes));
+                   if (!test::write_file(dir.file("v" + k + ".m2v"), with_time_codes(es, codes)) ||
+                       !run("ffmpeg -v error -y -fflags +genpts -r 25 -i " +
+                            shell_quote(dir.file("v" + k + ".m2v")) + " -i " +
+                            shell_quote(dir.file("a.mp2")) + " -c copy -f mpegts " +
+                            shell_quote(dir.file("b" + k + ".ts"))))
+                       return false;
+               }
+               return true;
+           }();
 }
 
 // A stretch of the broadcast lost in reception, [from, to) seconds after the first time stamp.
 struct Loss {
     double from = -1, to = -1;
     bool video = false, audio = false;
+    // Received whole, but the disk cannot read the sectors that hold the stretch (by its audio's
+    // time stamps): the extraction reads them as zeros with --map.
+    bool on_disk = false;
 };
 
 // The transport stream's packets in arrival order as the receiver records them: video PES
 // payloads as video blocks, audio PES packets whole as audio blocks. Packets of the lost streams
 // whose PTS lies in the lost stretch are left out (a rain fade).
 // lost_seconds receives how much of each stream (video, audio) was lost: from the first lost
-// packet's time stamp to the first kept one's after it.
-Bytes record(const Bytes& ts, const Loss& loss, double lost_seconds[2]) {
+// packet's time stamp to the first kept one's after it. unreadable receives the bytes of the
+// data that an on_disk loss makes unreadable, whole blocks.
+Bytes record(const Bytes& ts, const Loss& loss, double lost_seconds[2], size_t unreadable[2]) {
     Bytes data, run_bytes;
     uint8_t run_type = 0;
     auto flush = [&] {
@@ -107,6 +152,14 @@ Bytes record(const Bytes& ts, const Loss& loss, double lost_seconds[2]) {
             if (at >= loss.to && dropping[audio]) resumed[audio] = at;
             if (at >= loss.to) ended[audio] = true, dropping[audio] = false;
             if (dropping[audio]) first_lost[audio] = std::min(first_lost[audio], at);
+            if (loss.on_disk && audio && at >= loss.from && unreadable[0] == 0) {
+                flush();
+                unreadable[0] = data.size();
+            }
+            if (loss.on_disk && audio && at >= loss.to && unreadable[1] == 0) {
+                flush();
+                unreadable[1] = data.size();
+            }
         }
         type = audio ? STREAM_BLOCK_AUDIO : STREAM_BLOCK_VIDEO;
         if (dropping[audio]) continue;
@@ -121,7 +174,9 @@ Bytes record(const Bytes& ts, const Loss& loss, double lost_seconds[2]) {
     }
     flush();
     for (int k = 0; k < 2; ++k)
-        lost_seconds[k] = resumed[k] < 0 ? 0 : resumed[k] - first_lost[k];
+        lost_seconds[k] = loss.on_disk     ? loss.to - loss.from
+                          : resumed[k] < 0 ? 0
+                                           : resumed[k] - first_lost[k];
     return data;
 }
 
@@ -200,6 +255,7 @@ struct SyncCase {
     double naive_drift, within;
     const char* mux_args = "";  // a stretch by time
     size_t markers = 6;         // in the --mux file
+    TimeCodes codes = CODES_RUNNING;
 };
 
 // The lost stretches lie between the markers at 10.5 s and 15.5 s.
@@ -210,6 +266,16 @@ const SyncCase SYNC_CASES[] = {
     {"dropout", {12.0, 13.0, true, true}, 0.1, 0.15},
     // The stretch from 8 s to 19 s holds the markers at 10.5 s and 15.5 s.
     {"range", {}, 0, 0.03, " --from 00:00:08 --to 00:00:19.000", 2},
+    // Without time codes to go by, the video is timed against the audio clock.
+    {"clean-constant", {}, 0, 0.03, "", 6, CODES_CONSTANT},
+    {"video-constant", {12.0, 12.5, true, false}, 0.6, 0.15, "", 6, CODES_CONSTANT},
+    {"dropout-constant", {12.0, 13.0, true, true}, 0.1, 0.15, "", 6, CODES_CONSTANT},
+    {"clean-absent", {}, 0, 0.03, "", 6, CODES_ABSENT},
+    {"video-absent", {12.0, 12.5, true, false}, 0.6, 0.15, "", 6, CODES_ABSENT},
+    {"dropout-absent", {12.0, 13.0, true, true}, 0.1, 0.15, "", 6, CODES_ABSENT},
+    // Sectors of the disk that cannot be read: a gap of both streams, the disk's.
+    {"unreadable", {12.0, 13.0, false, false, true}, 0, 0.1},
+    {"unreadable-constant", {12.0, 13.0, false, false, true}, 0, 0.1, "", 6, CODES_CONSTANT},
 };
 
 TEST(MuxSync, GapsInTheBroadcastKeepBeepAndFlashTogether) {
@@ -218,28 +284,55 @@ TEST(MuxSync, GapsInTheBroadcastKeepBeepAndFlashTogether) {
     bool dvdauthor = test::run_program("command -v dvdauthor").status == 0;
     test::TempDir dir;
     ASSERT_TRUE(make_broadcast(dir));
-    Bytes ts = test::read_file_bytes(dir.file("b.ts"));
+    const Bytes broadcasts[3] = {test::read_file_bytes(dir.file("b.ts")),
+                                 test::read_file_bytes(dir.file("b1.ts")),
+                                 test::read_file_bytes(dir.file("b2.ts"))};
     test::TestDisk disk;
-    disk.cluster_count = 12;
+    disk.cluster_count = 16;
     const int n_cases = int(sizeof SYNC_CASES / sizeof SYNC_CASES[0]);
-    double lost[5][2];
+    double lost[sizeof SYNC_CASES / sizeof SYNC_CASES[0]][2];
+    size_t unreadable[sizeof SYNC_CASES / sizeof SYNC_CASES[0]][2] = {};
     for (const SyncCase& c : SYNC_CASES) {
         test::TestRecording r;
         r.default_title = c.name;
-        r.data = record(ts, c.loss, lost[&c - SYNC_CASES]);
+        size_t k = size_t(&c - SYNC_CASES);
+        r.data = record(broadcasts[c.codes], c.loss, lost[k], unreadable[k]);
         disk.recordings.push_back(r);
     }
     std::string image = dir.file("disk.hex");
     DiskHandle out = create_output_file(image.c_str());
     ASSERT_TRUE(out && test::write_sample_disk(disk, out));
     close_disk(out);
+    // The map of a rescue that could not read the on_disk stretches.
+    RescueMap map;
+    int64_t image_bytes = int64_t(test::read_file_bytes(image).size());
+    init_rescue_map(&map, image_bytes);
+    set_map_status(&map, 0, image_bytes, MAP_FINISHED);
+    for (int i = 0; i < n_cases; ++i) {
+        if (!SYNC_CASES[i].loss.on_disk) continue;
+        ASSERT_EQ(disk.recordings[size_t(i)].clusters.size(), 1u);
+        int64_t at = cluster_data_sector(disk.recordings[size_t(i)].clusters[0]) * SECTOR_SIZE;
+        set_map_status(&map, at + int64_t(unreadable[i][0]),
+                       int64_t(unreadable[i][1] - unreadable[i][0]), MAP_BAD);
+    }
+    std::string map_file = dir.file("disk.map");
+    std::string map_text = format_rescue_map(map, "test");
+    ASSERT_TRUE(test::write_file(map_file, Bytes(map_text.begin(), map_text.end())));
 
     for (int i = 0; i < n_cases; ++i) {
         const SyncCase& c = SYNC_CASES[i];
         std::string n = std::to_string(n_cases - i), name = c.name;
         std::string common = QUARROW_CLI_PATH + std::string(" extract ") + shell_quote(image) +
-                             " " + n + " -q -o " + shell_quote(dir.path) + " --prefix ";
-        ASSERT_TRUE(run(common + name + " --mux --metadata" + c.mux_args));
+                             " " + n + " -q -o " + shell_quote(dir.path) +
+                             (c.loss.on_disk ? " --map " + shell_quote(map_file) : "") +
+                             " --prefix ";
+        // A disk with unreadable sectors is named as damaged (exit 1); the files are written.
+        auto extract = [&](const std::string& args) {
+            test::ProgramResult r = test::run_program(common + args);
+            EXPECT_EQ(r.status, c.loss.on_disk ? 1 : 0) << args << "\n" << r.err;
+            return r.status == (c.loss.on_disk ? 1 : 0);
+        };
+        ASSERT_TRUE(extract(name + " --mux --metadata" + c.mux_args));
         // The repair report names the gap: one, of the lost streams, as long as they lost (the
         // video held until the next group of pictures, so up to one group longer).
         nlohmann::json repairs = nlohmann::json::parse(
@@ -247,18 +340,20 @@ TEST(MuxSync, GapsInTheBroadcastKeepBeepAndFlashTogether) {
         ASSERT_EQ(repairs.size(), c.loss.from < 0 ? 0u : 1u) << name << repairs.dump();
         if (!repairs.empty()) {
             const nlohmann::json& gap = repairs[0];
-            EXPECT_EQ(gap["cause"], "lost in reception") << name;
+            EXPECT_EQ(gap["cause"],
+                      c.loss.on_disk ? "unreadable on this disk" : "lost in reception")
+                << name;
             std::vector<std::string> streams;
-            if (c.loss.video) streams.push_back("video");
-            if (c.loss.audio) streams.push_back("audio");
+            if (c.loss.video || c.loss.on_disk) streams.push_back("video");
+            if (c.loss.audio || c.loss.on_disk) streams.push_back("audio");
             EXPECT_EQ(gap["streams"].get<std::vector<std::string>>(), streams) << name;
             double duration = gap["duration_seconds"].get<double>();
             double expected = std::max(lost[i][0], lost[i][1]);
-            double longer = c.loss.video ? 0.5 : 0;
+            double longer = c.loss.video || c.loss.on_disk ? 0.5 : 0;
             EXPECT_TRUE(duration >= expected - 0.04 && duration <= expected + 0.04 + longer)
                 << name << ": " << duration << " s for " << expected << " s lost";
         }
-        ASSERT_TRUE(run(common + name));
+        ASSERT_TRUE(extract(name));
         ASSERT_TRUE(run("ffmpeg -v error -y -fflags +genpts -r 25 -i " +
                         shell_quote(dir.file(name + ".m2v")) + " -i " +
                         shell_quote(dir.file(name + ".mp2")) + " -c copy -f mpegts " +

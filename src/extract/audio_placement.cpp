@@ -1,7 +1,9 @@
 // Audio frame placement: the audio PES packets taken apart into MPEG audio frames, each placed on
 // the video's time line at the first frame's place plus its broadcast distance from the first, so
 // that audio lost in the broadcast leaves silence, not a shift.
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "disk/sector_access.h"
 #include "extract/mpeg_audio.h"
@@ -21,10 +23,21 @@ void place_frame(AudioPlacement& a, std::vector<uint8_t>&& bytes, int64_t at) {
     ++a.frames;
 }
 
-// A whole frame with its broadcast time stamp (or none, -1): placed at the first frame's time
-// plus its distance from it; gaps filled with silence, overlaps dropped, jumps start a new base.
-void frame_done(AudioPlacement& a, const uint8_t* p, int bytes, int64_t pts90, int64_t duration) {
+// Where a frame that begins a stamped packet (at >= 0) was placed, for the video's clock.
+void note_clock(AudioPlacement& a, int64_t at, int64_t placed) {
+    if (at < 0) return;
+    a.clock.emplace_back(at, placed);
+    if (a.clock.size() > MAX_CLOCK_ENTRIES) a.clock.pop_front();
+}
+
+// A whole frame with its broadcast time stamp (or none, -1), `at` the stream offset of the
+// stamped packet it begins (-1: none): placed at the first frame's time plus its distance from
+// it; gaps filled with silence, overlaps dropped, jumps start a new base.
+void frame_done(AudioPlacement& a, const uint8_t* p, int bytes, int64_t pts90, int64_t duration,
+                int64_t at) {
     std::vector<uint8_t> frame(p, p + bytes);
+    int64_t previous_at = a.last_at;
+    if (at >= 0) a.last_at = at;
     if (!a.started) {
         a.started = true;
         memcpy(a.first_header, p, 4);
@@ -32,6 +45,7 @@ void frame_done(AudioPlacement& a, const uint8_t* p, int bytes, int64_t pts90, i
         a.last_source = a.source_anchor = 0;
         a.out_anchor = a.origin;
         a.next_out = a.out_anchor + duration;
+        note_clock(a, at, a.out_anchor);
         place_frame(a, std::move(frame), a.out_anchor);
         return;
     }
@@ -81,6 +95,8 @@ void frame_done(AudioPlacement& a, const uint8_t* p, int bytes, int64_t pts90, i
             r.at = expected - a.video_origin;
             r.duration = n * duration;
             r.audio = true;
+            if (unreadable_between(a.unreadable, previous_at, a.last_at))
+                r.cause = UNREADABLE_ON_DISK;
             a.repairs.push_back(r);
         }
         for (int64_t k = 0; k < n && !silence.empty(); ++k) {
@@ -89,6 +105,7 @@ void frame_done(AudioPlacement& a, const uint8_t* p, int bytes, int64_t pts90, i
             expected += duration;
         }
     }
+    note_clock(a, at, expected);
     place_frame(a, std::move(frame), expected);
     a.next_out = expected + duration;
 }
@@ -107,15 +124,16 @@ void cut_frames(AudioPlacement& a) {
             continue;
         }
         if (at + size_t(h.bytes) > es.size()) break;
-        int64_t pts90 = -1;
+        int64_t pts90 = -1, packet_at = -1;
         while (!a.stamps.empty() && a.stamps.front().to <= at)
             a.stamps.pop_front();
         if (!a.stamps.empty() && a.stamps.front().from <= at) {
             pts90 = a.stamps.front().pts;
+            packet_at = a.stamps.front().at;
             a.stamps.pop_front();
         }
         int64_t duration = int64_t(h.samples) * CLOCK / h.sample_rate;
-        frame_done(a, es.data() + at, h.bytes, pts90, duration);
+        frame_done(a, es.data() + at, h.bytes, pts90, duration, packet_at);
         at += size_t(h.bytes);
     }
     es.erase(es.begin(), es.begin() + long(at));
@@ -128,6 +146,7 @@ void cut_frames(AudioPlacement& a) {
 // Audio PES packets: their payloads to the frame bytes, their PTS to the stamps.
 void take_pes_apart(AudioPlacement& a) {
     std::vector<uint8_t>& b = a.pes;
+    int64_t first_at = a.received - int64_t(b.size());  // stream offset of b[0]
     size_t at = 0;
     while (at + 9 <= b.size()) {
         if (!(b[at] == 0 && b[at + 1] == 0 && b[at + 2] == 1 && (b[at + 3] & 0xE0) == 0xC0)) {
@@ -149,7 +168,7 @@ void take_pes_apart(AudioPlacement& a) {
         }
         size_t from = a.es.size();
         a.es.insert(a.es.end(), b.begin() + long(at + header), b.begin() + long(at + 6 + length));
-        if (pts >= 0) a.stamps.push_back({from, a.es.size(), pts});
+        if (pts >= 0) a.stamps.push_back({from, a.es.size(), pts, first_at + int64_t(at)});
         at += 6 + length;
     }
     b.erase(b.begin(), b.begin() + long(at));
@@ -162,6 +181,7 @@ void take_audio(AudioPlacement& a, const ByteSpan* spans, int count) {
     for (int i = 0; i < count; ++i) {
         const uint8_t* p = static_cast<const uint8_t*>(spans[i].bytes);
         a.pes.insert(a.pes.end(), p, p + spans[i].size);
+        a.received += int64_t(spans[i].size);
     }
     take_pes_apart(a);
 }
@@ -171,6 +191,13 @@ int64_t unsent_audio(const AudioPlacement& a, int64_t limit) {
     for (size_t i = 0; i < a.queue.size() && n < limit; ++i)
         n += int64_t(a.queue[i].bytes.size() - a.queue[i].sent);
     return n;
+}
+
+int64_t audio_clock_before(const AudioPlacement& a, int64_t at) {
+    auto after = std::lower_bound(
+        a.clock.begin(), a.clock.end(), at,
+        [](const std::pair<int64_t, int64_t>& e, int64_t offset) { return e.first < offset; });
+    return after == a.clock.begin() ? -1 : std::prev(after)->second;
 }
 
 void drop_sent_frames(AudioPlacement& a) {

@@ -104,12 +104,18 @@ struct GatheredWrites {
     const ByteSink* sink;
     ByteSpan spans[MAX_GATHERED];
     int count = 0;
+    int64_t total = 0;  // bytes gathered so far, written or not
+    // Where the outputs follow the order of arrival: the audio held in the filter goes first.
+    StreamFilterState* audio_filter = nullptr;
+    const ByteSink* audio = nullptr;
 };
 
 bool flush_gathered(GatheredWrites* g) {
     int n = g->count;
     g->count = 0;
-    return n == 0 || g->sink->write(g->sink->context, g->spans, n);
+    if (n == 0) return true;
+    if (g->audio_filter && !flush_audio_output(g->audio_filter, g->audio)) return false;
+    return g->sink->write(g->sink->context, g->spans, n);
 }
 
 bool gather(void* context, const ByteSpan* spans, int count) {
@@ -117,6 +123,7 @@ bool gather(void* context, const ByteSpan* spans, int count) {
     for (int i = 0; i < count; ++i) {
         if (g->count == MAX_GATHERED && !flush_gathered(g)) return false;
         g->spans[g->count++] = spans[i];
+        g->total += int64_t(spans[i].size);
     }
     return true;
 }
@@ -151,8 +158,13 @@ struct Walk {
     std::unique_ptr<VisitedClusters> visited;
     std::unique_ptr<StreamFilterState> filters;
 
-    bool looped = false;            // the chain came back to a cluster met before
-    int64_t clusters_read = 0;      // chain position of the next cluster read
+    bool looped = false;        // the chain came back to a cluster met before
+    int64_t clusters_read = 0;  // chain position of the next cluster read
+    int64_t area_index = 0;     // chain position of area A's cluster
+    // The unreadable runs met (request.damaged): the first not yet passed, and whether the walk
+    // is stepping over one.
+    size_t damage_cursor = 0;
+    bool in_damage = false;
     int64_t position = 0;           // byte offset of the next sector to examine
     int64_t remaining = 0;          // sectors still to walk
     int64_t skipped = 0;            // sectors that were no block header
@@ -258,6 +270,7 @@ bool load_first_clusters(Walk& w, int64_t skip, char* message) {
         }
     }
     w.clusters_read = skip;  // a damaged sector's place in the recording counts them
+    w.area_index = skip;
     if (!read_next_cluster(w, first, w.buffer->base())) {
         w.read_failed = true;
         put_message(message, "Error while accessing 1st cluster (FAT Entry %d).", int(first));
@@ -317,6 +330,28 @@ bool walk_video_block(Walk& w, const Block& b, int64_t payload_at) {
     return true;
 }
 
+// Where both streams stand, for the outputs that ask.
+void mark_arrival(Walk& w, bool unreadable) {
+    const StreamArrivals& a = w.outputs->arrivals;
+    if (!a.mark) return;
+    a.mark(a.context, w.video.total, w.audio_count.bytes + w.filters->audio_output_count,
+           unreadable);
+}
+
+// Whether the sector at `at` (an offset in the working buffer) is one that could not be read:
+// zeros in place of sectors the walk noted as unreadable. The runs are noted in chain order, as
+// the walk goes.
+bool unreadable_sector(Walk& w, int64_t at) {
+    DamagedReads* damaged = w.request->damaged;
+    if (!damaged) return false;
+    int64_t sector = w.area_index * CLUSTER_DATA_SECTORS + at / SECTOR_SIZE;
+    const std::vector<DamagedRun>& runs = damaged->found;
+    size_t& k = w.damage_cursor;
+    while (k < runs.size() && runs[k].recording_sector + runs[k].count <= sector)
+        ++k;
+    return k < runs.size() && runs[k].recording_sector <= sector;
+}
+
 // An audio payload through the audio gate: it passes once the video has started and the sync
 // countdown has run out (at once without video); the first block that passes is dropped.
 bool walk_audio_block(Walk& w, const Block& b, int64_t payload_at) {
@@ -333,6 +368,7 @@ bool walk_audio_block(Walk& w, const Block& b, int64_t payload_at) {
         w.first_audio_block = false;
         return true;
     }
+    mark_arrival(w, false);
     return write_audio_block(state, &w.counted_audio, w.buffer->base() + payload_at,
                              b.payload_bytes, r.audio_type) != 0;
 }
@@ -346,6 +382,7 @@ bool move_to_next_cluster(Walk& w, char* message) {
     }
     WorkingBuffer& buffer = *w.buffer;
     buffer.move_on();
+    ++w.area_index;
     w.position -= AREA_BYTES;
     buffer.next_cluster =
         chain_successor(w.fat.get(), buffer.next_cluster, w.visited.get(), &w.looped);
@@ -405,6 +442,10 @@ int run_walk(Walk& w, char* message) {
     // A start past the first cluster begins the walk in the cluster that holds it.
     int64_t skip = request.start > 0 ? request.start / CLUSTER_DATA_SECTORS : 0;
     if (!allocate_walk(w, message) || !load_first_clusters(w, skip, message)) return 0;
+    if (w.outputs->arrivals.mark) {
+        w.video.audio_filter = w.filters.get();
+        w.video.audio = &w.counted_audio;
+    }
 
     w.position = (int64_t(request.start) - skip * CLUSTER_DATA_SECTORS) * SECTOR_SIZE;
     w.remaining = request.length;
@@ -443,6 +484,10 @@ int run_walk(Walk& w, char* message) {
         if (b.type == STREAM_BLOCK_AUDIO && !walk_audio_block(w, b, w.position))
             return fail("Error while writing to disk.");
         if (b.type == 0) ++w.skipped;
+        // A run of unreadable sectors is marked where it begins.
+        bool unreadable = b.type == 0 && unreadable_sector(w, w.position - SECTOR_SIZE);
+        if (unreadable && !w.in_damage) mark_arrival(w, true);
+        w.in_damage = unreadable;
         w.position += int64_t(b.payload_sectors) * SECTOR_SIZE;
         w.remaining -= int64_t(b.payload_sectors) + 1;
 
@@ -608,6 +653,7 @@ int extract_to_program_stream(DiskHandle disk, const ExtractionRequest& r, char*
     ExtractionOutputs outputs;
     outputs.video = program_stream_video_sink(writer.get());
     outputs.audio = program_stream_audio_sink(writer.get());
+    outputs.arrivals = program_stream_arrivals(writer.get());
     ExtractionRequest walk = r;
     walk.audio_type = AUDIO_TYPE_MPG;  // the writer takes the PES packets with their time stamps
     walk.no_video = false;

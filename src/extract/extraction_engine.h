@@ -82,6 +82,10 @@ struct ExtractionRequest {
 struct ExtractionOutputs {
     ByteSink video;  // not used when no_video is set
     ByteSink audio;
+    // Told where both streams stood at each audio block and at each run of unreadable sectors
+    // (mark null: nobody asks). The audio held in the filter then reaches its sink before each
+    // write of video, so that audio which came before a video byte is there before it.
+    StreamArrivals arrivals{nullptr, nullptr};
 };
 
 // The walk's message when the request's interrupt was set.

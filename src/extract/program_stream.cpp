@@ -294,6 +294,24 @@ bool video_input(void* context, const ByteSpan* spans, int count) {
     return !w->packs.write_failed;
 }
 
+void arrival_mark(void* context, int64_t video_bytes, int64_t audio_bytes, bool unreadable) {
+    ProgramStreamWriter* w = static_cast<ProgramStreamWriter*>(context);
+    if (unreadable) {
+        // One mark per run; a disk of nothing but damage keeps only the latest.
+        if (w->video.unreadable.size() < MAX_ARRIVAL_MARKS) {
+            w->video.unreadable.push_back(video_bytes);
+            w->audio.unreadable.push_back(audio_bytes);
+        }
+        return;
+    }
+    std::deque<ArrivalMark>& marks = w->video.arrivals;
+    if (!marks.empty() && marks.back().video_at == video_bytes)
+        marks.back().audio_at = audio_bytes;
+    else
+        marks.push_back({video_bytes, audio_bytes});
+    if (marks.size() > MAX_ARRIVAL_MARKS) marks.pop_front();
+}
+
 bool audio_input(void* context, const ByteSpan* spans, int count) {
     ProgramStreamWriter* w = static_cast<ProgramStreamWriter*>(context);
     take_audio(w->audio, spans, count);
@@ -335,6 +353,7 @@ ProgramStreamWriter* create_program_stream(const ProgramStreamOptions& options,
     int64_t earlier = options.av_offset_ms < 0 ? -options.av_offset_ms * (CLOCK / 1000) : 0;
     w->video.first_picture_pts = PREROLL + earlier;
     w->audio.hooks = hooks;
+    w->video.audio = &w->audio;
     w->audio.video_origin = w->video.first_picture_pts;
     w->audio.origin = w->video.first_picture_pts + options.av_offset_ms * (CLOCK / 1000);
     if (options.from_ms > 0) w->range = ProgramStreamWriter::BEFORE_RANGE;
@@ -357,6 +376,16 @@ ByteSink program_stream_video_sink(ProgramStreamWriter* writer) {
 
 ByteSink program_stream_audio_sink(ProgramStreamWriter* writer) {
     return ByteSink{writer, audio_input};
+}
+
+StreamArrivals program_stream_arrivals(ProgramStreamWriter* writer) {
+    return StreamArrivals{writer, arrival_mark};
+}
+
+bool unreadable_between(std::deque<int64_t>& marks, int64_t after, int64_t upto) {
+    while (!marks.empty() && marks.front() <= after)
+        marks.pop_front();
+    return !marks.empty() && marks.front() <= upto;
 }
 
 std::vector<StreamRepair> program_stream_repairs(const ProgramStreamWriter* w) {
@@ -432,7 +461,9 @@ std::string repairs_summary(const std::vector<StreamRepair>& repairs) {
 }
 
 const char* repair_cause_text(RepairCause cause) {
-    return cause == TIME_BASE_JUMP ? "a time-base jump in the broadcast" : "lost in reception";
+    return cause == TIME_BASE_JUMP       ? "a time-base jump in the broadcast"
+           : cause == UNREADABLE_ON_DISK ? "unreadable on this disk"
+                                         : "lost in reception";
 }
 
 bool finish_program_stream(ProgramStreamWriter* w, char* message) {

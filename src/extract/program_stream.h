@@ -60,6 +60,18 @@ void destroy_program_stream(ProgramStreamWriter* writer);
 ByteSink program_stream_video_sink(ProgramStreamWriter* writer);
 ByteSink program_stream_audio_sink(ProgramStreamWriter* writer);
 
+// Where the walk stood in both streams (bytes handed to each sink so far) as an audio block
+// arrived, or as it stepped over sectors that read as zeros because they were unreadable. The
+// receiver records both streams as they came in, so a video byte lies within a bounded distance
+// of the audio presented at about the same time: the writer times video against the audio clock
+// where the stream's own time codes say nothing, and tells a gap the disk lost from one lost in
+// reception.
+struct StreamArrivals {
+    void* context;
+    void (*mark)(void* context, int64_t video_bytes, int64_t audio_bytes, bool unreadable);
+};
+StreamArrivals program_stream_arrivals(ProgramStreamWriter* writer);
+
 // Writes what is still held and the program end code. false when a write failed; message then
 // says so.
 bool finish_program_stream(ProgramStreamWriter* writer, char* message);
@@ -82,8 +94,9 @@ ProgramStreamCounts program_stream_counts(const ProgramStreamWriter* writer);
 // in which streams, and why. Audio gaps are filled with silence; during a video gap decoders
 // hold the last picture, the next one being shown at its true time.
 enum RepairCause {
-    LOST_IN_RECEPTION = 1,  // the time stamps (or time codes) jump ahead
-    TIME_BASE_JUMP = 2,     // they jump back or far ahead: the broadcast's clock was reset
+    LOST_IN_RECEPTION = 1,   // the time stamps (or time codes) jump ahead
+    TIME_BASE_JUMP = 2,      // they jump back or far ahead: the broadcast's clock was reset
+    UNREADABLE_ON_DISK = 3,  // the sectors that held it could not be read (read as zeros)
 };
 struct StreamRepair {
     int64_t at_ms = 0, duration_ms = 0;

@@ -38,6 +38,18 @@ struct Repair {
     RepairCause cause = LOST_IN_RECEPTION;
 };
 
+// Stream offsets that the walk marked (StreamArrivals): where the video stood as audio arrived.
+struct ArrivalMark {
+    int64_t video_at, audio_at;
+};
+constexpr size_t MAX_ARRIVAL_MARKS = 1 << 16;
+
+// Whether a mark of unreadable sectors lies in the stream stretch (after, upto]: the gap found
+// there is the disk's, not the broadcast's. Marks before `after` leave the list.
+bool unreadable_between(std::deque<int64_t>& marks, int64_t after, int64_t upto);
+
+struct AudioPlacement;
+
 // ---- Picture timing ----
 
 // One picture of the video elementary stream (two field pictures of one frame count as one),
@@ -49,8 +61,10 @@ struct VideoUnit {
     std::vector<uint8_t> inserted;  // a sequence header written before them
     int picture_at = -1;            // offset of its (first) picture start code
     int type = 0;
-    int fields = 2;          // fields it is shown for
-    bool opens_gop = false;  // begins a group of pictures: a navigation pack goes before it
+    int fields = 2;            // fields it is shown for
+    bool opens_gop = false;    // begins a group of pictures: a navigation pack goes before it
+    bool group_start = false;  // begins a group (by its GOP header, or a sequence header and an
+                               // I-picture where there are none): temporal references count anew
     int gop_at = -1;
     bool closed_gop = false;
     bool broken_link = false;  // its GOP header goes out with broken_link set
@@ -108,6 +122,19 @@ struct VideoTiming {
     bool broken = false;  // pictures were lost: the next group opens with an I-picture
     std::vector<Repair> repairs;
     const OperationHooks* hooks = nullptr;
+    // Where the time codes say nothing (absent, or the same in every group), gaps are found by
+    // the audio clock: how far each group's first anchor is shown after the audio that arrived
+    // just before it. That lead stays within a bounded distance while the video is whole and
+    // falls by the lost time after a loss.
+    const AudioPlacement* audio = nullptr;
+    std::deque<ArrivalMark> arrivals;
+    bool have_lead = false;
+    int64_t lead = 0;
+    // The last group came after a gap, whose time was the least the audio allowed: the next
+    // group tells the rest.
+    bool gap_unsure = false;
+    int64_t group_begin = 0;         // stream offset of the last group's first anchor
+    std::deque<int64_t> unreadable;  // video offsets where unreadable sectors were stepped over
 };
 
 // Video held while the audio is missing (a long gap in the broadcast) before packs go out
@@ -155,6 +182,7 @@ struct AudioPlacement {
     struct Stamp {
         size_t from, to;  // the packet's payload in `es`
         int64_t pts;      // 90 kHz
+        int64_t at;       // where the packet begins in the audio stream
     };
     std::deque<Stamp> stamps;
     uint8_t first_header[4] = {0, 0, 0, 0};
@@ -168,7 +196,18 @@ struct AudioPlacement {
     int64_t jumps = 0;  // new time bases
     int64_t frames = 0, silent = 0, dropped = 0;
     std::vector<Repair> repairs;
+    int64_t received = 0;  // audio stream bytes taken so far
+    int64_t last_at = -1;  // where the packet of the last frame placed begins
+    // The audio clock as the video sees it: where each stamped packet begins in the stream and
+    // where its first frame was placed.
+    std::deque<std::pair<int64_t, int64_t>> clock;
+    std::deque<int64_t> unreadable;  // audio offsets where unreadable sectors were stepped over
 };
+
+constexpr size_t MAX_CLOCK_ENTRIES = 1 << 14;
+// Where the audio that began before stream offset `at` was placed: the last stamped packet's
+// first frame; -1 when none is placed yet.
+int64_t audio_clock_before(const AudioPlacement& a, int64_t at);
 
 constexpr size_t MAX_HELD_FRAMES = 4000;
 constexpr int64_t MAX_JUMP_NOTICES = 5;

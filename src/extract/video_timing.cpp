@@ -16,6 +16,8 @@ namespace {
 constexpr size_t MAX_PICTURE_BYTES = 16u << 20;
 // A time code further ahead than this is a new time base, not video lost in reception.
 constexpr int64_t MAX_VIDEO_GAP = 10 * CLOCK;
+// How far the video's lead over the audio that arrives with it wanders while nothing is lost.
+constexpr int64_t MAX_LEAD_WANDER = CLOCK / 4;
 
 // Frame period per frame_rate_code of the sequence header.
 const int64_t FRAME_TICKS[9] = {1080000, 1126125, 1125000, 1080000, 900900,
@@ -78,7 +80,12 @@ int64_t time_code_frames(const VideoTiming& t, const uint8_t* p) {
     return frames;
 }
 
-void add_video_repair(VideoTiming& t, int64_t at, int64_t duration, RepairCause cause) {
+// A gap before the group `anchor` opens; one whose stretch of the stream held unreadable sectors
+// is the disk's.
+void add_video_repair(VideoTiming& t, const VideoUnit& anchor, int64_t at, int64_t duration,
+                      RepairCause cause) {
+    if (cause == LOST_IN_RECEPTION && unreadable_between(t.unreadable, t.group_begin, anchor.begin))
+        cause = UNREADABLE_ON_DISK;
     Repair r;
     r.at = at - t.first_picture_pts;
     r.duration = duration;
@@ -102,13 +109,53 @@ int64_t gap_before_group(VideoTiming& t, const VideoUnit& anchor, int64_t cadenc
             t.codes_running = true;
         } else if (t.codes_running && d > 0 && d <= MAX_VIDEO_GAP) {
             gap = (d + frame / 2) / frame * frame;
-            add_video_repair(t, cadence_pts, gap, LOST_IN_RECEPTION);
+            add_video_repair(t, anchor, cadence_pts, gap, LOST_IN_RECEPTION);
         } else if (t.codes_running) {
-            add_video_repair(t, cadence_pts, 0, TIME_BASE_JUMP);
+            add_video_repair(t, anchor, cadence_pts, 0, TIME_BASE_JUMP);
         }
     }
     t.have_code = true;
     t.code_origin = cadence_pts + gap - code_pts;
+    return gap;
+}
+
+// How far the group that `anchor` opens is shown later than the cadence says, by the audio
+// clock: the anchor's lead over the audio that arrived just before its first byte, against the
+// lead the groups before it had. A lead that falls by more than the stream's own wander is video
+// lost, by the fall in whole frames. Right after a loss the audio before the anchor tends to be
+// older than the anchor (the stretch lost both streams, or the first pictures after it were
+// dropped up to the group): the gap found is the least it can be, and the next group, with the
+// streams interleaved again, adds what is still missing to the same repair.
+int64_t gap_by_audio_clock(VideoTiming& t, const VideoUnit& anchor, int64_t cadence_pts) {
+    std::deque<ArrivalMark>& marks = t.arrivals;
+    while (marks.size() > 1 && marks[1].video_at <= anchor.begin)
+        marks.pop_front();
+    if (!t.audio || marks.empty() || marks.front().video_at > anchor.begin) return 0;
+    // The audio block that arrived last before the anchor ends where the next mark begins.
+    int64_t clock = audio_clock_before(*t.audio, marks.size() > 1 ? marks[1].audio_at : INT64_MAX);
+    if (clock < 0) return 0;
+    int64_t lead = cadence_pts - clock;
+    // A lead that jumps by more than any gap is a new time base of the broadcast's clocks.
+    if (!t.have_lead || lead - t.lead > MAX_VIDEO_GAP || t.lead - lead > MAX_VIDEO_GAP) {
+        t.have_lead = true;
+        t.lead = lead;
+        return 0;
+    }
+    int64_t frame = frame_ticks(t);
+    int64_t gap = 0;
+    int64_t fall = t.lead - lead;
+    bool unsure = t.gap_unsure;
+    t.gap_unsure = false;
+    if (fall > (unsure ? frame / 2 : MAX_LEAD_WANDER)) {
+        gap = (unsure ? fall + frame / 2 : fall) / frame * frame;
+        if (gap > 0 && unsure && !t.repairs.empty())
+            t.repairs.back().duration += gap;
+        else if (gap > 0)
+            add_video_repair(t, anchor, cadence_pts, gap, LOST_IN_RECEPTION);
+        t.gap_unsure = gap > 0 && !unsure;
+    }
+    if (t.gap_unsure) return gap;         // the lead is known again at the next group
+    t.lead += (lead + gap - t.lead) / 8;  // follows the slow wander of the broadcast's clocks
     return gap;
 }
 
@@ -127,7 +174,10 @@ void time_group(VideoTiming& t, size_t end) {
         t.display_clock = t.first_picture_pts - before;
         first_decode = t.display_clock - frame_ticks(t);
     }
-    int64_t gap = anchor.gop_at >= 0 ? gap_before_group(t, anchor, t.display_clock + before) : 0;
+    bool opens = anchor.group_start;
+    int64_t gap = opens ? gap_before_group(t, anchor, t.display_clock + before) : 0;
+    if (opens && !t.codes_running && !t.first_group)
+        gap = gap_by_audio_clock(t, anchor, t.display_clock + before);
     if (gap > 0) {
         // The video resumes at its true time; the anchor is decoded just before the first
         // picture shown after the gap.
@@ -144,6 +194,7 @@ void time_group(VideoTiming& t, size_t end) {
     anchor.pts = t.display_clock;
     anchor.dts = t.first_group || gap > 0 ? first_decode : t.last_anchor_pts;
     anchor.timed = true;
+    if (opens) t.group_begin = anchor.begin;
     t.display_clock += shown_ticks(t, anchor);
     t.last_anchor_pts = anchor.pts;
     t.first_group = false;
@@ -157,7 +208,7 @@ void time_group(VideoTiming& t, size_t end) {
 bool group_lost_pictures(const VideoTiming& t) {
     if (t.first_group || t.untimed_from >= t.queue.size()) return false;
     const VideoUnit& anchor = t.queue[t.untimed_from];
-    if (anchor.gop_at >= 0) {
+    if (anchor.group_start) {
         // A new group counts afresh (its time code tells the rest): its leading B-pictures are
         // numbered before its I-picture, so one numbered after it came from a lost anchor.
         for (size_t i = t.untimed_from + 1; i < t.queue.size(); ++i)
@@ -210,7 +261,7 @@ void picture_done(VideoTiming& t, VideoUnit&& u) {
         t.broken = true;
     }
     if (t.broken) {
-        if (u.type != PICTURE_I || u.gop_at < 0) {
+        if (u.type != PICTURE_I || !u.group_start) {
             ++t.dropped;
             return;
         }
@@ -268,7 +319,7 @@ void scan_video(VideoTiming& t) {
         } else if (code == 0xB8) {
             u.gop_at = offset;
             u.closed_gop = (b[7] & 0x40) != 0;
-            u.opens_gop = true;
+            u.opens_gop = u.group_start = true;
             u.time_code = time_code_frames(t, b + 4);
         } else if (code == 0xB5) {
             int id = b[4] >> 4;
@@ -290,6 +341,10 @@ void scan_video(VideoTiming& t) {
                 u.picture_at = offset;
                 u.type = (b[5] >> 3) & 7;
                 u.temporal_reference = (b[4] << 2) | (b[5] >> 6);
+                // An encoder that writes no GOP headers opens each group with a sequence
+                // header and an I-picture.
+                if (u.type == PICTURE_I && u.has_sequence && u.gop_at < 0)
+                    u.opens_gop = u.group_start = true;
             }
             ++t.pictures_in_pending;
         }
