@@ -133,6 +133,7 @@ struct VideoTiming {
     // The last group came after a gap, whose time was the least the audio allowed: the next
     // group tells the rest.
     bool gap_unsure = false;
+    bool lost_before_group = false;  // pictures were found lost since the last group began
     int64_t group_begin = 0;         // stream offset of the last group's first anchor
     std::deque<int64_t> unreadable;  // video offsets where unreadable sectors were stepped over
 };

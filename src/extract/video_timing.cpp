@@ -121,8 +121,11 @@ int64_t gap_before_group(VideoTiming& t, const VideoUnit& anchor, int64_t cadenc
 
 // How far the group that `anchor` opens is shown later than the cadence says, by the audio
 // clock: the anchor's lead over the audio that arrived just before its first byte, against the
-// lead the groups before it had. A lead that falls by more than the stream's own wander is video
-// lost, by the fall in whole frames. Right after a loss the audio before the anchor tends to be
+// lead the groups before it had. That lead wanders with the broadcast's buffering (a large
+// picture is sent early), so it is trusted only where the stream shows that video was lost
+// before the group (pictures whose temporal references do not add up, or sectors the disk could
+// not read); there a lead that falls by more than its wander is video lost, by the fall in whole
+// frames. Right after a loss the audio before the anchor tends to be
 // older than the anchor (the stretch lost both streams, or the first pictures after it were
 // dropped up to the group): the gap found is the least it can be, and the next group, with the
 // streams interleaved again, adds what is still missing to the same repair.
@@ -146,7 +149,9 @@ int64_t gap_by_audio_clock(VideoTiming& t, const VideoUnit& anchor, int64_t cade
     int64_t fall = t.lead - lead;
     bool unsure = t.gap_unsure;
     t.gap_unsure = false;
-    if (fall > (unsure ? frame / 2 : MAX_LEAD_WANDER)) {
+    bool lost =
+        t.lost_before_group || unreadable_between(t.unreadable, t.group_begin, anchor.begin);
+    if ((lost || unsure) && fall > (unsure ? frame / 2 : MAX_LEAD_WANDER)) {
         gap = (unsure ? fall + frame / 2 : fall) / frame * frame;
         if (gap > 0 && unsure && !t.repairs.empty())
             t.repairs.back().duration += gap;
@@ -154,8 +159,11 @@ int64_t gap_by_audio_clock(VideoTiming& t, const VideoUnit& anchor, int64_t cade
             add_video_repair(t, anchor, cadence_pts, gap, LOST_IN_RECEPTION);
         t.gap_unsure = gap > 0 && !unsure;
     }
-    if (t.gap_unsure) return gap;         // the lead is known again at the next group
-    t.lead += (lead + gap - t.lead) / 8;  // follows the slow wander of the broadcast's clocks
+    if (t.gap_unsure) return gap;  // the lead is known again at the next group
+    // The lead follows the slow wander of the broadcast's clocks, but not a fall that nothing
+    // explains yet: it may be a loss whose evidence comes with the next group.
+    int64_t step = lead + gap - t.lead;
+    if (step > -MAX_LEAD_WANDER) t.lead += step / 8;
     return gap;
 }
 
@@ -178,6 +186,7 @@ void time_group(VideoTiming& t, size_t end) {
     int64_t gap = opens ? gap_before_group(t, anchor, t.display_clock + before) : 0;
     if (opens && !t.codes_running && !t.first_group)
         gap = gap_by_audio_clock(t, anchor, t.display_clock + before);
+    if (opens) t.lost_before_group = false;
     if (gap > 0) {
         // The video resumes at its true time; the anchor is decoded just before the first
         // picture shown after the gap.
@@ -259,6 +268,7 @@ void picture_done(VideoTiming& t, VideoUnit&& u) {
         }
         t.queue.resize(t.untimed_from);
         t.broken = true;
+        t.lost_before_group = true;
     }
     if (t.broken) {
         if (u.type != PICTURE_I || !u.group_start) {
