@@ -89,6 +89,9 @@ TEST(MuxSample, EveryRecordingIsAProgramStreamThatDecodersAndDvdauthorTake) {
         test::ProgramResult run = quarrow("extract " + common + " --prefix " + m + " --mux");
         ASSERT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(run.out.find(dir.file(m + ".mpg")), run.out.find("  /") + 2) << run.out;
+        // Nothing was lost in the sample's broadcast: no gap is found either.
+        EXPECT_EQ((run.out + run.err).find("Gap at"), std::string::npos) << n << run.err;
+        EXPECT_EQ((run.out + run.err).find("repaired"), std::string::npos) << n << run.err;
 
         std::string mpg = dir.file(m + ".mpg");
         test::ProbedProgramStream ps = test::probe_program_stream(
