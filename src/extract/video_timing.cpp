@@ -125,10 +125,10 @@ int64_t gap_before_group(VideoTiming& t, const VideoUnit& anchor, int64_t cadenc
 // picture is sent early), so it is trusted only where the stream shows that video was lost
 // before the group (pictures whose temporal references do not add up, or sectors the disk could
 // not read); there a lead that falls by more than its wander is video lost, by the fall in whole
-// frames. Right after a loss the audio before the anchor tends to be
-// older than the anchor (the stretch lost both streams, or the first pictures after it were
-// dropped up to the group): the gap found is the least it can be, and the next group, with the
-// streams interleaved again, adds what is still missing to the same repair.
+// frames. Right after a loss the audio before the anchor tends to be older than the anchor (the
+// stretch lost both streams, or the first pictures after it were dropped up to the group): the
+// gap found is the least it can be, and the next group, with the streams interleaved again, adds
+// what is still missing to the same repair.
 int64_t gap_by_audio_clock(VideoTiming& t, const VideoUnit& anchor, int64_t cadence_pts) {
     std::deque<ArrivalMark>& marks = t.arrivals;
     while (marks.size() > 1 && marks[1].video_at <= anchor.begin)
