@@ -50,10 +50,17 @@ void CALLBACK fill_rescue_dialog(HWND, UINT, UINT_PTR id, DWORD) {
     SetDlgItemTextA(rescue, IDC_RESCUE_MAP, "C:\\images\\failing.hex.map");
 }
 
-// The Extras menu pulled down, as Alt+X does, with two of its toggles on.
+// The Extras menu pulled down under its name in the menu bar, with two of its toggles on. The
+// popup runs its own loop until the program is ended.
 void CALLBACK open_extras_menu(HWND main, UINT, UINT_PTR id, DWORD) {
     KillTimer(main, id);
-    PostMessageA(main, WM_SYSCOMMAND, SC_KEYMENU, 'x');
+    constexpr int EXTRAS_POSITION = 3;
+    HMENU bar = GetMenu(main);
+    RECT r;
+    if (!GetMenuItemRect(main, bar, EXTRAS_POSITION, &r)) return;
+    HiliteMenuItem(main, bar, EXTRAS_POSITION, MF_BYPOSITION | MF_HILITE);
+    TrackPopupMenu(GetSubMenu(bar, EXTRAS_POSITION), TPM_LEFTALIGN | TPM_TOPALIGN, r.left, r.bottom,
+                   0, main, nullptr);
 }
 
 // Extract All's folder, as the folder browser would give it.
@@ -72,20 +79,17 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int show) {
     struct {
         const char* name;
         int command;
-    } const commands[] = {{"manage", IDM_MANAGE_RECORDINGS},
-                          {"about", IDM_ABOUT},
-                          {"diagnostics", IDM_DIAGNOSTICS},
-                          {"erase", IDM_ERASE_DISK},
-                          {"dump", IDM_DUMP_DISK},
-                          {"rescue", IDM_RESCUE_DISK}};
+    } const commands[] = {{"manage", IDM_MANAGE_RECORDINGS}, {"about", IDM_ABOUT},
+                          {"diagnostics", IDM_DIAGNOSTICS},  {"erase", IDM_ERASE_DISK},
+                          {"dump", IDM_DUMP_DISK},           {"rescue", IDM_RESCUE_DISK}};
     for (const auto& c : commands)
         if (strcmp(which, c.name) == 0) PostMessageA(main, WM_COMMAND, MAKEWPARAM(c.command, 0), 0);
     if (strcmp(which, "dump") == 0) SetTimer(nullptr, 0, 200, fill_dump_dialog);
     if (strcmp(which, "erase") == 0) SetTimer(nullptr, 0, 200, pick_erase_line);
     if (strcmp(which, "rescue") == 0) SetTimer(nullptr, 0, 200, fill_rescue_dialog);
     if (strcmp(which, "extras") == 0) {
-        menu_check(main, IDM_ONE_PLAYABLE_FILE);
-        menu_check(main, IDM_WRITE_METADATA);
+        SendMessageA(main, WM_COMMAND, MAKEWPARAM(IDM_ONE_PLAYABLE_FILE, 0), 0);
+        SendMessageA(main, WM_COMMAND, MAKEWPARAM(IDM_WRITE_METADATA, 0), 0);
         SetTimer(main, 1, 1500, open_extras_menu);
     }
     // The batch itself is started from outside (quarrow_gui_driver menu-pause), so that the

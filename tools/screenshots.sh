@@ -100,7 +100,7 @@ done
 wine explorer /desktop=quarrow,1024x768 "$win/tools/dialog_gallery.exe" extract-all &
 read -r x y w h < <(driver wait)
 sleep "${SHOT_DELAY:-5}"
-driver menu-pause 40015 "${EXTRACT_ALL_PAUSE:-700}"
+driver menu-pause 40015 "${EXTRACT_ALL_PAUSE:-1400}"
 sleep 1
 shot extract-all "$x" "$y" "$w" "$h"
 driver resume

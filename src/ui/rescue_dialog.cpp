@@ -215,8 +215,7 @@ void show_source(HWND window) {
     if (app.panel_window) GetDlgItemTextA(app.panel_window, IDC_STATUS, status, sizeof status);
     uint64_t size = 0;
     if (app.disk && app.disk->size_bytes && app.disk->size_bytes(app.disk, &size))
-        snprintf(text, sizeof text, "The open disk, %s (%s)",
-                 rescue_size_text(int64_t(size)).c_str(), status);
+        snprintf(text, sizeof text, "%s (%s)", status, rescue_size_text(int64_t(size)).c_str());
     else
         snprintf(text, sizeof text, "No disk is open.");
     SetDlgItemTextA(window, IDC_RESCUE_SOURCE, text);
