@@ -63,6 +63,8 @@ dir=$work/unzipped/quarrow-${version}-windows-x64
 for f in quarrow.exe quarrow-cli.exe README.txt LICENSE.txt; do
     [ -f "$dir/$f" ] || fail "the zip lacks quarrow-${version}-windows-x64/$f"
 done
+grep -q 'The Extras menu' "$dir/README.txt" ||
+    fail "the zip's README.txt does not explain the Extras menu"
 manifest=$(wrestool -x --raw -t 24 "$dir/quarrow.exe")
 grep -q 'requestedExecutionLevel level="requireAdministrator"' <<<"$manifest" ||
     fail "quarrow.exe's manifest does not ask for elevation"

@@ -55,6 +55,8 @@ int usage() {
             "  click ID           click the panel's button or check box ID\n"
             "  extract-pause MS   click Begin Extraction, let it run MS ms, then hold the\n"
             "                     program's window thread\n"
+            "  menu-pause ID MS   send the main window menu command ID, let it run MS ms, then\n"
+            "                     hold the program's window thread\n"
             "  resume             let the window thread go on\n"
             "  wait-box TITLE     wait for a message box captioned TITLE; print its rectangle\n"
             "  close-box TITLE    press OK in the message box captioned TITLE\n");
@@ -108,6 +110,15 @@ int main(int argc, char** argv) {
         for (int i = 0; i < 200 && responding(main_window(), 20); ++i)
             Sleep(5);
         Sleep(static_cast<DWORD>(atoi(argv[2])));
+        SuspendThread(thread);
+        CloseHandle(thread);
+        return 0;
+    }
+    if (!strcmp(command, "menu-pause") && argc == 4) {
+        HANDLE thread = gui_thread();
+        if (!thread) return 1;
+        PostMessageA(main_window(), WM_COMMAND, MAKEWPARAM(atoi(argv[2]), 0), 0);
+        Sleep(static_cast<DWORD>(atoi(argv[3])));
         SuspendThread(thread);
         CloseHandle(thread);
         return 0;

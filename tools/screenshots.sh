@@ -9,6 +9,9 @@
 #   manage.png, about.png, wait.png, diagnostics.png, erase.png, dump.png: each tool window,
 #                 opened by dialog_gallery.exe (the program started with that window open);
 #                 a plain file stands for drive 0 there, the sample disk is drive 1
+#   extras.png    the Extras menu pulled down, two of its toggles on
+#   rescue.png    the Rescue Failing Disk dialog with an image file chosen
+#   extract-all.png  the main window in the middle of Extract All Recordings (held still)
 # usage: tools/screenshots.sh [BUILD_WIN_DIR] [NATIVE_BUILD_DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -83,7 +86,7 @@ wineserver -k
 # The tool windows, one program start each. The desktop's plain background is cut away.
 head -c 1048576 /dev/zero >"$WORK/system.img"
 export QUARROW_DRIVES="Z:${WORK//\//\\}\\system.img;Z:${WORK//\//\\}\\sample.hex"
-for window in manage about wait diagnostics erase dump; do
+for window in manage about wait diagnostics erase dump extras rescue; do
     wine explorer /desktop=quarrow,1024x768 "$win/tools/dialog_gallery.exe" "$window" &
     sleep "${SHOT_DELAY:-5}"
     import -window root -trim +repage "$OUT/$window.png"
@@ -91,3 +94,16 @@ for window in manage about wait diagnostics erase dump; do
     wineserver -k || true
     wait || true
 done
+
+# Extract All, photographed in its middle: the gallery answers the folder browser, the driver
+# starts the batch and holds the window thread still.
+wine explorer /desktop=quarrow,1024x768 "$win/tools/dialog_gallery.exe" extract-all &
+read -r x y w h < <(driver wait)
+sleep "${SHOT_DELAY:-5}"
+driver menu-pause 40015 "${EXTRACT_ALL_PAUSE:-1400}"
+sleep 1
+shot extract-all "$x" "$y" "$w" "$h"
+driver resume
+driver wait-box "Quarrow Information" >/dev/null || true
+wineserver -k || true
+wait || true

@@ -8,7 +8,6 @@
 #include <cstring>
 #include <iostream>
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <set>
 #include <string>
 #include <tuple>
@@ -19,6 +18,7 @@
 #include "cli/interrupts.h"
 #include "disk/output_file.h"
 #include "extract/extraction_engine.h"
+#include "extract/extraction_setup.h"
 #include "extract/matroska_writer.h"
 #include "extract/nfo_writer.h"
 #include "extract/output_name.h"
@@ -79,27 +79,6 @@ int64_t parse_size(const std::string& text) {
     return n << shift;
 }
 
-std::string iso_date(const RecordingEntry& e) {
-    char text[ISO_DATE_BYTES];
-    format_start_time_iso(e.start_time, text);
-    return text;
-}
-
-// The display title folded to plain ASCII, with what a file prefix may not hold made "_"; a
-// recording without any title is named by its number.
-std::string default_prefix(const RecordingEntry& e, int number) {
-    char text[TITLE_BYTES];
-    memcpy(text, e.display_title, TITLE_BYTES);
-    text[TITLE_BYTES - 1] = 0;
-    fold_to_ascii(text);
-    std::string prefix;
-    for (const char* p = text; *p; ++p)
-        prefix += prefix_char_allowed(static_cast<unsigned char>(*p)) ? *p : '_';
-    size_t first = prefix.find_first_not_of(' ');
-    if (first == std::string::npos) return "Recording " + std::to_string(number);
-    return safe_default_prefix(disk_text_as_name(prefix));
-}
-
 // The characters of text that check fails, quoted: "'/', '?'".
 std::string refused_chars(const std::string& text, bool (*allowed)(unsigned char)) {
     std::string list;
@@ -147,16 +126,6 @@ std::string lower(const std::string& s) {
     return out;
 }
 
-// "News", then "News (2)", "News (3)", ...; compared without regard to case, so that the files
-// stay apart on file systems that ignore it.
-std::string unique_prefix(const std::string& base, std::set<std::string>* used) {
-    std::string candidate = base;
-    for (int n = 2; used->count(lower(candidate)); ++n)
-        candidate = base + " (" + std::to_string(n) + ")";
-    used->insert(lower(candidate));
-    return candidate;
-}
-
 // The terminal's hooks, with the notices also kept for the metadata file.
 struct CollectingHooks {
     OperationHooks terminal;
@@ -165,7 +134,7 @@ struct CollectingHooks {
 
 void collect_notice(void* context, const char* text) {
     CollectingHooks* c = static_cast<CollectingHooks*>(context);
-    c->notices.push_back(utf8(text));
+    c->notices.push_back(text);
     if (c->terminal.notice) c->terminal.notice(c->terminal.context, text);
 }
 
@@ -180,41 +149,8 @@ bool write_metadata(const OpenSource& src, int index, const ExtractOptions& o,
                     const std::string& dir, const std::string& prefix,
                     const ExtractionResult& result, const std::vector<std::string>& notices,
                     std::string* name) {
-    const RecordingEntry& e = src.entries[index];
-    nlohmann::ordered_json files = nlohmann::ordered_json::array();
-    for (const std::string& f : result.files)
-        files.push_back(f);
-    nlohmann::ordered_json j = {
-        {"title", utf8(e.display_title)},
-        {"channel", utf8(e.channel)},
-        {"date", iso_date(e)},
-        {"duration_seconds", e.hours * 3600 + e.minutes * 60 + e.seconds},
-        {"attributes", e.attribute_text},
-        {"flags", e.flags},
-        {"number", index + 1},
-        {"source", o.source},
-        {"files", files},
-        {"notices", notices},
-    };
-    if (o.mux) {
-        nlohmann::ordered_json repairs = nlohmann::ordered_json::array();
-        for (const StreamRepair& r : result.repairs) {
-            nlohmann::ordered_json streams = nlohmann::ordered_json::array();
-            if (r.video) streams.push_back("video");
-            if (r.audio) streams.push_back("audio");
-            repairs.push_back({{"at_seconds", double(r.at_ms) / 1000},
-                               {"duration_seconds", double(r.duration_ms) / 1000},
-                               {"streams", streams},
-                               {"cause", repair_cause_text(r.cause)}});
-        }
-        j["repairs"] = repairs;
-    }
-    std::string text = j.dump(2) + "\n";
-    *name = output_name(dir.c_str(), prefix.c_str(), ".json");
-    OutputFilePtr file(begin_output_file(name->c_str()));
-    if (!file || !output_write(file.get(), text.data(), text.size())) return false;
-    set_output_time(file.get(), e.start_time);
-    return commit_output_file(file.release());
+    return write_metadata_file(src.entries[index], index + 1, o.source, o.mux, result, notices, dir,
+                               prefix, name);
 }
 
 // Extracts one recording; prints the engine's message (stdout on success, stderr on failure)
@@ -266,12 +202,7 @@ int extract_one(const OpenSource& src, const DiskReach& reach, int index, const 
     request.split_bytes = o.split_bytes;
     MatroskaParams matroska;
     if (o.mkv) {
-        matroska.title = utf8(e.display_title);
-        matroska.channel = utf8(e.channel);
-        matroska.date_iso = iso_date(e);
-        matroska.date_unix = e.start_time;
-        matroska.duration_seconds = e.hours * 3600 + e.minutes * 60 + e.seconds;
-        matroska.application = "Quarrow " QUARROW_VERSION;
+        fill_matroska_params(e, &matroska);
         request.matroska = &matroska;
     }
     request.from_ms = o.from_ms;

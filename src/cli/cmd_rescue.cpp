@@ -17,6 +17,7 @@
 #include "disk/file_identity.h"
 #include "disk/output_file.h"
 #include "disk/rescue.h"
+#include "disk/rescue_files.h"
 #include "disk/system_error.h"
 #include "fs/damaged_disk.h"
 #include "fs/disk_rescue.h"
@@ -42,12 +43,7 @@ double now_seconds() {
 }
 
 std::string size_text(int64_t bytes) {
-    char text[32];
-    if (bytes < 1024 * 1024)
-        snprintf(text, sizeof text, "%lld B", static_cast<long long>(bytes));
-    else
-        snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1048576.0);
-    return text;
+    return rescue_size_text(bytes);
 }
 
 int bad_areas(const RescueMap& map) {
@@ -115,120 +111,40 @@ bool cancelled_hook(void*) {
     return interrupt_requested();
 }
 
-bool read_text_file(const std::string& path, std::string* text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream s;
-    s << in.rdbuf();
-    *text = s.str();
-    return !in.bad();
-}
-
 // Checks the outputs and loads or starts the map; EXIT_OK to go on.
 int prepare(const RescueOptions& o, DiskHandle source, const std::string& map_path, int64_t size,
             RescueMap* map) {
-    std::error_code ec;
-    for (const std::string& out : {o.image, map_path}) {
-        // By identity: a symlink, another spelling or the drive a scan found is the source too.
-        if (path_is_disk(out.c_str(), source)) {
-            std::cerr << out << " is the disk being rescued; choose another file.\n";
-            return EXIT_USAGE;
-        }
-        if (fs::exists(out, ec) && !fs::is_regular_file(out, ec)) {
-            std::cerr << out << " is not a regular file; rescue writes an image file and a map.\n";
-            return EXIT_USAGE;
-        }
-    }
-    if (fs::exists(o.image, ec) && fs::exists(map_path, ec) &&
-        fs::equivalent(o.image, map_path, ec)) {
-        std::cerr << "The image and the map must be two files.\n";
-        return EXIT_USAGE;
-    }
-    if (fs::exists(map_path, ec)) {
-        std::string text;
-        char message[MESSAGE_SIZE] = "";
-        if (!read_text_file(map_path, &text)) {
-            std::cerr << "Could not read the map " << map_path << failure_reason() << ".\n";
-            return EXIT_FAILED;
-        }
-        if (!parse_rescue_map(text, map, message)) {
-            std::cerr << map_path << ": " << message << "\n";
-            return EXIT_FAILED;
-        }
-        if (!fit_rescue_map(map, size)) {
-            std::cerr << map_path << " maps " << map->size() << " bytes, more than the " << size
-                      << " of this source: it belongs to another disk.\n";
-            return EXIT_FAILED;
-        }
-        const bool image_exists = fs::exists(o.image, ec);
-        if (!image_exists && map_status_bytes(*map, MAP_FINISHED) > 0) {
-            std::cerr << map_path << " lists rescued data but " << o.image
-                      << " does not exist; give the image it belongs to, or another map.\n";
-            return EXIT_FAILED;
-        }
-        // An image cut short lost what the map calls rescued past its end: read again.
-        int64_t length = image_exists ? static_cast<int64_t>(fs::file_size(o.image, ec)) : 0;
-        int64_t lost = ec ? 0 : map_finished_past(*map, length);
-        if (lost > 0) {
-            std::cerr << o.image << " is " << length << " bytes long, but " << map_path
-                      << " lists rescued data up to byte " << map_finished_end(*map) << ": " << lost
-                      << " rescued bytes past its end are read again.\n";
-            set_map_status(map, length, map->size() - length, MAP_NON_TRIED);
-        }
-        std::cerr << "Resuming from " << map_path << ": "
-                  << size_text(map_status_bytes(*map, MAP_FINISHED)) << " rescued already.\n";
-        return EXIT_OK;
-    }
-    if (fs::exists(o.image, ec) && !o.force) {
-        std::string question =
-            o.image + " exists and " + map_path + " does not: start over and write into it?";
+    std::string message;
+    std::vector<std::string> notices;
+    RescueSetup setup =
+        prepare_rescue_files(source, size, o.image, map_path, o.force, map, &message, &notices);
+    if (setup == RescueSetup::needs_consent) {
         if (!stdin_is_terminal()) {
             std::cerr << o.image << " exists without its map " << map_path
                       << "; add --force to rescue into it from the start.\n";
             return EXIT_USAGE;
         }
-        if (!ask_yes_no(question.c_str())) {
+        if (!ask_yes_no(message.c_str())) {
             std::cerr << "Nothing was written.\n";
             return EXIT_FAILED;
         }
+        setup =
+            prepare_rescue_files(source, size, o.image, map_path, true, map, &message, &notices);
     }
-    init_rescue_map(map, size);
-    return EXIT_OK;
+    for (const std::string& notice : notices)
+        std::cerr << notice << "\n";
+    if (setup == RescueSetup::ready) return EXIT_OK;
+    std::cerr << message << "\n";
+    return setup == RescueSetup::refused ? EXIT_USAGE : EXIT_FAILED;
 }
 
-// Opens (creating it where missing) the image for writing under the one-writer lock, and only
-// then grows it to the source's size: an image another rescue holds is left as it is. Null when
-// it cannot be had, with the reason on stderr.
+// Opens the image under the one-writer lock, grown to the source's size; null with the reason
+// on stderr.
 DiskHandle open_image(const std::string& path, int64_t size) {
-    std::error_code ec;
-    clear_reason();
-    if (!fs::exists(path, ec)) {
-        DiskHandle created = create_output_file(path.c_str());
-        if (!created) {
-            std::cerr << "Could not create the image " << path << failure_reason() << ".\n";
-            return nullptr;
-        }
-        close_disk(created);
-    }
-    UniqueDisk image(open_image_file(path.c_str(), true));
-    if (!image || !image->writable) {
-        std::cerr << "Could not open the image " << path << " for writing" << failure_reason()
-                  << ".\n";
-        return nullptr;
-    }
-    if (!lock_disk(image.get(), true)) {
-        std::cerr << DISK_IN_USE_MESSAGE << "\n";
-        return nullptr;
-    }
-    if (static_cast<int64_t>(fs::file_size(path, ec)) < size) {
-        fs::resize_file(path, static_cast<uintmax_t>(size), ec);
-        if (ec) {
-            std::cerr << "Could not make the image " << path << " " << size << " bytes long ("
-                      << ec.message() << ").\n";
-            return nullptr;
-        }
-    }
-    return image.release();
+    std::string message;
+    DiskHandle image = open_rescue_image(path, size, &message);
+    if (!image) std::cerr << message << "\n";
+    return image;
 }
 
 // Opens the source named on the command line, read-only and under the shared lock.

@@ -1,5 +1,7 @@
 #include "cli/damage_report.h"
 
+#include "extract/extraction_setup.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -63,33 +65,10 @@ std::string recording_time(const RecordingEntry& e, int64_t recording_sector) {
 
 int64_t report_damage(const DamagedReads& damaged, const RecordingEntry& e, int64_t from,
                       int64_t to) {
-    const FatDamage& fat = damaged.fat;
-    if (fat.first_table_bad > 0) {
-        std::cerr << "The allocation table has " << fat.first_table_bad
-                  << " unreadable sectors; its copy was used for " << fat.from_copy;
-        if (fat.lost > 0) std::cerr << ", " << fat.lost << " are unreadable in both";
-        std::cerr << ".\n";
-    }
-    int64_t total = 0;
-    int ranges = 0;
-    for (const DamagedRun& r : damaged.found) {
-        int64_t a = std::max(r.recording_sector, from);
-        int64_t b = std::min(r.recording_sector + r.count, to);
-        if (a >= b) continue;  // in a cluster's unused part
-        total += b - a;
-        ++ranges;
-        const int64_t at = r.disk_sector + (a - r.recording_sector);
-        std::cerr << "Unreadable: " << recording_time(e, a) << " - " << recording_time(e, b) << " ("
-                  << (b - a) << " sectors from disk sector " << at << ")";
-        // Each cluster is read on its own, so a run lies within one cluster.
-        if (at >= cluster_first_sector(0))
-            std::cerr << " in cluster " << (at - cluster_first_sector(0)) / CLUSTER_SECTORS;
-        std::cerr << "\n";
-    }
-    if (total > 0)
-        std::cerr << total << " unreadable sectors in " << ranges
-                  << (ranges == 1 ? " range" : " ranges") << " were read as zeros.\n";
-    return total + fat.lost;
+    int64_t unreadable = 0;
+    for (const std::string& line : damage_report_lines(damaged, e, from, to, &unreadable))
+        std::cerr << line << "\n";
+    return unreadable;
 }
 
 std::string system_area_text(const SystemAreaDamage& d) {

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include "cli/cli_common.h"
+#include "extract/output_name.h"
 
 namespace quarrow::cli {
 
@@ -24,12 +25,11 @@ std::string allow_writing_command(const std::string& path) {
 
 // File names here are UTF-8.
 std::string disk_text_as_name(const std::string& latin1) {
-    return utf8(latin1.c_str());
+    return disk_text_file_name(latin1);
 }
 
-// No name is a device here: /dev holds them.
 std::string safe_default_prefix(const std::string& prefix) {
-    return prefix;
+    return safe_title_prefix(prefix);
 }
 
 }  // namespace quarrow::cli

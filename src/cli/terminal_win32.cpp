@@ -27,14 +27,12 @@ std::string allow_writing_command(const std::string& path) {
     return "attrib -r \"" + path + "\"";
 }
 
-// The ANSI file calls take the Latin-1 bytes as they are.
 std::string disk_text_as_name(const std::string& latin1) {
-    return latin1;
+    return disk_text_file_name(latin1);
 }
 
-// "CON.m2v" would be the console, not a file: the file calls ignore the extension.
 std::string safe_default_prefix(const std::string& prefix) {
-    return names_reserved_device(prefix.c_str()) ? prefix + "_" : prefix;
+    return safe_title_prefix(prefix);
 }
 
 }  // namespace quarrow::cli

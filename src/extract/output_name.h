@@ -70,4 +70,11 @@ std::vector<std::string> planned_output_names(const ExtractionRequest& request);
 // "NUL "). Portable so that it is tested everywhere; the front ends ask it on Windows only.
 bool names_reserved_device(const char* prefix);
 
+// Disk text (folded to ASCII or not) as a file name of this platform: UTF-8 on POSIX, the
+// Latin-1 bytes for the ANSI calls on Windows.
+std::string disk_text_file_name(const std::string& latin1);
+// A prefix made from a title, made safe for the platform's file calls: on Windows a device name
+// (CON, NUL, COM1, ...) gets "_" appended; elsewhere it stays.
+std::string safe_title_prefix(const std::string& prefix);
+
 }  // namespace quarrow

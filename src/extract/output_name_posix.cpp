@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "extract/output_name.h"
+#include "fs/text_folding.h"
 
 namespace quarrow {
 
@@ -33,6 +34,17 @@ bool path_char_allowed(unsigned char c) {
 
 bool prefix_char_allowed(unsigned char c) {
     return c != 0 && !strchr("\\/:*?<>|\"", c);
+}
+
+std::string disk_text_file_name(const std::string& latin1) {
+    char buffer[512];
+    latin1_to_utf8(latin1.c_str(), buffer, sizeof buffer);
+    return buffer;
+}
+
+// No name is a device here: /dev holds them.
+std::string safe_title_prefix(const std::string& prefix) {
+    return prefix;
 }
 
 }  // namespace quarrow

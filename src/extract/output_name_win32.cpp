@@ -34,4 +34,14 @@ bool prefix_char_allowed(unsigned char c) {
     return c != 0 && c != 0xA6 && !strchr("\\/:*?<>|\"", c);
 }
 
+// The ANSI file calls take the Latin-1 bytes as they are.
+std::string disk_text_file_name(const std::string& latin1) {
+    return latin1;
+}
+
+// "CON.m2v" would be the console, not a file: the file calls ignore the extension.
+std::string safe_title_prefix(const std::string& prefix) {
+    return names_reserved_device(prefix.c_str()) ? prefix + "_" : prefix;
+}
+
 }  // namespace quarrow

@@ -33,6 +33,7 @@
 #define IDD_PLEASE_WAIT 131
 #define IDD_RECORDING_MANAGEMENT 135
 #define IDD_DIAGNOSTICS 143
+#define IDD_RESCUE 150
 
 // Main menu commands (menu 116).
 #define IDM_ERASE_DISK 125
@@ -45,6 +46,16 @@
 #define IDM_ALLOW_DISK_ERASE 141
 #define IDM_ABOUT 40004
 #define IDM_EXIT 40005
+
+// Extras menu commands (menu 116): what the command line offers beyond the extraction panel.
+// The first five are toggles kept in the registry (settings.h).
+#define IDM_ONE_PLAYABLE_FILE 40010
+#define IDM_MATROSKA 40011
+#define IDM_SPLIT_4GB 40012
+#define IDM_WRITE_METADATA 40013
+#define IDM_SKIP_BAD 40014
+#define IDM_EXTRACT_ALL 40015
+#define IDM_RESCUE_DISK 40016
 
 // Recording Management menu commands (menu 144).
 #define IDM_BACKUP_RECORDING 145
@@ -116,3 +127,13 @@
 #define IDC_DUMP_BROWSE 1043
 #define IDC_DUMP_COUNT 1045
 #define IDC_DUMP_SIZE 1046
+
+// Rescue Failing Disk (dialog 150).
+#define IDC_RESCUE_SOURCE 1080
+#define IDC_RESCUE_IMAGE 1081
+#define IDC_RESCUE_IMAGE_BROWSE 1082
+#define IDC_RESCUE_MAP 1083
+#define IDC_RESCUE_MAP_BROWSE 1084
+#define IDC_RESCUE_PROGRESS 1085
+#define IDC_RESCUE_STATUS 1086
+#define IDC_RESCUE_START 1087

@@ -8,6 +8,7 @@
 #include "ui/app_state.h"
 #include "ui/control_helpers.h"
 #include "ui/extraction_panel.h"
+#include "ui/extras_menu.h"
 #include "ui/message_boxes.h"
 #include "ui/panel_rules.h"
 #include "ui/settings.h"
@@ -143,7 +144,7 @@ bool handle_command(int command) {
             open_about_box(app.main_window);
             return true;
         default:
-            return false;
+            return handle_extras_command(command);
     }
 }
 
@@ -220,6 +221,7 @@ HWND start_application(HINSTANCE instance, int show) {
     read_setting(&value, SETTING_ALLOW_DISK_ERASE);
     if (switch_is_on(value)) menu_check(app.main_window, IDM_ALLOW_DISK_ERASE);
     set_panel_defaults();
+    load_extras_settings();
 
     char message[MESSAGE_SIZE] = {};
     app.disk = detect_disk(&app.recording_count, app.recordings, write_switch_on(), message);

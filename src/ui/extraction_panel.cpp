@@ -12,6 +12,7 @@
 #include "resources/resource.h"
 #include "ui/app_state.h"
 #include "ui/control_helpers.h"
+#include "ui/extras_menu.h"
 #include "ui/message_boxes.h"
 #include "ui/panel_rules.h"
 #include "ui/settings.h"
@@ -80,12 +81,13 @@ void begin_extraction(HWND window) {
     request.path = path;
     request.prefix = prefix;
     request.hooks = &hooks;
-    char message[MESSAGE_SIZE] = {};
-    int ok = extract_recording(app.disk, request, message);
-    if (ok)
-        show_info(window, message);
+    const ExtraChoices choices = extra_choices();
+    ExtrasOutcome outcome = extract_with_extras(
+        app.disk, *entry, list_get_selection(window, IDC_RECORDING_LIST) + 1, request, choices);
+    if (outcome.ok)
+        show_info(window, outcome.text.c_str());
     else
-        show_error(window, message);
+        show_error(window, outcome.text.c_str());
     unlock_panel();
     set_panel_progress(0);
 }

@@ -8,6 +8,11 @@ const char* const SETTING_DEFAULT_PATH = "DefaultPath";
 const char* const SETTING_AUDIO_TYPE = "AudioType";
 const char* const SETTING_ALLOW_DISK_WRITE = "AllowDiskWrite";
 const char* const SETTING_ALLOW_DISK_ERASE = "AllowDiskErase";
+const char* const SETTING_ONE_PLAYABLE_FILE = "OnePlayableFile";
+const char* const SETTING_MATROSKA = "Matroska";
+const char* const SETTING_SPLIT_4GB = "SplitAt4GB";
+const char* const SETTING_WRITE_METADATA = "WriteMetadata";
+const char* const SETTING_SKIP_BAD = "SkipBadSectors";
 
 namespace {
 

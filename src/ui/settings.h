@@ -4,6 +4,8 @@
 //                    for the audio PES packets (".mpg")
 //   "AllowDiskWrite" REG_DWORD, default 0 (1 checks "Allow Writing to MediaMaster Disk")
 //   "AllowDiskErase" REG_DWORD, default 0 (1 checks "Allow Disk Erase Feature"; never written)
+// Beside them, the Extras menu's toggles, REG_DWORD, default 0 (1 checks the item):
+//   "OnePlayableFile" "Matroska" "SplitAt4GB" "WriteMetadata" "SkipBadSectors"
 // Each operation opens the key for its one access and closes it again. Failures are silent:
 // reads fall back to the defaults, writes report only through their results.
 #pragma once
@@ -18,6 +20,11 @@ extern const char* const SETTING_DEFAULT_PATH;
 extern const char* const SETTING_AUDIO_TYPE;
 extern const char* const SETTING_ALLOW_DISK_WRITE;
 extern const char* const SETTING_ALLOW_DISK_ERASE;
+extern const char* const SETTING_ONE_PLAYABLE_FILE;
+extern const char* const SETTING_MATROSKA;
+extern const char* const SETTING_SPLIT_4GB;
+extern const char* const SETTING_WRITE_METADATA;
+extern const char* const SETTING_SKIP_BAD;
 
 // 1 when the value was read, else 0 with "C:\" in the buffer. The text is always terminated,
 // even when the stored block fills the buffer.

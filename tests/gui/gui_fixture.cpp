@@ -279,4 +279,36 @@ std::string GuiTest::new_folder(const char* name) {
     return folder;
 }
 
+#if defined(QUARROW_CLI_PATH)
+// Runs the command-line program with its output in a file; gives its exit code (-1 when it could
+// not start).
+int run_cli(const std::string& arguments, const std::string& output) {
+    std::string exe = QUARROW_CLI_PATH;
+    if (!exe.empty() && exe[0] == '/') exe = "Z:" + exe;
+    std::string command = "\"" + exe + "\" " + arguments;
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE out = CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                             CREATE_ALWAYS, 0, nullptr);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = out;
+    startup.hStdError = out;
+    PROCESS_INFORMATION process = {};
+    std::vector<char> line(command.begin(), command.end());
+    line.push_back(0);
+    BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                                  nullptr, nullptr, &startup, &process);
+    CloseHandle(out);
+    if (!started) return -1;
+    WaitForSingleObject(process.hProcess, 120000);
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return static_cast<int>(code);
+}
+
+#endif
+
 }  // namespace quarrow::ui::test

@@ -36,6 +36,12 @@ bool write_image(quarrow::test::TestDisk& disk, const std::string& path);
 std::vector<uint8_t> file_bytes(const std::string& path);
 bool file_exists(const std::string& path);
 
+#if defined(QUARROW_CLI_PATH)
+// Runs the command-line program with its output in a file; gives its exit code (-1 when it could
+// not start).
+int run_cli(const std::string& arguments, const std::string& output);
+#endif
+
 class GuiTest : public ::testing::Test {
   protected:
     void SetUp() override;

@@ -1,0 +1,142 @@
+#include "disk/rescue_files.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "disk/file_identity.h"
+#include "disk/output_file.h"
+#include "disk/system_error.h"
+
+namespace quarrow {
+namespace {
+
+namespace fs = std::filesystem;
+
+// " (path: reason)" or " (reason)" of the last failed call; empty when none was recorded.
+std::string system_reason() {
+    const SystemFailure& f = last_system_failure();
+    if (f.reason.empty()) return "";
+    if (f.path.empty()) return " (" + f.reason + ")";
+    return " (" + f.path + ": " + f.reason + ")";
+}
+
+bool read_text_file(const std::string& path, std::string* text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream s;
+    s << in.rdbuf();
+    *text = s.str();
+    return !in.bad();
+}
+
+}  // namespace
+
+std::string rescue_size_text(int64_t bytes) {
+    char text[32];
+    if (bytes < 1024 * 1024)
+        snprintf(text, sizeof text, "%lld B", static_cast<long long>(bytes));
+    else
+        snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1048576.0);
+    return text;
+}
+
+RescueSetup prepare_rescue_files(DiskHandle source, int64_t size, const std::string& image,
+                                 const std::string& map_path, bool consent, RescueMap* map,
+                                 std::string* message, std::vector<std::string>* notices) {
+    std::error_code ec;
+    for (const std::string& out : {image, map_path}) {
+        // By identity: a symlink, another spelling or the drive a scan found is the source too.
+        if (path_is_disk(out.c_str(), source)) {
+            *message = out + " is the disk being rescued; choose another file.";
+            return RescueSetup::refused;
+        }
+        if (fs::exists(out, ec) && !fs::is_regular_file(out, ec)) {
+            *message = out + " is not a regular file; rescue writes an image file and a map.";
+            return RescueSetup::refused;
+        }
+    }
+    if (fs::exists(image, ec) && fs::exists(map_path, ec) && fs::equivalent(image, map_path, ec)) {
+        *message = "The image and the map must be two files.";
+        return RescueSetup::refused;
+    }
+    if (fs::exists(map_path, ec)) {
+        std::string text;
+        char parse_message[MESSAGE_SIZE] = "";
+        clear_system_failure();
+        if (!read_text_file(map_path, &text)) {
+            *message = "Could not read the map " + map_path + system_reason() + ".";
+            return RescueSetup::failed;
+        }
+        if (!parse_rescue_map(text, map, parse_message)) {
+            *message = map_path + ": " + parse_message;
+            return RescueSetup::failed;
+        }
+        if (!fit_rescue_map(map, size)) {
+            *message = map_path + " maps " + std::to_string(map->size()) +
+                       " bytes, more than the " + std::to_string(size) +
+                       " of this source: it belongs to another disk.";
+            return RescueSetup::failed;
+        }
+        const bool image_exists = fs::exists(image, ec);
+        if (!image_exists && map_status_bytes(*map, MAP_FINISHED) > 0) {
+            *message = map_path + " lists rescued data but " + image +
+                       " does not exist; give the image it belongs to, or another map.";
+            return RescueSetup::failed;
+        }
+        // An image cut short lost what the map calls rescued past its end: read again.
+        int64_t length = image_exists ? static_cast<int64_t>(fs::file_size(image, ec)) : 0;
+        int64_t lost = ec ? 0 : map_finished_past(*map, length);
+        if (lost > 0) {
+            notices->push_back(
+                image + " is " + std::to_string(length) + " bytes long, but " + map_path +
+                " lists rescued data up to byte " + std::to_string(map_finished_end(*map)) + ": " +
+                std::to_string(lost) + " rescued bytes past its end are read again.");
+            set_map_status(map, length, map->size() - length, MAP_NON_TRIED);
+        }
+        notices->push_back("Resuming from " + map_path + ": " +
+                           rescue_size_text(map_status_bytes(*map, MAP_FINISHED)) +
+                           " rescued already.");
+        return RescueSetup::ready;
+    }
+    if (fs::exists(image, ec) && !consent) {
+        *message = image + " exists and " + map_path + " does not: start over and write into it?";
+        return RescueSetup::needs_consent;
+    }
+    init_rescue_map(map, size);
+    return RescueSetup::ready;
+}
+
+DiskHandle open_rescue_image(const std::string& path, int64_t size, std::string* message) {
+    std::error_code ec;
+    clear_system_failure();
+    if (!fs::exists(path, ec)) {
+        DiskHandle created = create_output_file(path.c_str());
+        if (!created) {
+            *message = "Could not create the image " + path + system_reason() + ".";
+            return nullptr;
+        }
+        close_disk(created);
+    }
+    UniqueDisk image(open_image_file(path.c_str(), true));
+    if (!image || !image->writable) {
+        *message = "Could not open the image " + path + " for writing" + system_reason() + ".";
+        return nullptr;
+    }
+    if (!lock_disk(image.get(), true)) {
+        *message = DISK_IN_USE_MESSAGE;
+        return nullptr;
+    }
+    if (static_cast<int64_t>(fs::file_size(path, ec)) < size) {
+        fs::resize_file(path, static_cast<uintmax_t>(size), ec);
+        if (ec) {
+            *message = "Could not make the image " + path + " " + std::to_string(size) +
+                       " bytes long (" + ec.message() + ").";
+            return nullptr;
+        }
+    }
+    return image.release();
+}
+
+}  // namespace quarrow

@@ -1,0 +1,228 @@
+// The Extras menu: the toggles kept across a start, the one-file outputs and Extract All
+// against the command line, and the rescue dialog against 'quarrow-cli rescue'.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cstring>
+#include <sstream>
+
+#include "gui/dialog_fixture.h"
+#include "resources/resource.h"
+#include "ui/app_state.h"
+#include "ui/application_shell.h"
+#include "ui/settings.h"
+
+namespace quarrow::ui::test {
+namespace {
+
+struct ToggleCase {
+    int command;
+    const char* setting;
+};
+const ToggleCase TOGGLES[] = {{IDM_ONE_PLAYABLE_FILE, SETTING_ONE_PLAYABLE_FILE},
+                              {IDM_MATROSKA, SETTING_MATROSKA},
+                              {IDM_SPLIT_4GB, SETTING_SPLIT_4GB},
+                              {IDM_WRITE_METADATA, SETTING_WRITE_METADATA},
+                              {IDM_SKIP_BAD, SETTING_SKIP_BAD}};
+
+// A map's lines without its comments (the command each program names there).
+std::string map_without_comments(const std::vector<uint8_t>& bytes) {
+    std::istringstream in(std::string(bytes.begin(), bytes.end()));
+    std::string line, out;
+    while (std::getline(in, line))
+        if (!line.empty() && line[0] != '#') out += line + "\n";
+    return out;
+}
+
+class Extras : public DialogTest {
+  protected:
+    // The program ended as the user ends it and started again, the settings key kept.
+    void restart() {
+        DestroyWindow(app.main_window);
+        close_open_disk();
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        }
+        UnregisterClassA(app.class_name, GetModuleHandleA(nullptr));
+        app = AppState{};
+        start();
+    }
+
+    void open_sample() {
+        open_file_answer_ = sample_image_path();
+        menu_command(IDM_OPEN_IMAGE);
+        ASSERT_EQ(app.recording_count, 5);
+    }
+
+    // Every file of a folder by name, with its bytes.
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> files_in(const std::string& dir) {
+        std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
+        WIN32_FIND_DATAA found;
+        HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &found);
+        if (h == INVALID_HANDLE_VALUE) return files;
+        do {
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+            files.emplace_back(found.cFileName, file_bytes(dir + "\\" + found.cFileName));
+        } while (FindNextFileA(h, &found));
+        FindClose(h);
+        std::sort(files.begin(), files.end());
+        return files;
+    }
+};
+
+TEST_F(Extras, TogglesAreKeptAcrossAStartAndTheOneFileOutputsExcludeEachOther) {
+    start();
+    for (const ToggleCase& t : TOGGLES) {
+        EXPECT_FALSE(menu_checked(t.command)) << t.setting;
+        if (t.command != IDM_MATROSKA) menu_command(t.command);
+    }
+    EXPECT_FALSE(enabled(IDC_AUDIO_MPG));  // the one-file output carries MP2
+    restart();
+    for (const ToggleCase& t : TOGGLES) {
+        DWORD stored = 0;  // Matroska was never turned on: nothing stored
+        stored_dword(t.setting, &stored);
+        EXPECT_EQ(stored, t.command == IDM_MATROSKA ? 0u : 1u) << t.setting;
+        EXPECT_EQ(menu_checked(t.command), t.command != IDM_MATROSKA) << t.setting;
+    }
+    EXPECT_FALSE(enabled(IDC_AUDIO_MPG));
+    EXPECT_FALSE(menu_grayed(IDM_SPLIT_4GB));
+    // Matroska turns the one program stream off, and the split with it.
+    menu_command(IDM_MATROSKA);
+    EXPECT_TRUE(menu_checked(IDM_MATROSKA));
+    EXPECT_FALSE(menu_checked(IDM_ONE_PLAYABLE_FILE));
+    EXPECT_TRUE(menu_grayed(IDM_SPLIT_4GB));
+    DWORD stored = 7;
+    ASSERT_TRUE(stored_dword(SETTING_ONE_PLAYABLE_FILE, &stored));
+    EXPECT_EQ(stored, 0u);
+    menu_command(IDM_MATROSKA);
+    EXPECT_TRUE(enabled(IDC_AUDIO_MPG));
+}
+
+#if defined(QUARROW_CLI_PATH)
+TEST_F(Extras, OneFileOutputsMatchTheCommandLinesByteForByte) {
+    struct Case {
+        std::vector<int> toggles;
+        const char* options;
+        std::vector<const char*> files;
+    };
+    const Case cases[] = {
+        {{IDM_ONE_PLAYABLE_FILE}, "--mux", {".mpg"}},
+        {{IDM_ONE_PLAYABLE_FILE, IDM_SPLIT_4GB}, "--mux --split 4000M", {"-001.mpg"}},
+        {{IDM_MATROSKA}, "--mkv", {".mkv"}},
+        {{IDM_ONE_PLAYABLE_FILE, IDM_SKIP_BAD}, "--mux --skip-bad", {".mpg"}},
+    };
+    start();
+    open_sample();
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        for (int command : c.toggles)
+            menu_command(command);
+        select_recording(2);
+        std::string gui = new_folder(("gui" + std::to_string(n)).c_str());
+        std::string cli = new_folder(("cli" + std::to_string(n++)).c_str());
+        SetDlgItemTextA(app.panel_window, IDC_PATH, gui.c_str());
+        SetDlgItemTextA(app.panel_window, IDC_PREFIX, "same");
+        SendMessageA(GetDlgItem(app.panel_window, IDC_SYNC_TUNING), TBM_SETPOS, TRUE, 1);
+        boxes_.clear();
+        click(IDC_BEGIN_EXTRACTION);
+        ASSERT_EQ(boxes_.size(), 1u);
+        EXPECT_EQ(boxes_[0].caption, "Quarrow Information") << boxes_[0].text;
+        std::string arguments = "extract \"" + sample_image_path() + "\" 3 -o \"" + cli +
+                                "\" --prefix same --sync 1 --quiet " + c.options;
+        ASSERT_EQ(run_cli(arguments, folder_ + "\\cli.txt"), 0) << arguments;
+        for (const char* extension : c.files) {
+            std::vector<uint8_t> mine = file_bytes(gui + "\\same" + extension);
+            EXPECT_GT(mine.size(), 100000u) << extension;
+            EXPECT_EQ(mine, file_bytes(cli + "\\same" + extension)) << extension;
+        }
+        EXPECT_EQ(files_in(gui).size(), c.files.size());
+        for (int command : c.toggles)
+            menu_command(command);  // off again for the next case
+    }
+}
+
+TEST_F(Extras, ExtractAllWritesWhatTheCommandLineWritesWithMetadata) {
+    start();
+    open_sample();
+    menu_command(IDM_ONE_PLAYABLE_FILE);
+    menu_command(IDM_WRITE_METADATA);
+    std::string gui = new_folder("all-gui");
+    std::string cli = new_folder("all-cli");
+    folder_answer_ = gui;
+    menu_command(IDM_EXTRACT_ALL);
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].text, "All 5 recordings were extracted to " + gui + ".");
+    ASSERT_EQ(run_cli("extract \"" + sample_image_path() + "\" all -o \"" + cli +
+                          "\" --mux --metadata --quiet",
+                      folder_ + "\\cli.txt"),
+              0);
+    auto mine = files_in(gui);
+    auto theirs = files_in(cli);
+    ASSERT_EQ(mine.size(), 10u);  // a .mpg and a .json each
+    ASSERT_EQ(mine.size(), theirs.size());
+    for (size_t i = 0; i < mine.size(); ++i) {
+        EXPECT_EQ(mine[i].first, theirs[i].first);
+        // The metadata names the source as each program was given it.
+        if (mine[i].first.find(".json") == std::string::npos) {
+            EXPECT_EQ(mine[i].second, theirs[i].second) << mine[i].first;
+        }
+    }
+}
+
+TEST_F(Extras, ExtractAllGivesRecordingsOfOneTitleUniqueNames) {
+    start();
+    open_sample();
+    // Two recordings of one title, as the receiver records a series.
+    memcpy(app.recordings[1].display_title, app.recordings[0].display_title, TITLE_BYTES);
+    app.recordings[3].display_title[0] = 0;  // and one without any title
+    std::string gui = new_folder("unique");
+    folder_answer_ = gui;
+    menu_command(IDM_EXTRACT_ALL);
+    ASSERT_EQ(boxes_.size(), 1u) << boxes_[0].text;
+    std::vector<std::string> names;
+    for (const auto& f : files_in(gui))
+        if (f.first.find(".m2v") != std::string::npos) names.push_back(f.first);
+    EXPECT_EQ(names, (std::vector<std::string>{"Nachrichten - Sud.m2v", "Recording 4.m2v",
+                                               "Ski-WM Are (2).m2v", "Ski-WM Are.m2v",
+                                               "Urlaubsfilm fur Oma.m2v"}));
+}
+
+TEST_F(Extras, RescueFromTheWindowGivesTheCommandLinesImageAndMapAndResumes) {
+    start();
+    open_sample();
+    std::string image = folder_ + "\\window.hex";
+    std::vector<std::string> texts;
+    for (int run = 0; run < 2; ++run) {
+        bool opened =
+            with_modal_dialog([&] { menu_command(IDM_RESCUE_DISK); }, "Rescue Failing Disk",
+                              [&](HWND w) {
+                                  type_into(w, IDC_RESCUE_IMAGE, image);
+                                  press(w, IDC_RESCUE_START);
+                                  texts.push_back(text_of(w, IDC_RESCUE_STATUS));
+                                  press(w, IDCANCEL);
+                              });
+        ASSERT_TRUE(opened);
+    }
+    // The second run finds image and map and goes on without asking to start over (an unanswered
+    // question would have kept it from rescuing, and from its box).
+    std::vector<std::string> shown = box_texts();
+    ASSERT_EQ(shown.size(), 2u);
+    for (const std::string& text : shown)
+        EXPECT_EQ(text.rfind("Rescued 392.0 MB of 392.0 MB to " + image, 0), 0u) << text;
+    EXPECT_EQ(texts, (std::vector<std::string>{"Done.", "Done."}));
+
+    std::string cli = folder_ + "\\cli.hex";
+    ASSERT_EQ(
+        run_cli("rescue \"" + sample_image_path() + "\" \"" + cli + "\"", folder_ + "\\cli.txt"),
+        0);
+    EXPECT_EQ(first_difference(file_bytes(image), file_bytes(cli)), -1);
+    EXPECT_EQ(map_without_comments(file_bytes(image + ".map")),
+              map_without_comments(file_bytes(cli + ".map")));
+}
+#endif
+
+}  // namespace
+}  // namespace quarrow::ui::test
