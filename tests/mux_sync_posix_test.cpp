@@ -188,6 +188,12 @@ double spread(const std::vector<double>& v) {
                : *std::max_element(v.begin(), v.end()) - *std::min_element(v.begin(), v.end());
 }
 
+// Seconds of "HH:MM:SS.mmm".
+double clock_seconds(const std::string& text) {
+    return atof(text.substr(0, 2).c_str()) * 3600 + atof(text.substr(3, 2).c_str()) * 60 +
+           atof(text.substr(6).c_str());
+}
+
 std::string text_of(const Bytes& b) {
     return std::string(b.begin(), b.end());
 }
@@ -198,8 +204,11 @@ struct SyncCase {
     // The naive .m2v + .mp2 after the gap drift by this, give or take `within`: the loss is
     // real. Lost as it arrives, video loses more than its stretch (its packets run ahead).
     double naive_drift, within;
-    const char* mux_args = "";  // a stretch by time
+    const char* mux_args = "";  // a stretch by time, a cut list
     size_t markers = 6;         // in the --mux file
+    // With a cut list: the joins it makes.
+    bool cut = false;
+    size_t joins = 0;
 };
 
 // The lost stretches lie between the markers at 10.5 s and 15.5 s.
@@ -210,6 +219,17 @@ const SyncCase SYNC_CASES[] = {
     {"dropout", {12.0, 13.0, true, true}, 0.1, 0.15},
     // The stretch from 8 s to 19 s holds the markers at 10.5 s and 15.5 s.
     {"range", {}, 0, 0.03, " --from 00:00:08 --to 00:00:19.000", 2},
+    // Cuts: a trim, two stretches kept, two stretches dropped.
+    {"trim", {}, 0, 0.03, " --cut 00:00:03-00:00:24 --chapters", 4, true},
+    {"two-cuts", {}, 0, 0.03, " --cut 00:00:03-00:00:08,00:00:13-00:00:19 --chapters", 2, true, 1},
+    {"dropped",
+     {},
+     0,
+     0.03,
+     " --drop 00:00:07-00:00:09.5,00:00:17-00:00:19 --chapters",
+     6,
+     true,
+     2},
 };
 
 TEST(MuxSync, GapsInTheBroadcastKeepBeepAndFlashTogether) {
@@ -222,7 +242,7 @@ TEST(MuxSync, GapsInTheBroadcastKeepBeepAndFlashTogether) {
     test::TestDisk disk;
     disk.cluster_count = 12;
     const int n_cases = int(sizeof SYNC_CASES / sizeof SYNC_CASES[0]);
-    double lost[5][2];
+    double lost[n_cases][2];
     for (const SyncCase& c : SYNC_CASES) {
         test::TestRecording r;
         r.default_title = c.name;
@@ -234,12 +254,16 @@ TEST(MuxSync, GapsInTheBroadcastKeepBeepAndFlashTogether) {
     ASSERT_TRUE(out && test::write_sample_disk(disk, out));
     close_disk(out);
 
+    std::vector<double> clean_flashes;  // where the markers lie in the recording
     for (int i = 0; i < n_cases; ++i) {
         const SyncCase& c = SYNC_CASES[i];
         std::string n = std::to_string(n_cases - i), name = c.name;
         std::string common = QUARROW_CLI_PATH + std::string(" extract ") + shell_quote(image) +
                              " " + n + " -q -o " + shell_quote(dir.path) + " --prefix ";
-        ASSERT_TRUE(run(common + name + " --mux --metadata" + c.mux_args));
+        test::ProgramResult muxing =
+            test::run_program(common + name + " --mux --metadata" + c.mux_args);
+        ASSERT_EQ(muxing.status, 0) << muxing.err;
+        std::cout << muxing.err;
         // The repair report names the gap: one, of the lost streams, as long as they lost (the
         // video held until the next group of pictures, so up to one group longer).
         nlohmann::json repairs = nlohmann::json::parse(
@@ -267,9 +291,38 @@ TEST(MuxSync, GapsInTheBroadcastKeepBeepAndFlashTogether) {
         std::vector<double> muxed = offsets(m);
         std::vector<double> naive = offsets(find_markers(dir.file(name + "-naive.ts"), dir));
         ASSERT_EQ(muxed.size(), c.markers) << name;
-        EXPECT_NEAR(m.flashes.back() - m.flashes.front(), MARKER_PERIOD * double(c.markers - 1),
-                    0.05)
-            << name;
+        if (i == 0) clean_flashes = m.flashes;
+        if (!c.cut) {
+            EXPECT_NEAR(m.flashes.back() - m.flashes.front(), MARKER_PERIOD * double(c.markers - 1),
+                        0.05)
+                << name;
+        } else {
+            // Each stretch falls within one group of pictures of the one asked for (a group is
+            // 12 pictures or fewer), and every marker it holds lies where the stretches kept
+            // before it add up to: the joins run on without a jump.
+            nlohmann::json meta =
+                nlohmann::json::parse(text_of(test::read_file_bytes(dir.file(name + ".json"))));
+            const nlohmann::json& kept = meta["stretches"];
+            ASSERT_EQ(kept.size(), 1 + c.joins) << name << kept.dump();
+            EXPECT_EQ(meta["chapters"].size(), 1 + c.joins) << name << meta["chapters"].dump();
+            std::vector<double> expected;
+            double before = 0;
+            for (const nlohmann::json& k : kept) {
+                double from = k["from_seconds"],
+                       to = k["to_seconds"].is_null() ? 1e9 : double(k["to_seconds"]);
+                std::string asked = k["asked"];
+                EXPECT_NEAR(from, clock_seconds(asked.substr(0, 12)), 0.48) << name << asked;
+                if (asked.size() > 13) {
+                    EXPECT_NEAR(to, clock_seconds(asked.substr(13)), 0.48) << name << asked;
+                }
+                for (double f : clean_flashes)
+                    if (f >= from && f < to) expected.push_back(before + f - from);
+                before += to - from;
+            }
+            ASSERT_EQ(m.flashes.size(), expected.size()) << name;
+            for (size_t k = 0; k < expected.size(); ++k)
+                EXPECT_NEAR(m.flashes[k], expected[k], 0.045) << name << ": flash " << k;
+        }
         ASSERT_GE(naive.size(), 5u) << name;
         std::string listed;
         for (double o : muxed)
@@ -284,9 +337,13 @@ TEST(MuxSync, GapsInTheBroadcastKeepBeepAndFlashTogether) {
                 shell_quote(dir.file(name + ".mpg")));
             EXPECT_EQ(dvd.status, 0) << name << "\n" << dvd.err;
         }
-        std::cout << name << ": --mux beep-flash offsets vary by " << spread(muxed) * 1000
-                  << " ms over " << muxed.size() << " markers; naive .m2v + .mp2 drift by "
-                  << drift * 1000 << " ms; repairs " << repairs.dump() << "\n";
+        std::string flashes;
+        for (double f : m.flashes)
+            flashes += " " + std::to_string(f);
+        std::cout << name << ": flashes at" << flashes << "; --mux beep-flash offsets vary by "
+                  << spread(muxed) * 1000 << " ms over " << muxed.size()
+                  << " markers; naive .m2v + .mp2 drift by " << drift * 1000 << " ms; repairs "
+                  << repairs.dump() << "\n";
         RecordProperty(name + "_mux_spread_ms", int(spread(muxed) * 1000));
         RecordProperty(name + "_naive_drift_ms", int(drift * 1000));
     }

@@ -263,20 +263,22 @@ bool write_start(MatroskaWriter* w) {
     size_t duration_in_info = 0;
     EbmlBytes info = info_element(p, &duration_in_info);
     EbmlBytes tracks = tracks_element(p);
-    EbmlBytes chapters = chapters_element(p);
+    EbmlBytes chapters = p.chapters_at_end ? EbmlBytes() : chapters_element(p);
     EbmlBytes tags = tags_element(p);
     uint32_t ids[5] = {INFO, TRACKS, TAGS, CHAPTERS, CUES};
     const EbmlBytes* parts[4] = {&info, &tracks, &tags, &chapters};
     int count = chapters.empty() ? 3 : 4;
-    ids[count] = CUES;
+    // Chapters written at the end get their entry before the Cues', patched like it.
+    int entries = p.chapters_at_end ? 5 : count + 1;
+    ids[entries - 1] = CUES;
     uint64_t positions[5] = {};
-    size_t seek_size = seek_head(ids, positions, count + 1).size();
+    size_t seek_size = seek_head(ids, positions, entries).size();
     uint64_t at = seek_size;
     for (int i = 0; i < count; ++i) {
         positions[i] = at;
         at += parts[i]->size();
     }
-    EbmlBytes seek = seek_head(ids, positions, count + 1);
+    EbmlBytes seek = seek_head(ids, positions, entries);
     // The Cues entry is the last; its position is patched once the Cues are written.
     w->cues_seek_at = w->segment_at + int64_t(seek.size()) - SEEK_ENTRY_BYTES;
     w->duration_at = w->segment_at + int64_t(seek.size()) + int64_t(duration_in_info);
@@ -454,8 +456,33 @@ bool matroska_audio(MatroskaWriter* w, const uint8_t* bytes, size_t size, int64_
     return add_unit(w, w->audio, AUDIO_TRACK, bytes, size, pts, pts, true);
 }
 
+namespace {
+
+// Chapters known only at the end go after the Clusters; their SeekHead entry points to them, or
+// becomes a Void where there are none.
+bool write_late_chapters(MatroskaWriter* w) {
+    int64_t seek_at = w->cues_seek_at - SEEK_ENTRY_BYTES;
+    uint8_t patch[SEEK_ENTRY_BYTES] = {};
+    if (w->params.chapters.empty()) {
+        patch[0] = uint8_t(VOID);
+        ebml_put_size(patch + 1, SEEK_ENTRY_BYTES - 2, 1);
+        return w->output.patch(w->output.context, seek_at, patch, SEEK_ENTRY_BYTES);
+    }
+    int64_t chapters_at = w->written - w->segment_at;
+    if (!append(w, chapters_element(w->params))) return false;
+    ebml_put_uint(patch, uint64_t(chapters_at), 8);
+    return w->output.patch(w->output.context, seek_at + SEEK_ENTRY_BYTES - 8, patch, 8);
+}
+
+}  // namespace
+
+void set_matroska_chapters(MatroskaWriter* w, const std::vector<MatroskaChapter>& chapters) {
+    w->params.chapters = chapters;
+}
+
 bool finish_matroska(MatroskaWriter* w) {
     if (!pump(w, true) || !flush_cluster(w)) return false;
+    if (w->params.chapters_at_end && !write_late_chapters(w)) return false;
     uint8_t patch[SEEK_ENTRY_BYTES] = {};
     if (!w->cues.empty()) {
         int64_t cues_at = w->written - w->segment_at;
