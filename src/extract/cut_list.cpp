@@ -121,8 +121,10 @@ bool stretches_to_keep(const std::vector<TimeStretch>& list, bool drop, int64_t 
             piece.begin_ms = s.end_ms;
             piece.begin_after = false;
         }
+        // A drop up to the recording's end leaves nothing after it.
         piece.end_ms = to_ms;
-        if (to_ms < 0 || piece.end_ms > piece.begin_ms) keep->push_back(piece);
+        bool at_end = recording_ms > 0 && piece.begin_ms >= recording_ms;
+        if (!at_end && (to_ms < 0 || piece.end_ms > piece.begin_ms)) keep->push_back(piece);
     }
     if (keep->empty()) {
         put_message(message, "The cut list leaves nothing of the recording to keep.");
