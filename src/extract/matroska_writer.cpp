@@ -50,6 +50,9 @@ constexpr int64_t AUDIO_CLUSTER_MS = 5000;
 // A Seek entry with a 4-byte ID and an 8-byte position is 21 bytes; a Void of 21 bytes (ID, a
 // one-byte size of 19, 19 zeros) takes its place when there are no Cues to point to.
 constexpr int SEEK_ENTRY_BYTES = 21;
+// Room left before the first Cluster (as a Void) for chapters known only at the end: enough for
+// about a hundred; more go after the media.
+constexpr size_t CHAPTER_ROOM = 8192;
 
 struct Unit {
     std::vector<uint8_t> bytes;
@@ -74,6 +77,7 @@ struct MatroskaWriter {
     int64_t segment_size_at = 0;  // its 8-byte size field
     int64_t duration_at = 0;      // the Duration's 8 content bytes
     int64_t cues_seek_at = 0;     // the Seek entry that points to the Cues
+    int64_t chapter_room_at = 0;  // the Void kept for chapters_at_end
     std::deque<Unit> video, audio;
     size_t held = 0;
     bool cluster_open = false;
@@ -285,6 +289,12 @@ bool write_start(MatroskaWriter* w) {
     head.insert(head.end(), seek.begin(), seek.end());
     for (int i = 0; i < count; ++i)
         head.insert(head.end(), parts[i]->begin(), parts[i]->end());
+    if (p.chapters_at_end) {
+        w->chapter_room_at = int64_t(head.size());
+        head.push_back(uint8_t(VOID));
+        ebml_size(head, CHAPTER_ROOM - 9, 8);
+        head.resize(size_t(w->chapter_room_at) + CHAPTER_ROOM);
+    }
     return append(w, head);
 }
 
@@ -458,8 +468,9 @@ bool matroska_audio(MatroskaWriter* w, const uint8_t* bytes, size_t size, int64_
 
 namespace {
 
-// Chapters known only at the end go after the Clusters; their SeekHead entry points to them, or
-// becomes a Void where there are none.
+// Chapters known only at the end go into the room kept before the Clusters (what is left of it
+// stays a Void), or after the Clusters where they do not fit; their SeekHead entry points to
+// them, or becomes a Void where there are none.
 bool write_late_chapters(MatroskaWriter* w) {
     int64_t seek_at = w->cues_seek_at - SEEK_ENTRY_BYTES;
     uint8_t patch[SEEK_ENTRY_BYTES] = {};
@@ -468,8 +479,24 @@ bool write_late_chapters(MatroskaWriter* w) {
         ebml_put_size(patch + 1, SEEK_ENTRY_BYTES - 2, 1);
         return w->output.patch(w->output.context, seek_at, patch, SEEK_ENTRY_BYTES);
     }
-    int64_t chapters_at = w->written - w->segment_at;
-    if (!append(w, chapters_element(w->params))) return false;
+    EbmlBytes chapters = chapters_element(w->params);
+    int64_t chapters_at;
+    if (chapters.size() == CHAPTER_ROOM || chapters.size() + 2 <= CHAPTER_ROOM) {
+        size_t rest = CHAPTER_ROOM - chapters.size();
+        if (rest > 0) {
+            chapters.push_back(uint8_t(VOID));
+            // A size of one byte holds up to 126; a longer rest takes eight.
+            ebml_size(chapters, rest - (rest - 2 < 127 ? 2 : 9), rest - 2 < 127 ? 1 : 8);
+            chapters.resize(CHAPTER_ROOM);
+        }
+        chapters_at = w->chapter_room_at - w->segment_at;
+        if (!w->output.patch(w->output.context, w->chapter_room_at, chapters.data(),
+                             chapters.size()))
+            return false;
+    } else {
+        chapters_at = w->written - w->segment_at;
+        if (!append(w, chapters)) return false;
+    }
     ebml_put_uint(patch, uint64_t(chapters_at), 8);
     return w->output.patch(w->output.context, seek_at + SEEK_ENTRY_BYTES - 8, patch, 8);
 }

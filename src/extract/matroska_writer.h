@@ -61,8 +61,9 @@ struct MatroskaParams {
     std::string application;        // MuxingApp and WritingApp
     std::vector<MatroskaChapter> chapters;
     // The chapters are known only once the media is written (the joins of a cut, the gaps
-    // repaired): finish_matroska writes those set_matroska_chapters gave, after the Clusters,
-    // and the SeekHead points to them; `chapters` is not written at the start.
+    // repaired): room is kept for them before the first Cluster, and finish_matroska writes
+    // there those set_matroska_chapters gave (after the Clusters when they do not fit); the
+    // SeekHead points to them. `chapters` is not written at the start.
     bool chapters_at_end = false;
 };
 
