@@ -319,9 +319,17 @@ TEST(MuxSync, GapsInTheBroadcastKeepBeepAndFlashTogether) {
                     if (f >= from && f < to) expected.push_back(before + f - from);
                 before += to - from;
             }
+            // The .mkv gets the same cut from the same place.
+            ASSERT_TRUE(run(common + name + "-mkv --mkv" + c.mux_args));
+            Markers k = find_markers(dir.file(name + "-mkv.mkv"), dir);
+            EXPECT_EQ(k.decode_errors, "") << name;
+            EXPECT_LE(spread(offsets(k)), 0.040) << name << " .mkv";
             ASSERT_EQ(m.flashes.size(), expected.size()) << name;
-            for (size_t k = 0; k < expected.size(); ++k)
-                EXPECT_NEAR(m.flashes[k], expected[k], 0.045) << name << ": flash " << k;
+            ASSERT_EQ(k.flashes.size(), expected.size()) << name << " .mkv";
+            for (size_t f = 0; f < expected.size(); ++f) {
+                EXPECT_NEAR(m.flashes[f], expected[f], 0.045) << name << ": flash " << f;
+                EXPECT_NEAR(k.flashes[f], expected[f], 0.045) << name << ": .mkv flash " << f;
+            }
         }
         ASSERT_GE(naive.size(), 5u) << name;
         std::string listed;
