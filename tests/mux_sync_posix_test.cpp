@@ -349,8 +349,8 @@ TEST(MuxSync, GapsInTheBroadcastKeepBeepAndFlashTogether) {
         for (double f : m.flashes)
             flashes += " " + std::to_string(f);
         std::cout << name << ": flashes at" << flashes << "; --mux beep-flash offsets vary by "
-                  << spread(muxed) * 1000 << " ms over " << muxed.size()
-                  << " markers; naive .m2v + .mp2 drift by " << drift * 1000 << " ms; repairs "
+                  << spread(muxed) * 1000 << " ms over " << muxed.size() << " markers (" << listed
+                  << " ms); naive .m2v + .mp2 drift by " << drift * 1000 << " ms; repairs "
                   << repairs.dump() << "\n";
         RecordProperty(name + "_mux_spread_ms", int(spread(muxed) * 1000));
         RecordProperty(name + "_naive_drift_ms", int(drift * 1000));
