@@ -155,6 +155,7 @@ void multiplex(ProgramStreamWriter* w) {
         bool force =
             w->finishing || t.held > MAX_HELD_VIDEO || audio.queue.size() > MAX_HELD_FRAMES;
         if (!cut_to_stretches(w->cut, t, audio, w->finishing)) return;
+        force = force || cut_between_stretches(w->cut, audio);
         if (w->cutting) {
             // The audio shown before the cut ends this part; the rest waits for the next.
             int64_t before = 0;

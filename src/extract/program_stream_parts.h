@@ -217,11 +217,18 @@ struct StretchCut {
     int64_t audio_end = 0;    // where the last frame let through ends, as it goes out
     bool any_audio = false;
     int64_t audio_floor = INT64_MIN;  // frames before this and outside a kept stretch are dropped
+    // Between stretches: audio from past the end of the last one was met, so nothing more will
+    // join what is queued before the next stretch begins.
+    bool audio_past_end = false;
 };
 
 // Decides what it can of the timed pictures and placed frames (at the stream's end: all). false
 // while the picture at the front of the queue is not decided yet.
 bool cut_to_stretches(StretchCut& c, VideoTiming& t, AudioPlacement& a, bool at_end);
+// Whether what is queued of the stretches kept so far is all there will be until the next one
+// begins: it goes out without waiting for the other stream (which would hold the video of a
+// dropped stretch in memory).
+bool cut_between_stretches(const StretchCut& c, const AudioPlacement& a);
 // Where a time of the recording (ticks on the parts' time line) lies in the file, or -1 where
 // the cut dropped it.
 int64_t cut_time_in_file(const StretchCut& c, int64_t at);

@@ -156,6 +156,7 @@ void decide_video(StretchCut& c, VideoTiming& t, bool at_end) {
             continue;
         }
         c.keeping = c.inside = true;
+        c.audio_past_end = false;
         if (!c.kept.empty() && !c.dropped) {
             // Nothing lies between this stretch and the one before: they are one.
             c.kept.back().end = INT64_MAX;
@@ -211,6 +212,8 @@ void let_through(StretchCut& c, AudioPlacement& a, AudioFrame&& f, size_t k) {
                 a.queue.push_back(std::move(z));
                 c.audio_end += duration;
                 ++a.silent;
+                ++a.frames;
+                ++c.frames_seen;
             }
             s.audio_shift = f.pts - c.audio_end;
         }
@@ -232,6 +235,7 @@ void decide_audio(StretchCut& c, const VideoTiming& t, AudioPlacement& a, bool a
     while (!c.waiting.empty()) {
         AudioFrame& f = c.waiting.front();
         int verdict = audio_verdict(c, t, f.pts, at_end);
+        if (!c.inside && !c.kept.empty() && f.pts >= c.kept.back().end) c.audio_past_end = true;
         // Audio the video never comes to tell about is not held without bound.
         if (verdict == WAIT && c.waiting.size() <= MAX_HELD_FRAMES) break;
         if (verdict >= 0) let_through(c, a, std::move(f), size_t(verdict));
@@ -246,6 +250,10 @@ bool cut_to_stretches(StretchCut& c, VideoTiming& t, AudioPlacement& a, bool at_
     decide_video(c, t, at_end);
     decide_audio(c, t, a, at_end);
     return t.queue.empty() || !t.queue.front().timed || t.queue.front().begin < c.decided_end;
+}
+
+bool cut_between_stretches(const StretchCut& c, const AudioPlacement& a) {
+    return c.active && !c.inside && !c.kept.empty() && (c.audio_past_end || !a.started);
 }
 
 int64_t cut_time_in_file(const StretchCut& c, int64_t at) {
