@@ -141,13 +141,21 @@ void decide_video(StretchCut& c, VideoTiming& t, bool at_end) {
         if (s.begin_after || g > b) {
             starts = g >= b;
         } else {
-            // The group holds the start when the next begins after it.
+            // The group holds the start when the next begins after it: after every picture of
+            // this one.
             size_t n = next_group(t, i);
-            if (n == t.untimed_from && !at_end) {
-                c.audio_floor = shown;  // the stretch begins here or later
-                return;
-            }
             int64_t next_g = n < t.untimed_from ? group_shown(t, n) : t.display_clock;
+            if (n == t.untimed_from && !at_end) {
+                next_g = shown;
+                for (size_t k = i + 1; k < n; ++k)
+                    next_g = std::max(next_g, t.queue[k].pts);
+                if (next_g - t.first_picture_pts <= b && t.held <= MAX_HELD_VIDEO) {
+                    c.audio_floor = shown;  // the stretch begins here or later
+                    return;
+                }
+                // A group this long (a stream without GOP headers) cannot be held for its
+                // start: it goes, and the stretch begins with a group after it, if any.
+            }
             starts = next_g - t.first_picture_pts > b;
         }
         if (!starts) {
