@@ -242,10 +242,18 @@ TEST(ProgramStreamCut, JoinsRunOnWithoutAJumpAndTheDecoderModelHolds) {
         char message[MESSAGE_SIZE] = "";
         ASSERT_TRUE(finish_program_stream(w, message));
         ProgramStreamCounts counts = program_stream_counts(w);
+        std::vector<KeptStretchTimes> kept = program_stream_stretches(w);
         destroy_program_stream(w);
         test::ProbedProgramStream ps =
             test::probe_program_stream(out.bytes, VIDEO_BUFFER_BYTES, AUDIO_BUFFER_BYTES);
         EXPECT_EQ(ps.faults, std::vector<std::string>());
+        ASSERT_EQ(kept.size(), c.stretches.size());
+        std::vector<int64_t> stretch_at;  // where each stretch begins in the file, ms
+        int64_t at_ms = 0;
+        for (const KeptStretchTimes& k : kept) {
+            stretch_at.push_back(at_ms);
+            at_ms += (k.end_ms < 0 ? INT64_MAX / 4 : k.end_ms) - k.begin_ms;
+        }
         std::vector<int64_t> shown;
         for (const test::ProbedUnit& u : ps.video.units)
             if (u.stamped) shown.push_back(u.pts);
@@ -262,6 +270,36 @@ TEST(ProgramStreamCut, JoinsRunOnWithoutAJumpAndTheDecoderModelHolds) {
             ASSERT_EQ(ps.audio.units[i].pts - ps.audio.units[i - 1].pts, FRAME * 300) << i;
         int64_t lead = ps.audio.units[0].pts - shown[0];
         EXPECT_TRUE(lead >= 0 && lead < FRAME * 300) << lead;
+        // Each stretch's first picture is shown where the stretches before it add up to.
+        for (size_t k = 1; k < kept.size(); ++k)
+            EXPECT_TRUE(std::any_of(shown.begin(), shown.end(),
+                                    [&](int64_t pts) {
+                                        return std::llabs((pts - shown[0]) / 27000 -
+                                                          stretch_at[k]) <= 1;
+                                    }))
+                << "stretch " << k << " at " << stretch_at[k] << " ms";
+        // Each audio frame (known by its bytes) lies within half a frame of where its time in
+        // the recording falls in the file: the sync holds across each join.
+        for (const test::ProbedUnit& u : ps.audio.units) {
+            Bytes bytes(ps.audio.data.begin() + long(u.start),
+                        ps.audio.data.begin() + long(u.start + size_t(u.bytes)));
+            int found = -1, matches = 0;
+            for (size_t i = 0; i < frames.size(); ++i) {
+                size_t to = i + 1 < frames.size() ? frames[i + 1] : media.audio.size();
+                if (to - frames[i] == bytes.size() &&
+                    std::equal(bytes.begin(), bytes.end(), media.audio.begin() + long(frames[i])))
+                    found = int(i), ++matches;
+            }
+            if (matches != 1) continue;
+            int64_t source_ms = found * FRAME / 90;
+            for (size_t k = 0; k < kept.size(); ++k) {
+                if (source_ms < kept[k].begin_ms ||
+                    (kept[k].end_ms >= 0 && source_ms >= kept[k].end_ms))
+                    continue;
+                int64_t expected = stretch_at[k] + source_ms - kept[k].begin_ms;
+                EXPECT_NEAR(double(u.pts - shown[0]) / 27000, double(expected), 15) << found;
+            }
+        }
     }
 }
 
