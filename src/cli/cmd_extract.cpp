@@ -654,7 +654,7 @@ void add_extract_command(CLI::App& app, int* exit_code) {
         ->type_name("LIST");
     cmd->add_option("--chapters", o->chapter_interval,
                     "Mark chapters: at the start, after each join of --cut or --drop, at each gap "
-                    "repaired, and every INTERVAL (10m, 90s, 1h) when one is given. In the file "
+                    "repaired, and one every interval when given (10m, 90s, 1h). In the file "
                     "with --mkv; with --mux in PREFIX.json only (give --metadata), as a program "
                     "stream holds no chapters")
         ->type_name("[INTERVAL]")
