@@ -3,6 +3,8 @@
 //     its decoding and presentation time;
 //   audio frame placement (audio_placement.cpp): the audio PES packets cut into frames, each
 //     placed on the video's time line by its broadcast time stamp;
+//   cuts (stretch_cut.cpp): what lies outside the stretches kept dropped from the timed
+//     pictures and placed frames before any of it is sent, the rest moved to run on;
 //   pack writing (pack_writer.cpp): packs, PES packets and navigation packs laid out and handed
 //     to the output as spans; the only part that knows the file is an MPEG program stream;
 //   the multiplex (program_stream.cpp): which pack goes next and when, and the parts of a split
