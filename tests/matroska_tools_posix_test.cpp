@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "disk/sector_access.h"
@@ -138,6 +140,52 @@ TEST(MkvCommand, ExtractMkvKeepsTheMuxTimingAndTagsTheRecord) {
     for (size_t i = 0; i < mkv_video.size(); ++i)
         ASSERT_NEAR(mkv_video[i], 0.04 * double(i), 0.0015) << i;
     EXPECT_EQ(mkv_video.size(), size_t(198 * 25));
+}
+
+// A cut .mkv with chapters: the readers find the chapters the metadata file lists, at the same
+// times and with the same names, and ffmpeg decodes it without a word.
+TEST(MkvCommand, CutFilesCarryTheirChaptersAsWritten) {
+    if (!have("mkvinfo") || !have("mkvmerge") || !have("ffmpeg"))
+        GTEST_SKIP() << "mkvtoolnix or ffmpeg is missing";
+    TempDir dir;
+    std::string image = dir.file("disk.hex");
+    ASSERT_TRUE(write_sample_image(image));
+    const std::pair<const char*, size_t> cases[] = {
+        // Start, two joins, two marks a minute apart (the file is 148 s long).
+        {" --drop 00:00:30-00:01:10,00:02:00-00:02:10 --chapters 1m", 5},
+        {" --cut 00:00:10-00:00:40 --chapters", 1},
+    };
+    for (const auto& [args, count] : cases) {
+        std::string run = shell_quote(QUARROW_CLI_PATH) + " extract " + shell_quote(image) +
+                          " 3 -q --mkv --metadata --prefix k -o " + shell_quote(dir.path) + args;
+        ProgramResult mkv = run_program(run);
+        ASSERT_EQ(mkv.status, 0) << args << mkv.err;
+        std::vector<uint8_t> json = read_file_bytes(dir.file("k.json"));
+        nlohmann::json chapters =
+            nlohmann::json::parse(std::string(json.begin(), json.end()))["chapters"];
+        ASSERT_EQ(chapters.size(), count) << args << chapters.dump();
+        ProgramResult id = run_program("mkvmerge --identify " + shell_quote(dir.file("k.mkv")));
+        EXPECT_NE(id.out.find("Chapters: " + std::to_string(count) + " entr"), std::string::npos)
+            << args << id.out;
+        ProgramResult info = run_program("mkvinfo " + shell_quote(dir.file("k.mkv")));
+        EXPECT_EQ(info.out.find("rror"), std::string::npos) << info.out;
+        size_t at = 0;
+        for (const nlohmann::json& c : chapters) {
+            int64_t ms = llround(c["at_seconds"].get<double>() * 1000);
+            char start[64];
+            snprintf(start, sizeof start, "Chapter time start: %02lld:%02lld:%02lld.%03lld000000",
+                     static_cast<long long>(ms / 3600000), static_cast<long long>(ms / 60000 % 60),
+                     static_cast<long long>(ms / 1000 % 60), static_cast<long long>(ms % 1000));
+            at = info.out.find(start, at);
+            ASSERT_NE(at, std::string::npos) << args << start << "\n" << info.out;
+            at = info.out.find("Chapter string: " + c["name"].get<std::string>(), at);
+            ASSERT_NE(at, std::string::npos) << args << c.dump() << "\n" << info.out;
+        }
+        ProgramResult decode = run_program("ffmpeg -nostdin -v error -i " +
+                                           shell_quote(dir.file("k.mkv")) + " -f null -");
+        EXPECT_EQ(decode.status, 0);
+        EXPECT_EQ(decode.err, "") << args;
+    }
 }
 
 }  // namespace

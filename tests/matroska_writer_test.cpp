@@ -148,67 +148,89 @@ struct Fixture : ::testing::Test {
     void SetUp() override { ASSERT_TRUE(load_sample_media("", &media)); }
 };
 
+// Chapters given at the start; known only at the end (in the room kept for them, or after the
+// media when they are too many for it).
+struct ChapterCase {
+    bool at_end;
+    int count;
+    bool after_media;
+};
+const ChapterCase CHAPTER_CASES[] = {{false, 2, false}, {true, 2, false}, {true, 400, true}};
+
 TEST_F(Fixture, FileHoldsEveryUnitAndItsSeekHeadPointsAtWhatItNames) {
-    MemoryMatroska file;
-    FixtureMatroska made;
-    made.params.title = "Caf\xc3\xa9 & News";
-    made.params.chapters = {{0, "Start"}, {1500, "Middle"}};
-    ASSERT_TRUE(write_fixture_matroska(media.video, media.audio, &file, &made));
-    const std::vector<uint8_t>& b = file.bytes;
-    Element header, segment;
-    ASSERT_TRUE(read_element(b, 0, &header));
-    EXPECT_EQ(header.id, 0x1A45DFA3u);
-    ASSERT_TRUE(read_element(b, header.content + header.size, &segment));
-    EXPECT_EQ(segment.id, 0x18538067u);
-    EXPECT_EQ(segment.content + segment.size, b.size());
+    for (const ChapterCase& chapter_case : CHAPTER_CASES) {
+        SCOPED_TRACE(chapter_case.count);
+        MemoryMatroska file;
+        FixtureMatroska made;
+        made.params.title = "Caf\xc3\xa9 & News";
+        made.params.chapters = {{0, "Start"}, {1500, "Middle"}};
+        for (int i = 2; i < chapter_case.count; ++i)
+            made.params.chapters.push_back({1500 + i, "Chapter " + std::to_string(i)});
+        made.params.chapters_at_end = chapter_case.at_end;
+        ASSERT_TRUE(write_fixture_matroska(media.video, media.audio, &file, &made));
+        const std::vector<uint8_t>& b = file.bytes;
+        Element header, segment;
+        ASSERT_TRUE(read_element(b, 0, &header));
+        EXPECT_EQ(header.id, 0x1A45DFA3u);
+        ASSERT_TRUE(read_element(b, header.content + header.size, &segment));
+        EXPECT_EQ(segment.id, 0x18538067u);
+        EXPECT_EQ(segment.content + segment.size, b.size());
 
-    // Every child of the Segment, by position from its content's start.
-    std::vector<std::pair<uint64_t, uint32_t>> children;
-    double duration = -1;
-    for (size_t at = segment.content; at < b.size();) {
-        Element e;
-        ASSERT_TRUE(read_element(b, at, &e)) << at;
-        children.push_back({at - segment.content, e.id});
-        if (e.id == 0x1549A966)  // Info: its Duration
-            for (size_t in = e.content; in < e.content + e.size;) {
-                Element f;
-                ASSERT_TRUE(read_element(b, in, &f));
-                if (f.id == 0x4489) {
-                    uint64_t bits = read_uint(b, f);
-                    memcpy(&duration, &bits, 8);
+        // Every child of the Segment, by position from its content's start.
+        std::vector<std::pair<uint64_t, uint32_t>> children;
+        double duration = -1;
+        for (size_t at = segment.content; at < b.size();) {
+            Element e;
+            ASSERT_TRUE(read_element(b, at, &e)) << at;
+            children.push_back({at - segment.content, e.id});
+            if (e.id == 0x1549A966)  // Info: its Duration
+                for (size_t in = e.content; in < e.content + e.size;) {
+                    Element f;
+                    ASSERT_TRUE(read_element(b, in, &f));
+                    if (f.id == 0x4489) {
+                        uint64_t bits = read_uint(b, f);
+                        memcpy(&duration, &bits, 8);
+                    }
+                    in = f.content + f.size;
                 }
-                in = f.content + f.size;
-            }
-        at = e.content + e.size;
-    }
-    ASSERT_EQ(children[0].second, 0x114D9B74u);
-    Element seek_head;
-    ASSERT_TRUE(read_element(b, segment.content, &seek_head));
-    int entries = 0;
-    for (size_t at = seek_head.content; at < seek_head.content + seek_head.size; ++entries) {
-        Element seek, id, pos;
-        ASSERT_TRUE(read_element(b, at, &seek));
-        ASSERT_TRUE(read_element(b, seek.content, &id));
-        ASSERT_TRUE(read_element(b, id.content + id.size, &pos));
-        uint32_t named = uint32_t(read_uint(b, id));
-        uint64_t where = read_uint(b, pos);
-        bool found = false;
-        for (const auto& c : children)
-            found = found || (c.first == where && c.second == named);
-        EXPECT_TRUE(found) << std::hex << named << " at " << std::dec << where;
-        at = seek.content + seek.size;
-    }
-    EXPECT_EQ(entries, 5);  // Info, Tracks, Tags, Chapters, Cues
+            at = e.content + e.size;
+        }
+        ASSERT_EQ(children[0].second, 0x114D9B74u);
+        Element seek_head;
+        ASSERT_TRUE(read_element(b, segment.content, &seek_head));
+        int entries = 0;
+        for (size_t at = seek_head.content; at < seek_head.content + seek_head.size; ++entries) {
+            Element seek, id, pos;
+            ASSERT_TRUE(read_element(b, at, &seek));
+            ASSERT_TRUE(read_element(b, seek.content, &id));
+            ASSERT_TRUE(read_element(b, id.content + id.size, &pos));
+            uint32_t named = uint32_t(read_uint(b, id));
+            uint64_t where = read_uint(b, pos);
+            bool found = false;
+            for (const auto& c : children)
+                found = found || (c.first == where && c.second == named);
+            EXPECT_TRUE(found) << std::hex << named << " at " << std::dec << where;
+            at = seek.content + seek.size;
+        }
+        EXPECT_EQ(entries, 5);  // Info, Tracks, Tags, Chapters, Cues
 
-    int64_t key_pictures = 0;
-    for (const MediaUnit& u : made.pictures)
-        key_pictures += u.key;
-    EXPECT_EQ(made.counts.video_blocks, int64_t(made.pictures.size()));
-    EXPECT_EQ(made.counts.audio_blocks, int64_t(made.frames.size()));
-    EXPECT_EQ(made.counts.cue_points, key_pictures);
-    EXPECT_EQ(children.back().second, 0x1C53BB6Bu);  // the Cues come last
-    EXPECT_NEAR(made.counts.duration_ms, 3000, 60);
-    EXPECT_EQ(duration, double(made.counts.duration_ms));
+        int64_t key_pictures = 0;
+        for (const MediaUnit& u : made.pictures)
+            key_pictures += u.key;
+        EXPECT_EQ(made.counts.video_blocks, int64_t(made.pictures.size()));
+        EXPECT_EQ(made.counts.audio_blocks, int64_t(made.frames.size()));
+        EXPECT_EQ(made.counts.cue_points, key_pictures);
+        EXPECT_EQ(children.back().second, 0x1C53BB6Bu);  // the Cues come last
+        EXPECT_NEAR(made.counts.duration_ms, 3000, 60);
+        EXPECT_EQ(duration, double(made.counts.duration_ms));
+        size_t chapters = 0, cluster = 0;
+        for (size_t i = 0; i < children.size(); ++i) {
+            if (children[i].second == 0x1043A770u) chapters = i;
+            if (children[i].second == 0x1F43B675u && cluster == 0) cluster = i;
+        }
+        EXPECT_GT(chapters, 0u);
+        EXPECT_EQ(chapters > cluster, chapter_case.after_media);
+    }
 }
 
 TEST_F(Fixture, EveryRefusedWriteFailsTheFile) {

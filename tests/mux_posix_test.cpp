@@ -287,10 +287,30 @@ TEST(MuxCommand, OptionsThatDoNotGoTogetherAreRefused) {
     test::TempDir dir;
     std::string image = write_image(dir, test::sample_disk(media));
     std::string base = "extract " + shell_quote(image) + " 4 -q -o " + shell_quote(dir.path) + " ";
-    for (const char* bad : {"--mux --audio mpg", "--mux --no-video", "--av-offset 100",
-                            "--split 4000M", "--mux --split 1023K", "--mux --split 12X",
-                            "--from 00:00:01", "--mux --from 1:00", "--mux --to 00:60:00",
-                            "--mux --from 00:00:01.5000", "--mux --from 00:00:02 --to 00:00:01"}) {
+    for (const char* bad : {"--mux --audio mpg",
+                            "--mux --no-video",
+                            "--av-offset 100",
+                            "--split 4000M",
+                            "--mux --split 1023K",
+                            "--mux --split 12X",
+                            "--from 00:00:01",
+                            "--mux --from 1:00",
+                            "--mux --to 00:60:00",
+                            "--mux --from 00:00:01.5000",
+                            "--mux --from 00:00:02 --to 00:00:01",
+                            "--cut 00:00:00-00:00:01",
+                            "--drop 00:00:00-00:00:01",
+                            "--mux --cut 00:00:00-00:00:01 --drop 00:00:02-00:00:03",
+                            "--mux --cut 00:00:01-00:00:01",
+                            "--mux --cut 00:00:01-00:00:00.5",
+                            "--mux --cut 00:00:00-00:00:01,00:00:00.5-00:00:02",
+                            "--mkv --cut 00:10:00-00:11:00",
+                            "--mux --cut 00:00:00-00:00:01x",
+                            "--mux --from 00:00:01 --cut 00:00:00.5-00:00:02",
+                            "--mux --drop 00:00:00-00:00:02",
+                            "--mux --chapters",
+                            "--chapters --metadata",
+                            "--mkv --chapters 5s"}) {
         test::ProgramResult r = quarrow(base + bad);
         EXPECT_EQ(r.status, 2) << bad;
         EXPECT_NE(r.err, "") << bad;
@@ -298,6 +318,10 @@ TEST(MuxCommand, OptionsThatDoNotGoTogetherAreRefused) {
     EXPECT_EQ(test::run_program("ls " + shell_quote(dir.path)).out, "disk.hex\n");
     EXPECT_EQ(quarrow(base + "--mux --audio mp2 --av-offset -200 --split 1M").status, 0);
     EXPECT_EQ(quarrow(base + "--mux --from 00:00:00.5 --to 00:00:01.25").status, 0);
+    EXPECT_EQ(quarrow(base + "--mux --drop 00:00:00.5-00:00:01 --chapters --metadata").status, 0);
+    EXPECT_EQ(quarrow(base + "--mkv --cut 00:00:00.2-00:00:00.8,00:00:01-00:00:01.5 --chapters 10s")
+                  .status,
+              0);
 }
 
 TEST(MuxCommand, CtrlCStopsTheExtractionRemovesItsFilesAndExits130) {

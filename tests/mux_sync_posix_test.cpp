@@ -243,6 +243,12 @@ double spread(const std::vector<double>& v) {
                : *std::max_element(v.begin(), v.end()) - *std::min_element(v.begin(), v.end());
 }
 
+// Seconds of "HH:MM:SS.mmm".
+double clock_seconds(const std::string& text) {
+    return atof(text.substr(0, 2).c_str()) * 3600 + atof(text.substr(3, 2).c_str()) * 60 +
+           atof(text.substr(6).c_str());
+}
+
 std::string text_of(const Bytes& b) {
     return std::string(b.begin(), b.end());
 }
@@ -253,9 +259,12 @@ struct SyncCase {
     // The naive .m2v + .mp2 after the gap drift by this, give or take `within`: the loss is
     // real. Lost as it arrives, video loses more than its stretch (its packets run ahead).
     double naive_drift, within;
-    const char* mux_args = "";  // a stretch by time
+    const char* mux_args = "";  // a stretch by time, a cut list
     size_t markers = 6;         // in the --mux file
     TimeCodes codes = CODES_RUNNING;
+    // With a cut list: the joins it makes.
+    bool cut = false;
+    size_t joins = 0;
 };
 
 // The lost stretches lie between the markers at 10.5 s and 15.5 s.
@@ -263,7 +272,7 @@ const SyncCase SYNC_CASES[] = {
     {"clean", {}, 0, 0.03},
     {"audio", {12.0, 14.0, false, true}, -2.0, 0.1},
     {"video", {12.0, 12.5, true, false}, 0.6, 0.15},
-    {"dropout", {12.0, 13.0, true, true}, 0.1, 0.15},
+    {"dropout", {12.0, 13.0, true, true}, 0.1, 0.15, " --chapters"},
     // The stretch from 8 s to 19 s holds the markers at 10.5 s and 15.5 s.
     {"range", {}, 0, 0.03, " --from 00:00:08 --to 00:00:19.000", 2},
     // Without time codes to go by, the video is timed against the audio clock.
@@ -276,6 +285,26 @@ const SyncCase SYNC_CASES[] = {
     // Sectors of the disk that cannot be read: a gap of both streams, the disk's.
     {"unreadable", {12.0, 13.0, false, false, true}, 0, 0.1},
     {"unreadable-constant", {12.0, 13.0, false, false, true}, 0, 0.1, "", 6, CODES_CONSTANT},
+    // Cuts: a trim, two stretches kept, two stretches dropped.
+    {"trim", {}, 0, 0.03, " --cut 00:00:03-00:00:24 --chapters", 4, CODES_RUNNING, true},
+    {"two-cuts",
+     {},
+     0,
+     0.03,
+     " --cut 00:00:03-00:00:08,00:00:13-00:00:19 --chapters",
+     2,
+     CODES_RUNNING,
+     true,
+     1},
+    {"dropped",
+     {},
+     0,
+     0.03,
+     " --drop 00:00:07-00:00:09.5,00:00:17-00:00:19 --chapters",
+     6,
+     CODES_RUNNING,
+     true,
+     2},
 };
 
 TEST(MuxSync, GapsInTheBroadcastKeepBeepAndFlashTogether) {
@@ -288,7 +317,7 @@ TEST(MuxSync, GapsInTheBroadcastKeepBeepAndFlashTogether) {
                                  test::read_file_bytes(dir.file("b1.ts")),
                                  test::read_file_bytes(dir.file("b2.ts"))};
     test::TestDisk disk;
-    disk.cluster_count = 16;
+    disk.cluster_count = 20;
     const int n_cases = int(sizeof SYNC_CASES / sizeof SYNC_CASES[0]);
     double lost[sizeof SYNC_CASES / sizeof SYNC_CASES[0]][2];
     size_t unreadable[sizeof SYNC_CASES / sizeof SYNC_CASES[0]][2] = {};
@@ -319,6 +348,7 @@ TEST(MuxSync, GapsInTheBroadcastKeepBeepAndFlashTogether) {
     std::string map_text = format_rescue_map(map, "test");
     ASSERT_TRUE(test::write_file(map_file, Bytes(map_text.begin(), map_text.end())));
 
+    std::vector<double> clean_flashes;  // where the markers lie in the recording
     for (int i = 0; i < n_cases; ++i) {
         const SyncCase& c = SYNC_CASES[i];
         std::string n = std::to_string(n_cases - i), name = c.name;
@@ -353,6 +383,17 @@ TEST(MuxSync, GapsInTheBroadcastKeepBeepAndFlashTogether) {
             EXPECT_TRUE(duration >= expected - 0.04 && duration <= expected + 0.04 + longer)
                 << name << ": " << duration << " s for " << expected << " s lost";
         }
+        if (std::string(c.mux_args).find("--chapters") != std::string::npos) {
+            // A chapter at the start, after each join and at each gap repaired, there.
+            nlohmann::json chapters = nlohmann::json::parse(
+                text_of(test::read_file_bytes(dir.file(name + ".json"))))["chapters"];
+            EXPECT_EQ(chapters.size(), 1 + c.joins + repairs.size()) << name << chapters.dump();
+            if (!repairs.empty() && chapters.size() == 2) {
+                EXPECT_EQ(chapters[1]["name"], "Gap 1");
+                EXPECT_NEAR(chapters[1]["at_seconds"].get<double>(),
+                            repairs[0]["at_seconds"].get<double>(), 0.002);
+            }
+        }
         ASSERT_TRUE(extract(name));
         ASSERT_TRUE(run("ffmpeg -v error -y -fflags +genpts -r 25 -i " +
                         shell_quote(dir.file(name + ".m2v")) + " -i " +
@@ -362,9 +403,45 @@ TEST(MuxSync, GapsInTheBroadcastKeepBeepAndFlashTogether) {
         std::vector<double> muxed = offsets(m);
         std::vector<double> naive = offsets(find_markers(dir.file(name + "-naive.ts"), dir));
         ASSERT_EQ(muxed.size(), c.markers) << name;
-        EXPECT_NEAR(m.flashes.back() - m.flashes.front(), MARKER_PERIOD * double(c.markers - 1),
-                    0.05)
-            << name;
+        if (i == 0) clean_flashes = m.flashes;
+        if (!c.cut) {
+            EXPECT_NEAR(m.flashes.back() - m.flashes.front(), MARKER_PERIOD * double(c.markers - 1),
+                        0.05)
+                << name;
+        } else {
+            // Each stretch falls within one group of pictures of the one asked for (a group is
+            // 12 pictures or fewer), and every marker it holds lies where the stretches kept
+            // before it add up to: the joins run on without a jump.
+            nlohmann::json meta =
+                nlohmann::json::parse(text_of(test::read_file_bytes(dir.file(name + ".json"))));
+            const nlohmann::json& kept = meta["stretches"];
+            ASSERT_EQ(kept.size(), 1 + c.joins) << name << kept.dump();
+            std::vector<double> expected;
+            double before = 0;
+            for (const nlohmann::json& k : kept) {
+                double from = k["from_seconds"],
+                       to = k["to_seconds"].is_null() ? 1e9 : double(k["to_seconds"]);
+                std::string asked = k["asked"];
+                EXPECT_NEAR(from, clock_seconds(asked.substr(0, 12)), 0.48) << name << asked;
+                if (asked.size() > 13) {
+                    EXPECT_NEAR(to, clock_seconds(asked.substr(13)), 0.48) << name << asked;
+                }
+                for (double f : clean_flashes)
+                    if (f >= from && f < to) expected.push_back(before + f - from);
+                before += to - from;
+            }
+            // The .mkv gets the same cut from the same place.
+            ASSERT_TRUE(run(common + name + "-mkv --mkv" + c.mux_args));
+            Markers k = find_markers(dir.file(name + "-mkv.mkv"), dir);
+            EXPECT_EQ(k.decode_errors, "") << name;
+            EXPECT_LE(spread(offsets(k)), 0.040) << name << " .mkv";
+            ASSERT_EQ(m.flashes.size(), expected.size()) << name;
+            ASSERT_EQ(k.flashes.size(), expected.size()) << name << " .mkv";
+            for (size_t f = 0; f < expected.size(); ++f) {
+                EXPECT_NEAR(m.flashes[f], expected[f], 0.045) << name << ": flash " << f;
+                EXPECT_NEAR(k.flashes[f], expected[f], 0.045) << name << ": .mkv flash " << f;
+            }
+        }
         ASSERT_GE(naive.size(), 5u) << name;
         std::string listed;
         for (double o : muxed)
@@ -379,9 +456,13 @@ TEST(MuxSync, GapsInTheBroadcastKeepBeepAndFlashTogether) {
                 shell_quote(dir.file(name + ".mpg")));
             EXPECT_EQ(dvd.status, 0) << name << "\n" << dvd.err;
         }
-        std::cout << name << ": --mux beep-flash offsets vary by " << spread(muxed) * 1000
-                  << " ms over " << muxed.size() << " markers; naive .m2v + .mp2 drift by "
-                  << drift * 1000 << " ms; repairs " << repairs.dump() << "\n";
+        std::string flashes;
+        for (double f : m.flashes)
+            flashes += " " + std::to_string(f);
+        std::cout << name << ": flashes at" << flashes << "; --mux beep-flash offsets vary by "
+                  << spread(muxed) * 1000 << " ms over " << muxed.size() << " markers (" << listed
+                  << " ms); naive .m2v + .mp2 drift by " << drift * 1000 << " ms; repairs "
+                  << repairs.dump() << "\n";
         RecordProperty(name + "_mux_spread_ms", int(spread(muxed) * 1000));
         RecordProperty(name + "_naive_drift_ms", int(drift * 1000));
     }

@@ -190,3 +190,118 @@ TEST(ProgramStreamOutput, SpansReachTheFileWholeAndInOrder) {
 
 }  // namespace
 }  // namespace quarrow
+
+namespace quarrow {
+namespace {
+
+// Cut lists on the writer fed directly with the fixture media (groups of 12 pictures, 0.48 s):
+// across each join the pictures are shown one frame after the other and the audio frames follow
+// each other without a gap, the audio starts with the video, and the decoder model holds.
+struct CutCase {
+    const char* name;
+    std::vector<TimeStretch> stretches;
+};
+
+TEST(ProgramStreamCut, JoinsRunOnWithoutAJumpAndTheDecoderModelHolds) {
+    test::SampleMedia media;
+    ASSERT_TRUE(test::load_sample_media("", &media));
+    std::vector<size_t> frames = test::mpeg_audio_frames(media.audio);
+    const int64_t FRAME = 2160;  // 90 kHz ticks of an audio frame
+    Bytes pes;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        size_t to = i + 1 < frames.size() ? frames[i + 1] : media.audio.size();
+        Bytes p = test::audio_pes_packet(media.audio.data() + frames[i], to - frames[i],
+                                         900000 + int64_t(i) * FRAME);
+        pes.insert(pes.end(), p.begin(), p.end());
+    }
+    auto stretch = [](int64_t begin, int64_t end) {
+        TimeStretch s;
+        s.begin_ms = begin, s.end_ms = end;
+        return s;
+    };
+    const CutCase cases[] = {
+        {"two stretches", {stretch(200, 600), stretch(1500, 2200)}},
+        {"from a later group", {stretch(500, 1000), stretch(2440, -1)}},
+    };
+    for (const CutCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes& video = media.video;
+        Collected out;
+        ProgramStreamOptions options;
+        options.stretches = c.stretches;
+        ProgramStreamWriter* w =
+            create_program_stream(options, {&out, begin_part, collect}, nullptr);
+        ASSERT_NE(w, nullptr);
+        ByteSink v = program_stream_video_sink(w), a = program_stream_audio_sink(w);
+        for (int k = 0; k < 10; ++k) {
+            size_t vf = video.size() * k / 10, vt = video.size() * (k + 1) / 10;
+            size_t af = pes.size() * k / 10, at = pes.size() * (k + 1) / 10;
+            ASSERT_TRUE(sink_write(&v, video.data() + vf, int64_t(vt - vf)));
+            ASSERT_TRUE(sink_write(&a, pes.data() + af, int64_t(at - af)));
+        }
+        char message[MESSAGE_SIZE] = "";
+        ASSERT_TRUE(finish_program_stream(w, message));
+        ProgramStreamCounts counts = program_stream_counts(w);
+        std::vector<KeptStretchTimes> kept = program_stream_stretches(w);
+        destroy_program_stream(w);
+        test::ProbedProgramStream ps =
+            test::probe_program_stream(out.bytes, VIDEO_BUFFER_BYTES, AUDIO_BUFFER_BYTES);
+        EXPECT_EQ(ps.faults, std::vector<std::string>());
+        ASSERT_EQ(kept.size(), c.stretches.size());
+        std::vector<int64_t> stretch_at;  // where each stretch begins in the file, ms
+        int64_t at_ms = 0;
+        for (const KeptStretchTimes& k : kept) {
+            stretch_at.push_back(at_ms);
+            at_ms += (k.end_ms < 0 ? INT64_MAX / 4 : k.end_ms) - k.begin_ms;
+        }
+        std::vector<int64_t> shown;
+        for (const test::ProbedUnit& u : ps.video.units)
+            if (u.stamped) shown.push_back(u.pts);
+        std::sort(shown.begin(), shown.end());
+        ASSERT_FALSE(shown.empty());
+        // The pictures stamped lie on one frame grid that the pictures written fill exactly.
+        for (size_t i = 1; i < shown.size(); ++i)
+            ASSERT_TRUE(shown[i] > shown[i - 1] && (shown[i] - shown[0]) % 1080000 == 0) << i;
+        // No picture time is left out (the last pictures may go unstamped).
+        EXPECT_LE((shown.back() - shown.front()) / 1080000 + 1, counts.video_pictures);
+        EXPECT_EQ(int64_t(ps.video.units.size()), counts.video_pictures);
+        ASSERT_FALSE(ps.audio.units.empty());
+        for (size_t i = 1; i < ps.audio.units.size(); ++i)
+            ASSERT_EQ(ps.audio.units[i].pts - ps.audio.units[i - 1].pts, FRAME * 300) << i;
+        int64_t lead = ps.audio.units[0].pts - shown[0];
+        EXPECT_TRUE(lead >= 0 && lead < FRAME * 300) << lead;
+        // Each stretch's first picture is shown where the stretches before it add up to.
+        for (size_t k = 1; k < kept.size(); ++k)
+            EXPECT_TRUE(std::any_of(shown.begin(), shown.end(),
+                                    [&](int64_t pts) {
+                                        return std::llabs((pts - shown[0]) / 27000 -
+                                                          stretch_at[k]) <= 1;
+                                    }))
+                << "stretch " << k << " at " << stretch_at[k] << " ms";
+        // Each audio frame (known by its bytes) lies within half a frame of where its time in
+        // the recording falls in the file: the sync holds across each join.
+        for (const test::ProbedUnit& u : ps.audio.units) {
+            Bytes bytes(ps.audio.data.begin() + long(u.start),
+                        ps.audio.data.begin() + long(u.start + size_t(u.bytes)));
+            int found = -1, matches = 0;
+            for (size_t i = 0; i < frames.size(); ++i) {
+                size_t to = i + 1 < frames.size() ? frames[i + 1] : media.audio.size();
+                if (to - frames[i] == bytes.size() &&
+                    std::equal(bytes.begin(), bytes.end(), media.audio.begin() + long(frames[i])))
+                    found = int(i), ++matches;
+            }
+            if (matches != 1) continue;
+            int64_t source_ms = found * FRAME / 90;
+            for (size_t k = 0; k < kept.size(); ++k) {
+                if (source_ms < kept[k].begin_ms ||
+                    (kept[k].end_ms >= 0 && source_ms >= kept[k].end_ms))
+                    continue;
+                int64_t expected = stretch_at[k] + source_ms - kept[k].begin_ms;
+                EXPECT_NEAR(double(u.pts - shown[0]) / 27000, double(expected), 15) << found;
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace quarrow

@@ -17,6 +17,7 @@
 #include "cli/damage_report.h"
 #include "cli/interrupts.h"
 #include "disk/output_file.h"
+#include "extract/cut_list.h"
 #include "extract/extraction_engine.h"
 #include "extract/extraction_setup.h"
 #include "extract/matroska_writer.h"
@@ -48,6 +49,11 @@ struct ExtractOptions {
     int64_t split_bytes = 0;
     std::string from, to;  // --from, --to as given
     int64_t from_ms = -1, to_ms = -1;
+    std::string cut, drop;              // --cut, --drop as given
+    std::vector<TimeStretch> cut_list;  // either, parsed
+    bool chapters = false;
+    std::string chapter_interval;  // --chapters' value, when one is given
+    int64_t chapter_every_ms = 0;
     bool metadata = false;
     bool nfo = false;
     bool audio_given = false;
@@ -207,6 +213,17 @@ int extract_one(const OpenSource& src, const DiskReach& reach, int index, const 
     }
     request.from_ms = o.from_ms;
     request.to_ms = o.to_ms;
+    if (!o.cut_list.empty()) {
+        char refused[MESSAGE_SIZE];
+        int64_t length_ms = (int64_t(e.hours) * 3600 + e.minutes * 60 + e.seconds) * 1000;
+        if (!stretches_to_keep(o.cut_list, !o.drop.empty(), o.from_ms, o.to_ms, length_ms,
+                               &request.stretches, refused)) {
+            std::cerr << (o.drop.empty() ? "--cut: " : "--drop: ") << refused << "\n";
+            return EXIT_USAGE;
+        }
+    }
+    request.chapters = o.chapters;
+    request.chapter_every_ms = o.chapter_every_ms;
     if (o.metadata) request.output_time = e.start_time;
     request.path = dir.c_str();
     request.prefix = prefix.c_str();
@@ -282,27 +299,6 @@ int extract_one(const OpenSource& src, const DiskReach& reach, int index, const 
     return unreadable == 0 ? EXIT_OK : EXIT_FAILED;
 }
 
-// "HH:MM:SS" or "HH:MM:SS.mmm" (one to three digits after the point) in ms; -1 when not so.
-int64_t parse_clock_time(const std::string& text) {
-    unsigned h = 0, m = 0, s = 0;
-    int used = 0;
-    if (sscanf(text.c_str(), "%2u:%2u:%2u%n", &h, &m, &s, &used) != 3 || used != 8 || m > 59 ||
-        s > 59)
-        return -1;
-    int64_t ms = (int64_t(h) * 3600 + m * 60 + s) * 1000;
-    if (text.size() == 8) return ms;
-    size_t digits = text.size() - 9;
-    if (text[8] != '.' || digits < 1 || digits > 3) return -1;
-    int64_t fraction = 0;
-    for (size_t i = 9; i < text.size(); ++i) {
-        if (!isdigit(static_cast<unsigned char>(text[i]))) return -1;
-        fraction = fraction * 10 + (text[i] - '0');
-    }
-    for (size_t i = digits; i < 3; ++i)
-        fraction *= 10;
-    return ms + fraction;
-}
-
 // The one-file options' rules; a message and false when they do not go together.
 bool check_mux_options(ExtractOptions* o) {
     if (o->mkv && !o->split.empty()) {
@@ -342,6 +338,36 @@ bool check_mux_options(ExtractOptions* o) {
         std::cerr << "--to must lie after --from.\n";
         return false;
     }
+    if (!o->cut.empty() && !o->drop.empty()) {
+        std::cerr << "--cut lists the stretches to keep and --drop those to remove; give one of "
+                     "the two.\n";
+        return false;
+    }
+    if (!o->mux && (!o->cut.empty() || !o->drop.empty())) {
+        std::cerr << "--cut and --drop cut the one-file output by time; give --mux or --mkv "
+                     "too.\n";
+        return false;
+    }
+    char refused[MESSAGE_SIZE];
+    const std::string& list = o->cut.empty() ? o->drop : o->cut;
+    if (!list.empty() && !parse_cut_list(list, &o->cut_list, refused)) {
+        std::cerr << (o->cut.empty() ? "--drop: " : "--cut: ") << refused << "\n";
+        return false;
+    }
+    if (o->chapters && (!o->mux || (!o->mkv && !o->metadata))) {
+        std::cerr << "--chapters marks the chapters of the one-file output: give --mkv (they go "
+                     "into the .mkv) or --mux with --metadata (they go into PREFIX.json).\n";
+        return false;
+    }
+    if (!o->chapter_interval.empty()) {
+        o->chapter_every_ms = parse_chapter_interval(o->chapter_interval);
+        if (o->chapter_every_ms < 0) {
+            std::cerr << "--chapters takes a time between chapters such as 10m, 90s or 1h (at "
+                         "least 10s): "
+                      << o->chapter_interval << "\n";
+            return false;
+        }
+    }
     if (!o->split.empty()) {
         o->split_bytes = parse_size(o->split);
         if (o->split_bytes < MIN_SPLIT_BYTES) {
@@ -361,6 +387,11 @@ int run_extract(ExtractOptions o) {
     if (all && !o.prefix.empty()) {
         std::cerr << "--prefix names the files of one recording; with 'all' each recording is "
                      "named after its title.\n";
+        return EXIT_USAGE;
+    }
+    if (all && !o.cut_list.empty()) {
+        std::cerr << "--cut and --drop give times of one recording; they cannot be used with "
+                     "'all'.\n";
         return EXIT_USAGE;
     }
     if (all && (o.start >= 0 || o.length >= 0)) {
@@ -521,6 +552,25 @@ void add_extract_command(CLI::App& app, int* exit_code) {
     cmd->add_option("--to", o->to,
                     "With --mux: end before the first group of pictures at or after this time")
         ->type_name("TIME");
+    cmd->add_option("--cut", o->cut,
+                    "With --mux or --mkv: keep only these stretches of the recording, in its "
+                    "time as 'quarrow list' and players show it: HH:MM:SS[.mmm]-HH:MM:SS[.mmm], "
+                    "several joined by commas, in order; each begins with the group of pictures "
+                    "that holds its start and ends before the first group at or after its end. "
+                    "The joins play on without a jump in time or sync; the recording on the disk "
+                    "is not changed. Within --from/--to where those are given")
+        ->type_name("LIST");
+    cmd->add_option("--drop", o->drop,
+                    "With --mux or --mkv: remove these stretches (the same form as --cut) and "
+                    "keep the rest, or the rest of --from/--to, e.g. the advertisements")
+        ->type_name("LIST");
+    cmd->add_option("--chapters", o->chapter_interval,
+                    "Mark chapters: at the start, after each join of --cut or --drop, at each gap "
+                    "repaired, and one every interval when given (10m, 90s, 1h). In the file "
+                    "with --mkv; with --mux in PREFIX.json only (give --metadata), as a program "
+                    "stream holds no chapters")
+        ->type_name("[INTERVAL]")
+        ->expected(0, 1);
     cmd->add_flag("--metadata", o->metadata,
                   "Also write PREFIX.json (title, channel, date, duration, attributes, files, "
                   "notices) and date every output with the recording's start time");
@@ -536,6 +586,7 @@ void add_extract_command(CLI::App& app, int* exit_code) {
     cmd->callback([o, exit_code, cmd] {
         o->audio_given = cmd->count("--audio") > 0;
         o->av_offset_given = cmd->count("--av-offset") > 0;
+        o->chapters = cmd->count("--chapters") > 0;
         *exit_code = run_extract(*o);
     });
 }

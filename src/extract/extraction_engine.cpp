@@ -643,6 +643,7 @@ int extract_to_program_stream(DiskHandle disk, const ExtractionRequest& r, char*
     options.split_bytes = r.split_bytes;
     options.from_ms = r.from_ms;
     options.to_ms = r.to_ms;
+    options.stretches = r.stretches;
     ProgramStreamOutput output{&files, begin_mux_part, write_mux_part};
     std::unique_ptr<ProgramStreamWriter, DestroyWriter> writer(
         create_program_stream(options, output, r.hooks));
@@ -668,6 +669,8 @@ int extract_to_program_stream(DiskHandle disk, const ExtractionRequest& r, char*
     if (!finish_program_stream(writer.get(), message)) return 0;
     result->mux = program_stream_counts(writer.get());
     result->repairs = program_stream_repairs(writer.get());
+    result->stretches = program_stream_stretches(writer.get());
+    if (r.chapters) result->chapters = program_stream_chapters(writer.get(), r.chapter_every_ms);
     for (OutputFilePtr& f : files.files) {
         if (r.output_time >= 0) set_output_time(f.get(), r.output_time);
         if (!commit_output_file(f.release())) {

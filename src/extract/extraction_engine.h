@@ -60,6 +60,14 @@ struct ExtractionRequest {
     // the program stream (split_bytes does not apply); null for the program stream.
     const MatroskaParams* matroska = nullptr;
     int64_t from_ms = -1, to_ms = -1;  // with mux: the stretch by time (ProgramStreamOptions)
+    // With mux: the stretches to keep (cut_list.h, from_ms and to_ms folded in); empty: the
+    // range by from_ms and to_ms, or all of it.
+    std::vector<TimeStretch> stretches;
+    // With mux: the chapters of the file are worked out (ExtractionResult::chapters; in the .mkv
+    // too), one every chapter_every_ms of the file's time besides those at joins and gaps
+    // (0: none of those).
+    bool chapters = false;
+    int64_t chapter_every_ms = 0;
     // The modification time every output gets (seconds since 1970, UTC); -1 leaves the time of
     // writing.
     int64_t output_time = -1;
@@ -101,7 +109,9 @@ struct ExtractionResult {
     // failure, and those left as they were because a file of the name existed before.
     std::vector<std::string> kept;
     std::vector<std::string> earlier_kept;
-    std::vector<StreamRepair> repairs;  // with mux: the gaps met and mended
+    std::vector<StreamRepair> repairs;        // with mux: the gaps met and mended
+    std::vector<StreamChapter> chapters;      // with mux and chapters
+    std::vector<KeptStretchTimes> stretches;  // with mux and a cut: where each stretch fell
     // Which output-name check refused the names, and on what (NameRefusal::none when they passed).
     NameCheck names;
     // The walk stopped before the range's end: the chain ended, or came back to a cluster met

@@ -1,5 +1,7 @@
 #include "extract/extraction_setup.h"
 
+#include "extract/cut_list.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -99,6 +101,26 @@ bool write_metadata_file(const RecordingEntry& e, int number, const std::string&
                                {"cause", repair_cause_text(r.cause)}});
         }
         j["repairs"] = repairs;
+        // A cut (or --from/--to): where each stretch kept fell, beside what was asked.
+        if (!result.stretches.empty()) {
+            nlohmann::ordered_json stretches = nlohmann::ordered_json::array();
+            for (const KeptStretchTimes& k : result.stretches) {
+                std::string asked = clock_time_text(k.asked.begin_ms) + "-" +
+                                    (k.asked.end_ms < 0 ? "" : clock_time_text(k.asked.end_ms));
+                stretches.push_back(
+                    {{"from_seconds", double(k.begin_ms) / 1000},
+                     {"to_seconds", k.end_ms < 0 ? nlohmann::ordered_json(nullptr)
+                                                 : nlohmann::ordered_json(double(k.end_ms) / 1000)},
+                     {"asked", asked}});
+            }
+            j["stretches"] = stretches;
+        }
+        if (!result.chapters.empty()) {
+            nlohmann::ordered_json chapters = nlohmann::ordered_json::array();
+            for (const StreamChapter& c : result.chapters)
+                chapters.push_back({{"at_seconds", double(c.at_ms) / 1000}, {"name", c.name}});
+            j["chapters"] = chapters;
+        }
     }
     // Names of files and the source are the platform's bytes, not always UTF-8: replaced, not
     // refused, where they are not.

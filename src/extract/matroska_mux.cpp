@@ -326,13 +326,15 @@ int extract_to_matroska(DiskHandle disk, const ExtractionRequest& r, const char*
         return 0;
     }
     OutputFilePtr file(begin_output_file(name));
+    MatroskaParams texts = *r.matroska;
+    if (r.chapters) texts.chapters_at_end = true;
     std::unique_ptr<MatroskaFromPacks, DestroyWriters> mkv(
-        file ? create_matroska_from_packs(*r.matroska, {file.get(), write_mkv, patch_mkv})
-             : nullptr);
+        file ? create_matroska_from_packs(texts, {file.get(), write_mkv, patch_mkv}) : nullptr);
     ProgramStreamOptions options;
     options.av_offset_ms = r.av_offset_ms;
     options.from_ms = r.from_ms;
     options.to_ms = r.to_ms;
+    options.stretches = r.stretches;
     std::unique_ptr<ProgramStreamWriter, DestroyWriters> writer(
         mkv ? create_program_stream(options, matroska_pack_output(mkv.get()), r.hooks) : nullptr);
     if (!writer) {
@@ -347,6 +349,15 @@ int extract_to_matroska(DiskHandle disk, const ExtractionRequest& r, const char*
     walk.no_video = false;
     if (!walk_recording(disk, walk, outputs, message)) return 0;
     if (!finish_program_stream(writer.get(), message)) return 0;
+    result->repairs = program_stream_repairs(writer.get());
+    result->stretches = program_stream_stretches(writer.get());
+    if (r.chapters) {
+        // Known only now: they go after the media, where the writer was told to leave room.
+        result->chapters = program_stream_chapters(writer.get(), r.chapter_every_ms);
+        mkv->params.chapters.clear();
+        for (const StreamChapter& c : result->chapters)
+            mkv->params.chapters.push_back({c.at_ms, c.name});
+    }
     if (!finish_matroska_from_packs(mkv.get())) {
         snprintf(message, MESSAGE_SIZE, "Error while writing to disk.");
         return 0;
@@ -365,6 +376,7 @@ bool finish_matroska_from_packs(MatroskaFromPacks* m) {
     if (m->failed) return false;
     cut_pictures(m, true);
     if (m->failed || (!m->writer && !start_writer(m))) return false;
+    if (m->params.chapters_at_end) set_matroska_chapters(m->writer, m->params.chapters);
     return finish_matroska(m->writer);
 }
 

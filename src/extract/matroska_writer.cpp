@@ -50,6 +50,9 @@ constexpr int64_t AUDIO_CLUSTER_MS = 5000;
 // A Seek entry with a 4-byte ID and an 8-byte position is 21 bytes; a Void of 21 bytes (ID, a
 // one-byte size of 19, 19 zeros) takes its place when there are no Cues to point to.
 constexpr int SEEK_ENTRY_BYTES = 21;
+// Room left before the first Cluster (as a Void) for chapters known only at the end: enough for
+// about a hundred; more go after the media.
+constexpr size_t CHAPTER_ROOM = 8192;
 
 struct Unit {
     std::vector<uint8_t> bytes;
@@ -74,6 +77,7 @@ struct MatroskaWriter {
     int64_t segment_size_at = 0;  // its 8-byte size field
     int64_t duration_at = 0;      // the Duration's 8 content bytes
     int64_t cues_seek_at = 0;     // the Seek entry that points to the Cues
+    int64_t chapter_room_at = 0;  // the Void kept for chapters_at_end
     std::deque<Unit> video, audio;
     size_t held = 0;
     bool cluster_open = false;
@@ -263,26 +267,34 @@ bool write_start(MatroskaWriter* w) {
     size_t duration_in_info = 0;
     EbmlBytes info = info_element(p, &duration_in_info);
     EbmlBytes tracks = tracks_element(p);
-    EbmlBytes chapters = chapters_element(p);
+    EbmlBytes chapters = p.chapters_at_end ? EbmlBytes() : chapters_element(p);
     EbmlBytes tags = tags_element(p);
     uint32_t ids[5] = {INFO, TRACKS, TAGS, CHAPTERS, CUES};
     const EbmlBytes* parts[4] = {&info, &tracks, &tags, &chapters};
     int count = chapters.empty() ? 3 : 4;
-    ids[count] = CUES;
+    // Chapters written at the end get their entry before the Cues', patched like it.
+    int entries = p.chapters_at_end ? 5 : count + 1;
+    ids[entries - 1] = CUES;
     uint64_t positions[5] = {};
-    size_t seek_size = seek_head(ids, positions, count + 1).size();
+    size_t seek_size = seek_head(ids, positions, entries).size();
     uint64_t at = seek_size;
     for (int i = 0; i < count; ++i) {
         positions[i] = at;
         at += parts[i]->size();
     }
-    EbmlBytes seek = seek_head(ids, positions, count + 1);
+    EbmlBytes seek = seek_head(ids, positions, entries);
     // The Cues entry is the last; its position is patched once the Cues are written.
     w->cues_seek_at = w->segment_at + int64_t(seek.size()) - SEEK_ENTRY_BYTES;
     w->duration_at = w->segment_at + int64_t(seek.size()) + int64_t(duration_in_info);
     head.insert(head.end(), seek.begin(), seek.end());
     for (int i = 0; i < count; ++i)
         head.insert(head.end(), parts[i]->begin(), parts[i]->end());
+    if (p.chapters_at_end) {
+        w->chapter_room_at = int64_t(head.size());
+        head.push_back(uint8_t(VOID));
+        ebml_size(head, CHAPTER_ROOM - 9, 8);
+        head.resize(size_t(w->chapter_room_at) + CHAPTER_ROOM);
+    }
     return append(w, head);
 }
 
@@ -454,8 +466,50 @@ bool matroska_audio(MatroskaWriter* w, const uint8_t* bytes, size_t size, int64_
     return add_unit(w, w->audio, AUDIO_TRACK, bytes, size, pts, pts, true);
 }
 
+namespace {
+
+// Chapters known only at the end go into the room kept before the Clusters (what is left of it
+// stays a Void), or after the Clusters where they do not fit; their SeekHead entry points to
+// them, or becomes a Void where there are none.
+bool write_late_chapters(MatroskaWriter* w) {
+    int64_t seek_at = w->cues_seek_at - SEEK_ENTRY_BYTES;
+    uint8_t patch[SEEK_ENTRY_BYTES] = {};
+    if (w->params.chapters.empty()) {
+        patch[0] = uint8_t(VOID);
+        ebml_put_size(patch + 1, SEEK_ENTRY_BYTES - 2, 1);
+        return w->output.patch(w->output.context, seek_at, patch, SEEK_ENTRY_BYTES);
+    }
+    EbmlBytes chapters = chapters_element(w->params);
+    int64_t chapters_at;
+    if (chapters.size() == CHAPTER_ROOM || chapters.size() + 2 <= CHAPTER_ROOM) {
+        size_t rest = CHAPTER_ROOM - chapters.size();
+        if (rest > 0) {
+            chapters.push_back(uint8_t(VOID));
+            // A size of one byte holds up to 126; a longer rest takes eight.
+            ebml_size(chapters, rest - (rest - 2 < 127 ? 2 : 9), rest - 2 < 127 ? 1 : 8);
+            chapters.resize(CHAPTER_ROOM);
+        }
+        chapters_at = w->chapter_room_at - w->segment_at;
+        if (!w->output.patch(w->output.context, w->chapter_room_at, chapters.data(),
+                             chapters.size()))
+            return false;
+    } else {
+        chapters_at = w->written - w->segment_at;
+        if (!append(w, chapters)) return false;
+    }
+    ebml_put_uint(patch, uint64_t(chapters_at), 8);
+    return w->output.patch(w->output.context, seek_at + SEEK_ENTRY_BYTES - 8, patch, 8);
+}
+
+}  // namespace
+
+void set_matroska_chapters(MatroskaWriter* w, const std::vector<MatroskaChapter>& chapters) {
+    w->params.chapters = chapters;
+}
+
 bool finish_matroska(MatroskaWriter* w) {
     if (!pump(w, true) || !flush_cluster(w)) return false;
+    if (w->params.chapters_at_end && !write_late_chapters(w)) return false;
     uint8_t patch[SEEK_ENTRY_BYTES] = {};
     if (!w->cues.empty()) {
         int64_t cues_at = w->written - w->segment_at;

@@ -60,6 +60,11 @@ struct MatroskaParams {
     int64_t duration_seconds = -1;  // the record's; -1: none
     std::string application;        // MuxingApp and WritingApp
     std::vector<MatroskaChapter> chapters;
+    // The chapters are known only once the media is written (the joins of a cut, the gaps
+    // repaired): room is kept for them before the first Cluster, and finish_matroska writes
+    // there those set_matroska_chapters gave (after the Clusters when they do not fit); the
+    // SeekHead points to them. `chapters` is not written at the start.
+    bool chapters_at_end = false;
 };
 
 // Fills a video track from a sequence header at p (00 00 01 B3 ...) and the extensions that
@@ -77,6 +82,9 @@ void destroy_matroska_writer(MatroskaWriter* writer);
 bool matroska_video(MatroskaWriter* writer, const uint8_t* bytes, size_t size, int64_t pts,
                     int64_t dts, bool key);
 bool matroska_audio(MatroskaWriter* writer, const uint8_t* bytes, size_t size, int64_t pts);
+
+// With chapters_at_end: the chapters finish_matroska writes (times in ms of the file).
+void set_matroska_chapters(MatroskaWriter* writer, const std::vector<MatroskaChapter>& chapters);
 
 // Writes what is held, the Cues, and patches the sizes; false when a write failed.
 bool finish_matroska(MatroskaWriter* writer);

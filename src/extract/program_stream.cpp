@@ -37,9 +37,8 @@ struct ProgramStreamWriter {
     // group's first picture (cut_at) goes into it, then the next part begins.
     bool cutting = false;
     int64_t cut_at = 0;
-    // The stretch by time: before it, in it, after it; where it begins and ends (ticks).
-    enum { BEFORE_RANGE, IN_RANGE, AFTER_RANGE } range = IN_RANGE;
-    int64_t range_begin = 0, range_end = INT64_MAX;
+    // The stretches kept (--from and --to, or a cut list).
+    StretchCut cut;
 };
 
 std::string clock_text(int64_t ticks) {
@@ -62,55 +61,6 @@ int64_t first_shown(const VideoTiming& t) {
     for (size_t i = 1; i < t.queue.size() && !t.queue[i].opens_gop && t.queue[i].timed; ++i)
         at = std::min(at, t.queue[i].pts);
     return at;
-}
-
-// Drops what lies outside the stretch by time: pictures up to the group that begins it (which
-// then opens the file as a part would, and sets the clock of the first pack) and after the group
-// that ends it, audio frames shown before its begin or from its end on. False while nothing of
-// the stretch is known yet.
-bool trim_to_range(ProgramStreamWriter* w) {
-    VideoTiming& t = w->video;
-    std::deque<AudioFrame>& frames = w->audio.queue;
-    const ProgramStreamOptions& o = w->options;
-    while (w->range == ProgramStreamWriter::BEFORE_RANGE && !t.queue.empty() &&
-           t.queue.front().timed) {
-        VideoUnit& u = t.queue.front();
-        if (u.opens_gop && u.sent == 0 &&
-            first_shown(t) - t.first_picture_pts >= o.from_ms * (CLOCK / 1000)) {
-            w->range = ProgramStreamWriter::IN_RANGE;
-            w->range_begin = first_shown(t);
-            size_t before = u.inserted.size();
-            insert_sequence_header(t, u);
-            t.held += u.inserted.size() - before;
-            if (u.gop_at >= 0 && !u.closed_gop) u.broken_link = true;
-            w->next_scr = std::max<int64_t>(0, u.dts - PREROLL);
-            break;
-        }
-        u.sent = u.size();
-        drop_sent_pictures(t);
-    }
-    if (w->range == ProgramStreamWriter::IN_RANGE && o.to_ms >= 0 && !t.queue.empty()) {
-        const VideoUnit& u = t.queue.front();
-        if (u.timed && u.opens_gop && u.sent == 0 &&
-            first_shown(t) - t.first_picture_pts >= o.to_ms * (CLOCK / 1000)) {
-            w->range = ProgramStreamWriter::AFTER_RANGE;
-            w->range_end = first_shown(t);
-        }
-    }
-    if (w->range == ProgramStreamWriter::AFTER_RANGE) {
-        while (!t.queue.empty() && t.queue.front().timed) {
-            t.queue.front().sent = t.queue.front().size();
-            drop_sent_pictures(t);
-        }
-    }
-    int64_t begin = w->range == ProgramStreamWriter::BEFORE_RANGE
-                        ? t.first_picture_pts + o.from_ms * (CLOCK / 1000)
-                        : w->range_begin;
-    while (!frames.empty() && frames.front().sent == 0 && frames.front().pts < begin)
-        frames.pop_front();
-    while (!frames.empty() && frames.back().pts >= w->range_end)
-        frames.pop_back();
-    return w->range != ProgramStreamWriter::BEFORE_RANGE;
 }
 
 // Whether the group of pictures at the front of the queue still fits into the current part: 1
@@ -204,7 +154,8 @@ void multiplex(ProgramStreamWriter* w) {
     while (!w->packs.write_failed) {
         bool force =
             w->finishing || t.held > MAX_HELD_VIDEO || audio.queue.size() > MAX_HELD_FRAMES;
-        if (!trim_to_range(w)) return;
+        if (!cut_to_stretches(w->cut, t, audio, w->finishing)) return;
+        force = force || cut_between_stretches(w->cut, audio);
         if (w->cutting) {
             // The audio shown before the cut ends this part; the rest waits for the next.
             int64_t before = 0;
@@ -335,6 +286,31 @@ void repair_notices(const ProgramStreamWriter* w) {
     }
 }
 
+// Where each stretch fell, beside where it was asked for, and what of the list the video never
+// reached.
+void cut_notices(const ProgramStreamWriter* w) {
+    const StretchCut& c = w->cut;
+    if (!c.active) return;
+    size_t told = 0;
+    for (const KeptStretchTimes& k : program_stream_stretches(w)) {
+        if (++told > MAX_REPAIR_NOTICES) break;
+        char notice[MESSAGE_SIZE];
+        put_message(notice, "Kept %s to %s (asked for %s to %s).",
+                    clock_time_text(k.begin_ms).c_str(),
+                    k.end_ms < 0 ? "the end" : clock_time_text(k.end_ms).c_str(),
+                    clock_time_text(k.asked.begin_ms).c_str(),
+                    k.asked.end_ms < 0 ? "the end" : clock_time_text(k.asked.end_ms).c_str());
+        hook_notice(w->hooks, notice);
+    }
+    size_t reached = c.inside ? c.next + 1 : c.next;
+    if (reached < c.asked.size()) {
+        char notice[MESSAGE_SIZE];
+        put_message(notice, "The video ends before %s; nothing from there on is in the file.",
+                    clock_time_text(c.asked[reached].begin_ms).c_str());
+        hook_notice(w->hooks, notice);
+    }
+}
+
 }  // namespace
 
 ProgramStreamWriter* create_program_stream(const ProgramStreamOptions& options,
@@ -356,7 +332,16 @@ ProgramStreamWriter* create_program_stream(const ProgramStreamOptions& options,
     w->video.audio = &w->audio;
     w->audio.video_origin = w->video.first_picture_pts;
     w->audio.origin = w->video.first_picture_pts + options.av_offset_ms * (CLOCK / 1000);
-    if (options.from_ms > 0) w->range = ProgramStreamWriter::BEFORE_RANGE;
+    std::vector<TimeStretch>& stretches = w->cut.asked;
+    stretches = options.stretches;
+    if (stretches.empty() && (options.from_ms > 0 || options.to_ms >= 0)) {
+        TimeStretch range;
+        range.begin_ms = std::max<int64_t>(0, options.from_ms);
+        range.end_ms = options.to_ms;
+        range.begin_after = options.from_ms > 0;
+        stretches.push_back(range);
+    }
+    w->cut.active = !stretches.empty();
     w->part = options.split_bytes > 0 ? 1 : 0;
     if (!output.begin_part(output.context, w->part)) {
         delete w;
@@ -395,15 +380,9 @@ std::vector<StreamRepair> program_stream_repairs(const ProgramStreamWriter* w) {
                      [](const Repair& a, const Repair& b) { return a.at < b.at; });
     std::vector<StreamRepair> out;
     int64_t last_end = 0;
-    // Only the gaps within the stretch written count.
-    int64_t begin =
-        w->range == ProgramStreamWriter::IN_RANGE || w->range == ProgramStreamWriter::AFTER_RANGE
-            ? w->range_begin - w->video.first_picture_pts
-            : INT64_MAX;
-    if (w->options.from_ms < 0) begin = INT64_MIN;
-    int64_t end = w->range_end == INT64_MAX ? INT64_MAX : w->range_end - w->video.first_picture_pts;
     for (const Repair& r : all) {
-        if (r.at < begin || r.at >= end) continue;
+        // Only the gaps within the stretches written count.
+        if (cut_time_in_file(w->cut, r.at + w->video.first_picture_pts) < 0) continue;
         // Both streams lost at once (a signal dropout) make one gap: their stretches meet.
         if (!out.empty()) {
             StreamRepair& p = out.back();
@@ -472,6 +451,7 @@ bool finish_program_stream(ProgramStreamWriter* w, char* message) {
     repair_notices(w);
     w->finishing = true;
     multiplex(w);
+    cut_notices(w);
     write_end(w);
     if (!flush_packs(w->packs)) {
         put_message(message, w->part_failed ? "Could not create output file."
@@ -490,6 +470,62 @@ ProgramStreamCounts program_stream_counts(const ProgramStreamWriter* w) {
     c.dropped_frames = w->audio.dropped;
     c.parts = w->parts;
     return c;
+}
+
+}  // namespace quarrow
+
+namespace quarrow {
+namespace {
+
+// Chapters closer than this to the one before are left out: a join and a gap at the same place
+// are one place to jump to.
+constexpr int64_t CHAPTER_SPACING_MS = 1000;
+
+std::string minutes_text(int64_t ms) {
+    char text[32];
+    snprintf(text, sizeof text, "%lld min", static_cast<long long>(ms / 60000));
+    return text;
+}
+
+}  // namespace
+
+std::vector<StreamChapter> program_stream_chapters(const ProgramStreamWriter* w, int64_t every_ms) {
+    const int64_t origin = w->video.first_picture_pts;
+    std::vector<StreamChapter> all;
+    all.push_back({0, "Start"});
+    for (size_t i = 0; i < w->cut.joins.size(); ++i)
+        all.push_back({w->cut.joins[i] / (CLOCK / 1000), "Cut " + std::to_string(i + 1)});
+    int gaps = 0;
+    for (const StreamRepair& r : program_stream_repairs(w)) {
+        if (r.cause == TIME_BASE_JUMP) continue;
+        int64_t at = cut_time_in_file(w->cut, r.at_ms * (CLOCK / 1000) + origin);
+        if (at >= 0)
+            all.push_back({(at - origin) / (CLOCK / 1000), "Gap " + std::to_string(++gaps)});
+    }
+    int64_t end = (w->cut.active ? w->cut.out_end : w->video.display_clock) - origin;
+    if (every_ms > 0)
+        for (int64_t at = every_ms; at * (CLOCK / 1000) < end; at += every_ms)
+            all.push_back({at, minutes_text(at)});
+    std::stable_sort(all.begin(), all.end(), [](const StreamChapter& a, const StreamChapter& b) {
+        return a.at_ms < b.at_ms;
+    });
+    std::vector<StreamChapter> out;
+    for (const StreamChapter& c : all)
+        if (out.empty() || c.at_ms >= out.back().at_ms + CHAPTER_SPACING_MS) out.push_back(c);
+    return out;
+}
+
+std::vector<KeptStretchTimes> program_stream_stretches(const ProgramStreamWriter* w) {
+    std::vector<KeptStretchTimes> out;
+    const int64_t origin = w->video.first_picture_pts;
+    for (const CutStretch& s : w->cut.kept) {
+        KeptStretchTimes k;
+        k.begin_ms = (s.begin - origin) / (CLOCK / 1000);
+        k.end_ms = s.end == INT64_MAX ? -1 : (s.end - origin) / (CLOCK / 1000);
+        k.asked = w->cut.asked[s.asked];
+        out.push_back(k);
+    }
+    return out;
 }
 
 }  // namespace quarrow

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "disk/hooks.h"
+#include "extract/cut_list.h"
 #include "extract/stream_filters.h"
 
 namespace quarrow {
@@ -45,6 +46,11 @@ struct ProgramStreamOptions {
     // end): from the first group of pictures that begins at or after from_ms, up to the first
     // that begins at or after to_ms, the audio cut at the same times.
     int64_t from_ms = -1, to_ms = -1;
+    // The stretches to keep, in order (cut_list.h); when given, from_ms and to_ms are not read
+    // (stretches_to_keep folds them in). Each stretch is cut as the range is; across each join
+    // the time stamps run on without a jump, the audio placed within half a frame of its
+    // picture, and an open group of pictures after a join loses its leading B-pictures.
+    std::vector<TimeStretch> stretches;
 };
 
 struct ProgramStreamWriter;
@@ -105,6 +111,23 @@ struct StreamRepair {
 };
 // Every gap met, in time order; a gap of both streams at the same time is one.
 std::vector<StreamRepair> program_stream_repairs(const ProgramStreamWriter* writer);
+// A chapter of the file written: at its start, after each join of a cut, at each gap repaired,
+// and every every_ms of the file's time when asked (every_ms > 0); in the file's time (ms from
+// its first picture), in time order.
+struct StreamChapter {
+    int64_t at_ms = 0;
+    std::string name;
+};
+std::vector<StreamChapter> program_stream_chapters(const ProgramStreamWriter* writer,
+                                                   int64_t every_ms);
+// Each stretch kept as the groups of pictures let it fall (recording time, ms), beside the one
+// asked for.
+struct KeptStretchTimes {
+    int64_t begin_ms = 0, end_ms = 0;  // end_ms -1: the recording's end
+    TimeStretch asked;
+};
+std::vector<KeptStretchTimes> program_stream_stretches(const ProgramStreamWriter* writer);
+
 // "3 gaps repaired: 2.0 s of audio filled with silence, 0.5 s of video held", or empty.
 std::string repairs_summary(const std::vector<StreamRepair>& repairs);
 // The cause in words, for notices and the metadata file.

@@ -3,6 +3,8 @@
 //     its decoding and presentation time;
 //   audio frame placement (audio_placement.cpp): the audio PES packets cut into frames, each
 //     placed on the video's time line by its broadcast time stamp;
+//   cuts (stretch_cut.cpp): what lies outside the stretches kept dropped from the timed
+//     pictures and placed frames before any of it is sent, the rest moved to run on;
 //   pack writing (pack_writer.cpp): packs, PES packets and navigation packs laid out and handed
 //     to the output as spans; the only part that knows the file is an MPEG program stream;
 //   the multiplex (program_stream.cpp): which pack goes next and when, and the parts of a split
@@ -220,6 +222,58 @@ int64_t unsent_audio(const AudioPlacement& a, int64_t limit);
 void drop_sent_frames(AudioPlacement& a);
 // The notice that closes the audio: how many more time-base jumps there were.
 void finish_audio(AudioPlacement& a);
+
+// ---- Cuts ----
+
+// A stretch as the cut let it fall, in ticks on the time line the parts give (before the cut):
+// from the first picture it shows to where the group after its last would be shown. Its times
+// go out `shift` earlier; its audio `audio_shift` earlier, which differs from shift by under half
+// an audio frame so that the audio runs on without a gap or an overlap across the join.
+struct CutStretch {
+    int64_t begin = 0, end = INT64_MAX;
+    int64_t shift = 0, audio_shift = 0;
+    bool audio_started = false;
+    size_t asked = 0;  // index in the stretches asked for
+};
+
+// What lies outside the stretches asked for is dropped from the timed pictures and the placed
+// frames before any of it is sent; what is kept has its times moved to follow on from the
+// stretch before. Pictures are decided a group at a time: a stretch begins with the group that
+// holds its start (begin_after: the first at or after it) and ends before the first group that
+// begins at or after its end. Audio frames wait in `waiting` until the video tells which
+// stretch they fall in.
+struct StretchCut {
+    bool active = false;
+    std::vector<TimeStretch> asked;
+    size_t next = 0;          // the stretch being looked for, or the one inside
+    bool inside = false;      // in stretch `next`, its end not yet met
+    bool keeping = false;     // the group being decided follows the stretch inside
+    bool dropped = false;     // pictures were dropped since the last one kept
+    int64_t decided_end = 0;  // pictures that end at or before this stream offset are decided
+    std::vector<CutStretch> kept;
+    std::vector<int64_t> joins;    // where each join lies in the file, ticks from its first picture
+    int64_t last_dts = INT64_MIN;  // of the last picture kept, as it goes out
+    int64_t out_end = 0;           // where the last picture kept stops being shown, as it goes out
+    std::deque<AudioFrame> waiting;
+    int64_t frames_seen = 0;  // AudioPlacement::frames when the frames were last looked at
+    int64_t audio_end = 0;    // where the last frame let through ends, as it goes out
+    bool any_audio = false;
+    int64_t audio_floor = INT64_MIN;  // frames before this and outside a kept stretch are dropped
+    // Between stretches: audio from past the end of the last one was met, so nothing more will
+    // join what is queued before the next stretch begins.
+    bool audio_past_end = false;
+};
+
+// Decides what it can of the timed pictures and placed frames (at the stream's end: all). false
+// while the picture at the front of the queue is not decided yet.
+bool cut_to_stretches(StretchCut& c, VideoTiming& t, AudioPlacement& a, bool at_end);
+// Whether what is queued of the stretches kept so far is all there will be until the next one
+// begins: it goes out without waiting for the other stream (which would hold the video of a
+// dropped stretch in memory).
+bool cut_between_stretches(const StretchCut& c, const AudioPlacement& a);
+// Where a time of the recording (ticks on the parts' time line) lies in the file, or -1 where
+// the cut dropped it.
+int64_t cut_time_in_file(const StretchCut& c, int64_t at);
 
 // ---- Pack writing ----
 
