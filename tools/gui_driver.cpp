@@ -4,6 +4,7 @@
 // photographed. Windows only (runs under Wine beside the program).
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -57,14 +58,47 @@ int usage() {
             "                     program's window thread\n"
             "  resume             let the window thread go on\n"
             "  wait-box TITLE     wait for a message box captioned TITLE; print its rectangle\n"
-            "  close-box TITLE    press OK in the message box captioned TITLE\n");
+            "  close-box TITLE    press OK in the message box captioned TITLE\n"
+            "  probe HWND READY GO STOP\n"
+            "                     set event READY, wait for GO, send WM_NULL to HWND every\n"
+            "                     100 ms until STOP; print probes sent, answered, longest\n"
+            "                     wait (ms)\n");
     return 2;
 }
 
 }  // namespace
 
+// Sets the event named ready, waits for the one named go, then sends window WM_NULL every 100 ms
+// until the one named stop is set; prints the probes sent, those answered, and the longest a
+// probe waited for its answer (ms).
+int probe(HWND window, const char* ready_event, const char* go_event, const char* stop_event) {
+    HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, ready_event);
+    HANDLE go = OpenEventA(SYNCHRONIZE, FALSE, go_event);
+    HANDLE stop = OpenEventA(SYNCHRONIZE, FALSE, stop_event);
+    if (!ready || !go || !stop) return 1;
+    SetEvent(ready);
+    WaitForSingleObject(go, 120000);
+    int sent = 0, answered = 0;
+    DWORD longest = 0;
+    while (WaitForSingleObject(stop, 0) == WAIT_TIMEOUT && IsWindow(window)) {
+        DWORD begun = GetTickCount();
+        DWORD_PTR result;
+        ++sent;
+        if (SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result)) ++answered;
+        DWORD waited = GetTickCount() - begun;
+        if (waited > longest) longest = waited;
+        if (waited < 100) Sleep(100 - waited);
+    }
+    printf("%d %d %lu\n", sent, answered, static_cast<unsigned long>(longest));
+    return 0;
+}
+
 int main(int argc, char** argv) {
     if (argc < 2) return usage();
+    // Run beside a test of the program, on its desktop.
+    if (!strcmp(argv[1], "probe") && argc == 6)
+        return probe(reinterpret_cast<HWND>(static_cast<uintptr_t>(strtoull(argv[2], nullptr, 0))),
+                     argv[3], argv[4], argv[5]);
     // The program runs in the Wine virtual desktop "quarrow"; windows are only found from a
     // thread on the same desktop.
     // It may not exist yet while the program starts.

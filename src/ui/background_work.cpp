@@ -24,8 +24,11 @@ constexpr UINT RELAY_PROGRESS = WM_APP + 1;
 constexpr UINT RELAY_NOTICE = WM_APP + 2;
 constexpr UINT RELAY_CONFIRM = WM_APP + 3;
 constexpr const char* RELAY_CLASS = "QuarrowWorkRelay";
-// The status line is redrawn at most this often.
+// The status line is redrawn at most this often, the view's progress at most every
+// VIEW_INTERVAL_MS: the window thread stays free for the user however fast the work reports.
 constexpr double STATUS_INTERVAL_SECONDS = 0.25;
+constexpr UINT VIEW_INTERVAL_MS = 50;
+constexpr UINT_PTR VIEW_TIMER = 1;
 
 double now_seconds() {
     using namespace std::chrono;
@@ -50,11 +53,15 @@ struct Running {
     std::vector<HWND> disabled;
     double started = 0;
     double last_status = -1;
+    double last_view = -1;
+    bool view_timer = false;
     char earlier_status[MESSAGE_SIZE] = {};
     Running* outer = nullptr;
 };
 
 Running* running = nullptr;
+BackgroundWorkPacer pacer = nullptr;
+void* pacer_context = nullptr;
 
 // Window thread: the latest progress to the view and, now and then, to the status line.
 void show_progress(Running* run, bool force_status) {
@@ -81,7 +88,22 @@ LRESULT CALLBACK relay_proc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
     if (!run) return DefWindowProcA(window, message, wparam, lparam);
     switch (message) {
         case RELAY_PROGRESS:
+            // Too soon after the last: shown by the timer, and until then the worker posts no
+            // more (its flag stays set).
+            if (run->last_view >= 0 && now_seconds() - run->last_view < VIEW_INTERVAL_MS / 1000.0) {
+                if (!run->view_timer)
+                    run->view_timer = SetTimer(window, VIEW_TIMER, VIEW_INTERVAL_MS, nullptr) != 0;
+                if (run->view_timer) return 0;
+            }
             run->progress_waiting.store(false);
+            run->last_view = now_seconds();
+            show_progress(run, false);
+            return 0;
+        case WM_TIMER:
+            KillTimer(window, VIEW_TIMER);
+            run->view_timer = false;
+            run->progress_waiting.store(false);
+            run->last_view = now_seconds();
             show_progress(run, false);
             return 0;
         case RELAY_NOTICE:
@@ -118,6 +140,7 @@ HWND create_relay(Running* run) {
 // Worker side of the hooks.
 void relay_progress(void* context, int64_t done, int64_t total) {
     auto* run = static_cast<Running*>(context);
+    if (pacer) pacer(pacer_context, done, total);
     run->done.store(done);
     run->total.store(total);
     run->progress_reported.store(true);
@@ -298,6 +321,11 @@ void cancel_background_work() {
 
 bool background_work_running() {
     return running != nullptr;
+}
+
+void set_background_work_pacer(BackgroundWorkPacer new_pacer, void* context) {
+    pacer = new_pacer;
+    pacer_context = context;
 }
 
 bool background_work_cancelled() {

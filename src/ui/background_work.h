@@ -62,4 +62,9 @@ bool background_work_running();
 // Whether the running work (if any) has been asked to stop.
 bool background_work_cancelled();
 
+// For tests: called on the worker thread at each progress report, before it is passed on, as
+// slow reads would hold the work there (null: nothing). The windows' thread is not involved.
+using BackgroundWorkPacer = void (*)(void* context, int64_t done, int64_t total);
+void set_background_work_pacer(BackgroundWorkPacer pacer, void* context);
+
 }  // namespace quarrow::ui
