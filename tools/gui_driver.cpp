@@ -1,8 +1,11 @@
 // quarrow_gui_driver: moves a running quarrow.exe from outside, for tools/screenshots.sh. It finds
 // the main window by its class, sends the panel the messages a click would, and can hold the
-// program's window thread still in the middle of an extraction so that the progress bar can be
-// photographed. Windows only (runs under Wine beside the program).
+// program still in the middle of an extraction so that the progress bar and the button reading
+// "Cancel" can be photographed, and probes how long the main window leaves a message unanswered.
+// Windows only (runs under Wine beside the program).
 #include <windows.h>
+
+#include <tlhelp32.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -37,10 +40,28 @@ HWND wait_for(const char* class_name, const char* title, int seconds) {
     return nullptr;
 }
 
-// The program's window thread, opened for suspending and resuming.
-HANDLE gui_thread() {
-    DWORD thread = GetWindowThreadProcessId(main_window(), nullptr);
-    return thread ? OpenThread(THREAD_SUSPEND_RESUME, FALSE, thread) : nullptr;
+// Suspends (or resumes) every thread of the program: its window thread and the worker that runs
+// a long operation beside it.
+bool hold_program(bool hold) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(main_window(), &process);
+    if (!process) return false;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return false;
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID != process) continue;
+        HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID);
+        if (!thread) continue;
+        if (hold)
+            SuspendThread(thread);
+        else
+            ResumeThread(thread);
+        CloseHandle(thread);
+    }
+    CloseHandle(snapshot);
+    return true;
 }
 
 bool responding(HWND window, UINT timeout_ms) {
@@ -55,8 +76,8 @@ int usage() {
             "  select LINE        select line LINE (from 1) of the recording list\n"
             "  click ID           click the panel's button or check box ID\n"
             "  extract-pause MS   click Begin Extraction, let it run MS ms, then hold the\n"
-            "                     program's window thread\n"
-            "  resume             let the window thread go on\n"
+            "                     program's threads\n"
+            "  resume             let the program's threads go on\n"
             "  wait-box TITLE     wait for a message box captioned TITLE; print its rectangle\n"
             "  close-box TITLE    press OK in the message box captioned TITLE\n"
             "  probe HWND READY GO STOP\n"
@@ -134,25 +155,27 @@ int main(int argc, char** argv) {
     }
     if (!strcmp(command, "extract-pause") && argc == 3) {
         HWND panel = panel_window();
-        HANDLE thread = gui_thread();
-        if (!panel || !thread) return 1;
+        if (!panel) return 1;
+        HWND button = GetDlgItem(panel, IDC_BEGIN_EXTRACTION);
         PostMessageA(panel, WM_COMMAND, MAKEWPARAM(IDC_BEGIN_EXTRACTION, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(GetDlgItem(panel, IDC_BEGIN_EXTRACTION)));
-        // The extraction runs inside the command: the window stops answering once it began.
-        for (int i = 0; i < 200 && responding(main_window(), 20); ++i)
-            Sleep(5);
+                     reinterpret_cast<LPARAM>(button));
+        // The walk has begun once the button reads "Cancel", and shows its progress once the
+        // status line tells the time left.
+        char text[256] = {};
+        for (int i = 0; i < 2500 && strcmp(text, "Cancel") != 0; ++i) {
+            Sleep(2);
+            GetWindowTextA(button, text, sizeof text);
+        }
+        text[0] = 0;
+        HWND status = GetDlgItem(panel, IDC_STATUS);
+        for (int i = 0; i < 2500 && !strstr(text, " left"); ++i) {
+            Sleep(2);
+            GetWindowTextA(status, text, sizeof text);
+        }
         Sleep(static_cast<DWORD>(atoi(argv[2])));
-        SuspendThread(thread);
-        CloseHandle(thread);
-        return 0;
+        return hold_program(true) ? 0 : 1;
     }
-    if (!strcmp(command, "resume")) {
-        HANDLE thread = gui_thread();
-        if (!thread) return 1;
-        ResumeThread(thread);
-        CloseHandle(thread);
-        return 0;
-    }
+    if (!strcmp(command, "resume")) return hold_program(false) ? 0 : 1;
     if (!strcmp(command, "wait-box") && argc == 3) {
         HWND box = wait_for(MAKEINTATOM(32770), argv[2], 60);
         if (!box) return 1;

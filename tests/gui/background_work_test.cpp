@@ -256,14 +256,31 @@ TEST_F(Background, CancelStopsTheExtractionAndLeavesFilesByTheOutputRule) {
         auto earlier = output_files();
         Pace p;
         p.seconds = 2;
-        p.at_half = c.cancel;
+        // What the button and the status line say half way (read from the worker: the window
+        // thread answers), then the Cancel.
+        std::string button_during, status_during;
+        p.at_half = [&] {
+            char text[256] = {};
+            GetWindowTextA(GetDlgItem(app.panel_window, IDC_BEGIN_EXTRACTION), text, sizeof text);
+            button_during = text;
+            GetWindowTextA(GetDlgItem(app.panel_window, IDC_STATUS), text, sizeof text);
+            status_during = text;
+            c.cancel();
+        };
         pace(&p);
         answers_.assign(c.answers.begin(), c.answers.end());
+        const std::string status_before = item_text(IDC_STATUS);
         click(IDC_BEGIN_EXTRACTION);
         std::vector<std::string> texts;
         for (const ShownBox& b : boxes_)
             texts.push_back(b.text);
         ASSERT_FALSE(texts.empty());
+        EXPECT_EQ(button_during, "Cancel");
+        // "9.2 of 18.4 MB  9.1 MB/s  1 s left", the detection's text again afterwards.
+        EXPECT_NE(status_during.find(" of "), std::string::npos) << status_during;
+        EXPECT_NE(status_during.find(" MB/s  "), std::string::npos) << status_during;
+        EXPECT_NE(status_during.find(" left"), std::string::npos) << status_during;
+        EXPECT_EQ(item_text(IDC_STATUS), status_before);
         EXPECT_EQ(texts.back().rfind("The extraction was interrupted.", 0), 0u) << texts.back();
         EXPECT_EQ(item_text(IDC_BEGIN_EXTRACTION), "Begin Extraction");
         EXPECT_TRUE(enabled(IDC_BEGIN_EXTRACTION));
