@@ -40,9 +40,9 @@ HWND wait_for(const char* class_name, const char* title, int seconds) {
     return nullptr;
 }
 
-// Suspends (or resumes) every thread of the program: its window thread and the worker that runs
-// a long operation beside it.
-bool hold_program(bool hold) {
+// Suspends (or resumes) every thread of the program but spared (0: none): the window thread and
+// the worker that runs a long operation beside it.
+bool hold_program(bool hold, DWORD spared = 0) {
     DWORD process = 0;
     GetWindowThreadProcessId(main_window(), &process);
     if (!process) return false;
@@ -51,7 +51,7 @@ bool hold_program(bool hold) {
     THREADENTRY32 entry = {};
     entry.dwSize = sizeof entry;
     for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID != process) continue;
+        if (entry.th32OwnerProcessID != process || entry.th32ThreadID == spared) continue;
         HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID);
         if (!thread) continue;
         if (hold)
@@ -159,21 +159,23 @@ int main(int argc, char** argv) {
         HWND button = GetDlgItem(panel, IDC_BEGIN_EXTRACTION);
         PostMessageA(panel, WM_COMMAND, MAKEWPARAM(IDC_BEGIN_EXTRACTION, BN_CLICKED),
                      reinterpret_cast<LPARAM>(button));
-        // The walk has begun once the button reads "Cancel", and shows its progress once the
-        // status line tells the time left.
-        char text[256] = {};
+        // The walk has begun once the button reads "Cancel".
+        char text[64] = {};
         for (int i = 0; i < 2500 && strcmp(text, "Cancel") != 0; ++i) {
             Sleep(2);
             GetWindowTextA(button, text, sizeof text);
         }
-        text[0] = 0;
-        HWND status = GetDlgItem(panel, IDC_STATUS);
-        for (int i = 0; i < 2500 && !strstr(text, " left"); ++i) {
-            Sleep(2);
-            GetWindowTextA(status, text, sizeof text);
-        }
         Sleep(static_cast<DWORD>(atoi(argv[2])));
-        return hold_program(true) ? 0 : 1;
+        // The walk is held where it is, and the window thread shows its progress before it is
+        // held too.
+        const DWORD window_thread = GetWindowThreadProcessId(main_window(), nullptr);
+        if (!hold_program(true, window_thread)) return 1;
+        Sleep(500);
+        HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, window_thread);
+        if (!thread) return 1;
+        SuspendThread(thread);
+        CloseHandle(thread);
+        return 0;
     }
     if (!strcmp(command, "resume")) return hold_program(false) ? 0 : 1;
     if (!strcmp(command, "wait-box") && argc == 3) {

@@ -1,5 +1,6 @@
 #include "ui/background_work.h"
 
+#include <commctrl.h>
 #include <process.h>
 
 #include <atomic>
@@ -24,11 +25,12 @@ constexpr UINT RELAY_PROGRESS = WM_APP + 1;
 constexpr UINT RELAY_NOTICE = WM_APP + 2;
 constexpr UINT RELAY_CONFIRM = WM_APP + 3;
 constexpr const char* RELAY_CLASS = "QuarrowWorkRelay";
-// The status line is redrawn at most this often, the view's progress at most every
-// VIEW_INTERVAL_MS: the window thread stays free for the user however fast the work reports.
+// The status line is redrawn this often, the view's progress at most every VIEW_INTERVAL_MS:
+// the window thread stays free for the user however fast the work reports.
 constexpr double STATUS_INTERVAL_SECONDS = 0.25;
 constexpr UINT VIEW_INTERVAL_MS = 50;
 constexpr UINT_PTR VIEW_TIMER = 1;
+constexpr UINT_PTR STATUS_TIMER = 2;
 
 double now_seconds() {
     using namespace std::chrono;
@@ -63,20 +65,26 @@ Running* running = nullptr;
 BackgroundWorkPacer pacer = nullptr;
 void* pacer_context = nullptr;
 
-// Window thread: the latest progress to the view and, now and then, to the status line.
-void show_progress(Running* run, bool force_status) {
+// Window thread: the latest progress to the view.
+void show_view(Running* run) {
     if (!run->progress_reported.load()) return;
-    const int64_t done = run->done.load();
-    const int64_t total = run->total.load();
-    if (run->view->progress) run->view->progress(run->view->context, done, total);
-    if (!run->options.unit && run->options.bytes_per_unit <= 0) return;
+    if (run->view->progress)
+        run->view->progress(run->view->context, run->done.load(), run->total.load());
+}
+
+bool shows_status(const Running* run) {
+    return run->options.unit || run->options.bytes_per_unit > 0;
+}
+
+// Window thread: the latest progress to the status line, with the time left from the pace so
+// far (called by a timer, so that the time goes on while a slow read holds the work).
+void show_status(Running* run) {
+    if (!run->progress_reported.load() || !shows_status(run)) return;
     const double now = now_seconds();
-    if (!force_status && run->last_status >= 0 && now - run->last_status < STATUS_INTERVAL_SECONDS)
-        return;
     run->last_status = now;
     ProgressFigures figures;
-    figures.done = done;
-    figures.total = total;
+    figures.done = run->done.load();
+    figures.total = run->total.load();
     figures.bytes_per_unit = run->options.bytes_per_unit;
     figures.unit = run->options.unit;
     figures.elapsed_seconds = now - run->started;
@@ -97,14 +105,18 @@ LRESULT CALLBACK relay_proc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
             }
             run->progress_waiting.store(false);
             run->last_view = now_seconds();
-            show_progress(run, false);
+            show_view(run);
             return 0;
         case WM_TIMER:
+            if (wparam == STATUS_TIMER) {
+                show_status(run);
+                return 0;
+            }
             KillTimer(window, VIEW_TIMER);
             run->view_timer = false;
             run->progress_waiting.store(false);
             run->last_view = now_seconds();
-            show_progress(run, false);
+            show_view(run);
             return 0;
         case RELAY_NOTICE:
             run->notices.emplace_back(reinterpret_cast<const char*>(lparam));
@@ -168,7 +180,9 @@ void direct_progress(void* context, int64_t done, int64_t total) {
     run->done.store(done);
     run->total.store(total);
     run->progress_reported.store(true);
-    show_progress(run, false);
+    show_view(run);
+    if (run->last_status < 0 || now_seconds() - run->last_status >= STATUS_INTERVAL_SECONDS)
+        show_status(run);
 }
 
 void direct_notice(void* context, const char* text) {
@@ -192,9 +206,20 @@ void disable(Running* run, HWND window) {
     run->disabled.push_back(window);
 }
 
+// Texts, group boxes and bars take no input: they stay as they are drawn, the status line and
+// the progress bar among them.
+bool shows_only(HWND window) {
+    char name[32] = {};
+    GetClassNameA(window, name, sizeof name);
+    if (lstrcmpiA(name, "Static") == 0 || lstrcmpiA(name, PROGRESS_CLASSA) == 0) return true;
+    return lstrcmpiA(name, "Button") == 0 &&
+           (GetWindowLongA(window, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX;
+}
+
 BOOL CALLBACK disable_other_control(HWND child, LPARAM context) {
     auto* run = reinterpret_cast<Running*>(context);
     HWND keep = run->options.cancel_control;
+    if (shows_only(child)) return TRUE;
     // The control itself and the windows that hold it stay usable.
     if (child != keep && !IsChild(child, keep)) disable(run, child);
     return TRUE;
@@ -285,6 +310,9 @@ bool run_background_work(HWND owner, BackgroundWorkFunction work, void* context,
             reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, worker_main, &run, 0, nullptr));
     }
     if (thread) {
+        if (shows_status(&run))
+            SetTimer(run.relay, STATUS_TIMER, static_cast<UINT>(STATUS_INTERVAL_SECONDS * 1000),
+                     nullptr);
         wait_for(thread);
         CloseHandle(thread);
     } else {
@@ -298,7 +326,7 @@ bool run_background_work(HWND owner, BackgroundWorkFunction work, void* context,
         DestroyWindow(run.relay);
     }
     // The last progress the work gave, whatever the throttle let through.
-    show_progress(&run, true);
+    show_view(&run);
 
     running = run.outer;
     unlock_windows(&run);
