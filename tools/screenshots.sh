@@ -64,7 +64,7 @@ driver select 3
 sleep 1
 shot selected "$x" "$y" "$w" "$h"
 
-driver extract-pause 100
+driver extract-pause 30
 sleep 1
 shot during "$x" "$y" "$w" "$h"
 driver resume
