@@ -25,8 +25,8 @@ void please_wait_without_cancel(HWND window);
 // A WorkView progress function that moves the bar of the window given as context.
 void move_please_wait_bar(void* window, int64_t done, int64_t total);
 
-// Hooks whose progress moves the window's bar (repainted at once, since the operation does not
-// return to the message loop meanwhile).
+// Hooks whose progress moves the window's bar (repainted at once), for an operation run on the
+// window thread itself.
 OperationHooks please_wait_hooks(HWND window);
 
 }  // namespace quarrow::ui
