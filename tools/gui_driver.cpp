@@ -1,9 +1,13 @@
 // quarrow_gui_driver: moves a running quarrow.exe from outside, for tools/screenshots.sh. It finds
 // the main window by its class, sends the panel the messages a click would, and can hold the
-// program's window thread still in the middle of an extraction so that the progress bar can be
-// photographed. Windows only (runs under Wine beside the program).
+// program still in the middle of an extraction so that the progress bar and the button reading
+// "Cancel" can be photographed, and probes how long the main window leaves a message unanswered.
+// Windows only (runs under Wine beside the program).
 #include <windows.h>
 
+#include <tlhelp32.h>
+
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -36,10 +40,28 @@ HWND wait_for(const char* class_name, const char* title, int seconds) {
     return nullptr;
 }
 
-// The program's window thread, opened for suspending and resuming.
-HANDLE gui_thread() {
-    DWORD thread = GetWindowThreadProcessId(main_window(), nullptr);
-    return thread ? OpenThread(THREAD_SUSPEND_RESUME, FALSE, thread) : nullptr;
+// Suspends (or resumes) every thread of the program but spared (0: none): the window thread and
+// the worker that runs a long operation beside it.
+bool hold_program(bool hold, DWORD spared = 0) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(main_window(), &process);
+    if (!process) return false;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return false;
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID != process || entry.th32ThreadID == spared) continue;
+        HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID);
+        if (!thread) continue;
+        if (hold)
+            SuspendThread(thread);
+        else
+            ResumeThread(thread);
+        CloseHandle(thread);
+    }
+    CloseHandle(snapshot);
+    return true;
 }
 
 bool responding(HWND window, UINT timeout_ms) {
@@ -54,19 +76,52 @@ int usage() {
             "  select LINE        select line LINE (from 1) of the recording list\n"
             "  click ID           click the panel's button or check box ID\n"
             "  extract-pause MS   click Begin Extraction, let it run MS ms, then hold the\n"
-            "                     program's window thread\n"
+            "                     program's threads\n"
             "  menu-pause ID MS   send the main window menu command ID, let it run MS ms, then\n"
-            "                     hold the program's window thread\n"
-            "  resume             let the window thread go on\n"
+            "                     hold the program's threads\n"
+            "  resume             let the program's threads go on\n"
             "  wait-box TITLE     wait for a message box captioned TITLE; print its rectangle\n"
-            "  close-box TITLE    press OK in the message box captioned TITLE\n");
+            "  close-box TITLE    press OK in the message box captioned TITLE\n"
+            "  probe HWND READY GO STOP\n"
+            "                     set event READY, wait for GO, send WM_NULL to HWND every\n"
+            "                     100 ms until STOP; print probes sent, answered, longest\n"
+            "                     wait (ms)\n");
     return 2;
 }
 
 }  // namespace
 
+// Sets the event named ready, waits for the one named go, then sends window WM_NULL every 100 ms
+// until the one named stop is set; prints the probes sent, those answered, and the longest a
+// probe waited for its answer (ms).
+int probe(HWND window, const char* ready_event, const char* go_event, const char* stop_event) {
+    HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, ready_event);
+    HANDLE go = OpenEventA(SYNCHRONIZE, FALSE, go_event);
+    HANDLE stop = OpenEventA(SYNCHRONIZE, FALSE, stop_event);
+    if (!ready || !go || !stop) return 1;
+    SetEvent(ready);
+    WaitForSingleObject(go, 120000);
+    int sent = 0, answered = 0;
+    DWORD longest = 0;
+    while (WaitForSingleObject(stop, 0) == WAIT_TIMEOUT && IsWindow(window)) {
+        DWORD begun = GetTickCount();
+        DWORD_PTR result;
+        ++sent;
+        if (SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result)) ++answered;
+        DWORD waited = GetTickCount() - begun;
+        if (waited > longest) longest = waited;
+        if (waited < 100) Sleep(100 - waited);
+    }
+    printf("%d %d %lu\n", sent, answered, static_cast<unsigned long>(longest));
+    return 0;
+}
+
 int main(int argc, char** argv) {
     if (argc < 2) return usage();
+    // Run beside a test of the program, on its desktop.
+    if (!strcmp(argv[1], "probe") && argc == 6)
+        return probe(reinterpret_cast<HWND>(static_cast<uintptr_t>(strtoull(argv[2], nullptr, 0))),
+                     argv[3], argv[4], argv[5]);
     // The program runs in the Wine virtual desktop "quarrow"; windows are only found from a
     // thread on the same desktop.
     // It may not exist yet while the program starts.
@@ -102,34 +157,34 @@ int main(int argc, char** argv) {
     }
     if (!strcmp(command, "extract-pause") && argc == 3) {
         HWND panel = panel_window();
-        HANDLE thread = gui_thread();
-        if (!panel || !thread) return 1;
+        if (!panel) return 1;
+        HWND button = GetDlgItem(panel, IDC_BEGIN_EXTRACTION);
         PostMessageA(panel, WM_COMMAND, MAKEWPARAM(IDC_BEGIN_EXTRACTION, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(GetDlgItem(panel, IDC_BEGIN_EXTRACTION)));
-        // The extraction runs inside the command: the window stops answering once it began.
-        for (int i = 0; i < 200 && responding(main_window(), 20); ++i)
-            Sleep(5);
+                     reinterpret_cast<LPARAM>(button));
+        // The walk has begun once the button reads "Cancel".
+        char text[64] = {};
+        for (int i = 0; i < 2500 && strcmp(text, "Cancel") != 0; ++i) {
+            Sleep(2);
+            GetWindowTextA(button, text, sizeof text);
+        }
         Sleep(static_cast<DWORD>(atoi(argv[2])));
+        // The walk is held where it is, and the window thread shows its progress before it is
+        // held too.
+        const DWORD window_thread = GetWindowThreadProcessId(main_window(), nullptr);
+        if (!hold_program(true, window_thread)) return 1;
+        Sleep(500);
+        HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, window_thread);
+        if (!thread) return 1;
         SuspendThread(thread);
         CloseHandle(thread);
         return 0;
     }
     if (!strcmp(command, "menu-pause") && argc == 4) {
-        HANDLE thread = gui_thread();
-        if (!thread) return 1;
         PostMessageA(main_window(), WM_COMMAND, MAKEWPARAM(atoi(argv[2]), 0), 0);
         Sleep(static_cast<DWORD>(atoi(argv[3])));
-        SuspendThread(thread);
-        CloseHandle(thread);
-        return 0;
+        return hold_program(true) ? 0 : 1;
     }
-    if (!strcmp(command, "resume")) {
-        HANDLE thread = gui_thread();
-        if (!thread) return 1;
-        ResumeThread(thread);
-        CloseHandle(thread);
-        return 0;
-    }
+    if (!strcmp(command, "resume")) return hold_program(false) ? 0 : 1;
     if (!strcmp(command, "wait-box") && argc == 3) {
         HWND box = wait_for(MAKEINTATOM(32770), argv[2], 60);
         if (!box) return 1;

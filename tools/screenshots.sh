@@ -4,9 +4,10 @@
 # quarrow_gui_driver.exe moves it from outside. Writes docs/screenshots/:
 #   main.png      the main window after start-up detection
 #   selected.png  after selecting the longest recording
-#   during.png    in the middle of its extraction (the window thread is held still for the shot)
+#   during.png    in the middle of its extraction, its button reading "Cancel" and the status line
+#                 the MB done and the time left (the program is held still for the shot)
 #   after.png     the result box at the end of the extraction
-#   manage.png, about.png, wait.png, diagnostics.png, erase.png, dump.png: each tool window,
+#   manage.png, about.png, wait.png (with its Cancel), diagnostics.png, erase.png, dump.png: each tool window,
 #                 opened by dialog_gallery.exe (the program started with that window open);
 #                 a plain file stands for drive 0 there, the sample disk is drive 1
 #   extras.png    the Extras menu pulled down, two of its toggles on
@@ -66,7 +67,7 @@ driver select 3
 sleep 1
 shot selected "$x" "$y" "$w" "$h"
 
-driver extract-pause 600
+driver extract-pause 30
 sleep 1
 shot during "$x" "$y" "$w" "$h"
 driver resume

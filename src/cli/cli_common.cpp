@@ -14,6 +14,7 @@
 
 #include "cli/interrupts.h"
 #include "disk/file_identity.h"
+#include "disk/progress_text.h"
 #include "disk/system_error.h"
 #include "fs/allocation_table.h"
 #include "fs/disk_detection.h"
@@ -306,19 +307,6 @@ double now_seconds() {
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
-// "12 s", "4:05", "1:02:03".
-std::string duration_text(double seconds) {
-    long s = seconds < 0 ? 0 : std::lround(seconds);
-    char text[32];
-    if (s < 60)
-        snprintf(text, sizeof text, "%ld s", s);
-    else if (s < 3600)
-        snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
-    else
-        snprintf(text, sizeof text, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
-    return text;
-}
-
 // One line of the bar, in bytes and time; the final one says how long the whole took.
 void draw(TerminalProgress* p, int64_t done, int64_t total, bool final_line) {
     double elapsed = now_seconds() - p->started;
@@ -330,33 +318,16 @@ void draw(TerminalProgress* p, int64_t done, int64_t total, bool final_line) {
     for (int i = 0; i < width; ++i)
         bar[i] = i < filled ? '#' : '-';
     bar[width] = 0;
-    double mb = static_cast<double>(done) * p->bytes_per_unit / 1048576.0;
-    double total_mb = static_cast<double>(total) * p->bytes_per_unit / 1048576.0;
-    double rate = elapsed > 0 ? mb / elapsed : 0;
-    std::string tail;
-    if (final_line)
-        tail = (done == total ? "done in " : "stopped after ") + duration_text(elapsed);
-    else if (done > 0 && elapsed > 0.2)
-        tail = duration_text(elapsed * (total - done) / done) + " left";
-    else
-        tail = "--:-- left";
-    char amount[64], pace[48];
-    if (p->bytes_per_unit <= 0) {
-        // Work counted in units, not bytes (the clusters a scan looks at).
-        snprintf(amount, sizeof amount, "%lld of %lld %s", static_cast<long long>(done),
-                 static_cast<long long>(total), p->unit);
-        snprintf(pace, sizeof pace, "%.0f %s/s", elapsed > 0 ? double(done) / elapsed : 0.0,
-                 p->unit);
-    } else {
-        if (done == total)
-            snprintf(amount, sizeof amount, "%.1f MB", total_mb);
-        else
-            snprintf(amount, sizeof amount, "%.1f of %.1f MB", mb, total_mb);
-        snprintf(pace, sizeof pace, "%.1f MB/s", rate);
-    }
+    ProgressFigures figures;
+    figures.done = done;
+    figures.total = total;
+    figures.bytes_per_unit = p->bytes_per_unit;
+    figures.unit = p->unit;
+    figures.elapsed_seconds = elapsed;
+    figures.final_line = final_line;
+    const std::string words = progress_text(figures);
     char line[240];
-    int n = snprintf(line, sizeof line, "[%s] %3d%%  %s  %s  %s", bar, percent, amount, pace,
-                     tail.c_str());
+    int n = snprintf(line, sizeof line, "[%s] %3d%%  %s", bar, percent, words.c_str());
     // Spaces cover what a longer earlier line left behind (no escape sequences: the Windows
     // console shows them as text).
     int cover = p->line_width > n ? p->line_width - n : 0;

@@ -467,7 +467,8 @@ int run_walk(Walk& w, char* message) {
 
     while (w.remaining > 0) {
         hook_progress(request.hooks, int64_t(request.length) - w.remaining, request.length);
-        if (request.interrupt && *request.interrupt) {
+        // The interrupt flag (Ctrl-C) or the caller's Cancel: both stop at this block.
+        if ((request.interrupt && *request.interrupt) || hook_cancelled(request.hooks)) {
             w.interrupted = true;
             return fail(EXTRACTION_INTERRUPTED);
         }

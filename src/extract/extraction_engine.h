@@ -75,7 +75,8 @@ struct ExtractionRequest {
     // names (output_name.h): Latin-1 for the Windows ANSI calls, UTF-8 on POSIX.
     const char* path = "";
     const char* prefix = "";
-    // Progress (sectors walked of the length) and notices; may be null.
+    // Progress (sectors walked of the length), notices, and a cancel question asked before each
+    // block like the interrupt below; may be null.
     const OperationHooks* hooks = nullptr;
     // Set (by a signal handler) to stop the walk at the next block; may be null.
     const volatile std::sig_atomic_t* interrupt = nullptr;

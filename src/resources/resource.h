@@ -106,6 +106,7 @@
 // Please Wait window (dialog 131).
 #define IDC_WAIT_PROGRESS 1069
 #define IDC_WAIT_TEXT 1070
+#define IDC_WAIT_CANCEL 1090
 
 // File System Diagnostics (dialog 143).
 #define IDC_DIAG_NOTIFICATION 1042

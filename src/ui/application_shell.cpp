@@ -6,6 +6,7 @@
 #include "fs/disk_detection.h"
 #include "resources/resource.h"
 #include "ui/app_state.h"
+#include "ui/background_work.h"
 #include "ui/control_helpers.h"
 #include "ui/extraction_panel.h"
 #include "ui/extras_menu.h"
@@ -111,7 +112,25 @@ void tool_command(int command, void (*open_window)(HWND)) {
     }
 }
 
+// Closing while a long operation runs: asked, and on Yes the operation is cancelled and the
+// window closes once it has stopped at its safe point (run_message_loop), never mid-write.
+bool close_pending = false;
+
+void close_during_work() {
+    if (close_pending) return;
+    if (!ask_confirmation(app.main_window, CLOSE_DURING_WORK_QUESTION)) return;
+    close_pending = true;
+    cancel_background_work();
+}
+
 bool handle_command(int command) {
+    // While a long operation runs, the menu may show, but nothing may touch the disk or the
+    // recordings it uses; Exit asks as closing does.
+    if (background_work_running()) {
+        if (command == IDM_EXIT) close_during_work();
+        if (command == IDM_ABOUT) open_about_box(app.main_window);
+        return true;
+    }
     switch (command) {
         case IDM_SCAN_DISK:
             rescan_disk();
@@ -154,6 +173,12 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     switch (message) {
         case WM_CREATE:
             return 0;
+        case WM_CLOSE:
+            if (background_work_running()) {
+                close_during_work();
+                return 0;
+            }
+            break;
         case WM_DESTROY:
             PostQuitMessage(0);
             return 0;
@@ -231,6 +256,12 @@ HWND start_application(HINSTANCE instance, int show) {
     return app.main_window;
 }
 
+void close_if_pending() {
+    if (!close_pending || background_work_running()) return;
+    close_pending = false;
+    exit_command();
+}
+
 int run_message_loop(HACCEL accelerators) {
     MSG message;
     // GetMessage gives -1 on a failure of its own: that ends the loop as well, instead of
@@ -239,6 +270,7 @@ int run_message_loop(HACCEL accelerators) {
         if (TranslateAcceleratorA(app.main_window, accelerators, &message)) continue;
         TranslateMessage(&message);
         DispatchMessageA(&message);
+        close_if_pending();
     }
     return static_cast<int>(message.wParam);
 }

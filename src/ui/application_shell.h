@@ -14,6 +14,15 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
 // defaults, disk detection. The main window, or null when it could not be created.
 HWND start_application(HINSTANCE instance, int show);
 
+// Asked when the main window is closed while a long operation runs.
+constexpr const char* CLOSE_DURING_WORK_QUESTION =
+    "An operation is still running. Do you want to cancel it and close Quarrow? The operation "
+    "stops where the disk and the files stay consistent.";
+
+// After a close that was asked during a long operation: closes the main window once the
+// operation has ended (the message loop calls this after each message).
+void close_if_pending();
+
 // GetMessage until the quit message; the two accelerators are translated for the main window
 // wherever the keyboard focus is. Gives the quit message's code.
 int run_message_loop(HACCEL accelerators);

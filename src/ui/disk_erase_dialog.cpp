@@ -7,6 +7,7 @@
 #include "fs/disk_detection.h"
 #include "resources/resource.h"
 #include "ui/app_state.h"
+#include "ui/background_work.h"
 #include "ui/control_helpers.h"
 #include "ui/extraction_panel.h"
 #include "ui/message_boxes.h"
@@ -42,6 +43,16 @@ void selection_changed(HWND window) {
         enable_item(window, IDC_QUICK_ERASE);
 }
 
+struct EraseWork {
+    int drive;
+    int ok;
+};
+
+void run_erase(void* context, const OperationHooks*) {
+    auto* work = static_cast<EraseWork*>(context);
+    work->ok = quick_erase(work->drive, 1, ERASE_BLOCK_SECTORS);
+}
+
 void quick_erase_clicked(HWND window) {
     int drive = list_get_selection(window, IDC_ERASE_DRIVE_LIST);
     if (drive < 0) {
@@ -67,7 +78,12 @@ void quick_erase_clicked(HWND window) {
                                             MB_YESNOCANCEL | MB_ICONWARNING | MB_DEFBUTTON2);
     if (answer != IDYES) return;
     HWND wait = show_please_wait(window);
-    int ok = quick_erase(drive, 1, ERASE_BLOCK_SECTORS);
+    // Once begun the erase runs to its end: stopping it half way would leave neither the old
+    // disk nor an erased one.
+    please_wait_without_cancel(wait);
+    EraseWork work{drive, 0};
+    run_background_work(window, run_erase, &work, WorkView{wait, nullptr, nullptr});
+    const int ok = work.ok;
     close_please_wait(wait);
     if (ok) {
         show_info(window, "Operation successfully completed.");

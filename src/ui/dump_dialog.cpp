@@ -8,6 +8,7 @@
 #include "fs/layout.h"
 #include "resources/resource.h"
 #include "ui/app_state.h"
+#include "ui/background_work.h"
 #include "ui/control_helpers.h"
 #include "ui/message_boxes.h"
 #include "ui/please_wait.h"
@@ -51,6 +52,21 @@ void browse(HWND window) {
     set_item_text(window, IDC_DUMP_PATH, file);
 }
 
+// The copy, away from the window thread.
+struct DumpWork {
+    int units = 0;
+    const char* path = "";
+    int ok = 0;
+    DumpOutcome outcome;
+    char message[MESSAGE_SIZE] = {};
+};
+
+void run_dump(void* context, const OperationHooks* hooks) {
+    auto* work = static_cast<DumpWork*>(context);
+    work->ok = dump_disk(app.disk, work->units, CLUSTER_SECTORS, SECTOR_SIZE, work->path, hooks,
+                         work->message, &work->outcome);
+}
+
 void dump(HWND window) {
     int64_t n = count_in_box(window);
     if (n * 8 > int64_t(app.disk_size_mb)) n = max_dump_units(app.disk_size_mb);
@@ -73,16 +89,31 @@ void dump(HWND window) {
     }
     HWND wait = show_please_wait(app.main_window);
     if (wait) progress_set_range(wait, IDC_WAIT_PROGRESS, 0, static_cast<int>(n));
-    OperationHooks hooks = please_wait_hooks(wait);
-    char message[MESSAGE_SIZE] = {};
-    int ok = dump_disk(app.disk, static_cast<int>(n), CLUSTER_SECTORS, SECTOR_SIZE, path, &hooks,
-                       message);
+    DumpWork work;
+    work.units = static_cast<int>(n);
+    work.path = path;
+    WorkView view{wait, wait ? move_please_wait_bar : nullptr, nullptr};
+    WorkOptions options;
+    options.bytes_per_unit = int64_t(CLUSTER_SECTORS) * SECTOR_SIZE;
+    options.unit = "clusters";
+    const bool cancelled = run_background_work(window, run_dump, &work, view, options);
     close_please_wait(wait);
-    if (ok) {
+    if (work.ok) {
         show_info(window, "Operation successfully completed.");
     } else {
-        char text[MESSAGE_SIZE + 32];
-        snprintf(text, sizeof text, "The operation failed: %s", message);
+        char text[MESSAGE_SIZE + BOX_TEXT_SIZE + 128];
+        int used = snprintf(text, sizeof text, "The operation failed: %s", work.message);
+        // After Cancel, what the file holds now, as the command line tells it.
+        if (cancelled && used > 0 && used < static_cast<int>(sizeof text)) {
+            if (work.outcome.left == OUTPUT_PARTIAL_KEPT)
+                snprintf(text + used, sizeof text - used,
+                         "\n%s holds the first %d of %d clusters; the file holds what came "
+                         "before the failure.",
+                         path, work.outcome.units_written, work.units);
+            else if (work.outcome.left == OUTPUT_EARLIER_KEPT)
+                snprintf(text + used, sizeof text - used, "\nThe earlier %s was left as it was.",
+                         path);
+        }
         show_error(window, text);
     }
     EndDialog(window, IDOK);

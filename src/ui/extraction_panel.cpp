@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "disk/hooks.h"
 #include "extract/extraction_engine.h"
@@ -11,6 +12,7 @@
 #include "fs/text_folding.h"
 #include "resources/resource.h"
 #include "ui/app_state.h"
+#include "ui/background_work.h"
 #include "ui/control_helpers.h"
 #include "ui/extras_menu.h"
 #include "ui/message_boxes.h"
@@ -19,6 +21,9 @@
 
 namespace quarrow::ui {
 namespace {
+
+// The button's own caption, which it takes back after reading "Cancel" during the walk.
+constexpr const char* BEGIN_EXTRACTION_TEXT = "Begin Extraction";
 
 HWND panel() {
     return app.panel_window;
@@ -54,7 +59,36 @@ void notice_to_user(void*, const char* text) {
     show_error(nullptr, text);
 }
 
+// What the walk needs and what it gives back, kept apart from the window thread's state.
+struct ExtractionWork {
+    ExtractionRequest request;
+    std::string path;
+    std::string prefix;
+    const RecordingEntry* entry = nullptr;
+    int number = 0;
+    ExtraChoices choices;
+    ExtrasOutcome outcome;
+};
+
+void run_extraction(void* context, const OperationHooks* hooks) {
+    auto* work = static_cast<ExtractionWork*>(context);
+    work->request.hooks = hooks;
+    work->outcome =
+        extract_with_extras(app.disk, *work->entry, work->number, work->request, work->choices);
+}
+
+// The walk has ended: the button is "Begin Extraction" again, locked until the result is shown.
+void extraction_ended(void*) {
+    set_item_text(panel(), IDC_BEGIN_EXTRACTION, BEGIN_EXTRACTION_TEXT);
+    disable_item(panel(), IDC_BEGIN_EXTRACTION);
+}
+
 void begin_extraction(HWND window) {
+    // Pressed while the walk runs, the button reads "Cancel".
+    if (background_work_running()) {
+        cancel_background_work();
+        return;
+    }
     // Without a selected recording (an empty list) there is nothing to extract: the button is
     // disabled then, and a stray click must not reach into the recording array.
     const RecordingEntry* entry = recording_at(list_get_selection(window, IDC_RECORDING_LIST));
@@ -65,11 +99,11 @@ void begin_extraction(HWND window) {
     char prefix[PATH_SIZE] = {};
     GetDlgItemTextA(window, IDC_PATH, path, PATH_SIZE);
     GetDlgItemTextA(window, IDC_PREFIX, prefix, PATH_SIZE);
-    OperationHooks hooks = {};
-    hooks.progress = progress_to_panel;
-    hooks.notice = notice_to_user;
 
-    ExtractionRequest request;
+    ExtractionWork work;
+    work.path = path;
+    work.prefix = prefix;
+    ExtractionRequest& request = work.request;
     request.first_cluster = entry->first_cluster;
     request.start = scroll_get_pos(window, IDC_START_SCROLL);
     request.length = scroll_get_pos(window, IDC_LENGTH_SCROLL);
@@ -78,16 +112,34 @@ void begin_extraction(HWND window) {
     request.audio_type =
         audio_type_for_button(IsDlgButtonChecked(window, IDC_AUDIO_MPG) == BST_CHECKED);
     request.no_video = IsDlgButtonChecked(window, IDC_NO_VIDEO) == BST_CHECKED;
-    request.path = path;
-    request.prefix = prefix;
-    request.hooks = &hooks;
-    const ExtraChoices choices = extra_choices();
-    ExtrasOutcome outcome = extract_with_extras(
-        app.disk, *entry, list_get_selection(window, IDC_RECORDING_LIST) + 1, request, choices);
-    if (outcome.ok)
+    request.path = work.path.c_str();
+    request.prefix = work.prefix.c_str();
+    work.entry = entry;
+    work.number = list_get_selection(window, IDC_RECORDING_LIST) + 1;
+    work.choices = extra_choices();
+
+    // While the walk runs the button is its Cancel.
+    set_item_text(window, IDC_BEGIN_EXTRACTION, "Cancel");
+    enable_item(window, IDC_BEGIN_EXTRACTION);
+    WorkView view{nullptr, progress_to_panel, notice_to_user};
+    WorkOptions options;
+    options.cancel_control = GetDlgItem(window, IDC_BEGIN_EXTRACTION);
+    options.bytes_per_unit = SECTOR_SIZE;
+    options.unit = "sectors";
+    options.ended = extraction_ended;
+    run_background_work(app.main_window, run_extraction, &work, view, options);
+
+    const ExtrasOutcome& outcome = work.outcome;
+    if (outcome.ok) {
         show_info(window, outcome.text.c_str());
-    else
+    } else if (outcome.result.interrupted) {
+        // As the command line says it after Ctrl-C.
+        std::string text = outcome.text;
+        if (outcome.result.kept.empty()) text += " (no files were written for this recording)";
+        show_error(window, text.c_str());
+    } else {
         show_error(window, outcome.text.c_str());
+    }
     unlock_panel();
     set_panel_progress(0);
 }
@@ -128,6 +180,8 @@ BOOL handle_scroll(HWND window, WPARAM wparam, LPARAM lparam) {
 }
 
 BOOL handle_command(HWND window, WPARAM wparam) {
+    // While a walk runs only its Cancel (the extraction's button) is heard.
+    if (background_work_running() && LOWORD(wparam) != IDC_BEGIN_EXTRACTION) return TRUE;
     switch (LOWORD(wparam)) {
         case IDC_RECORDING_LIST: {
             const RecordingEntry* entry =
@@ -182,6 +236,7 @@ INT_PTR CALLBACK panel_dialog_proc(HWND window, UINT message, WPARAM wparam, LPA
             return TRUE;
         }
         case WM_CLOSE:
+            if (background_work_running()) return TRUE;
             store_default_path(window);
             DestroyWindow(window);
             app.panel_window = nullptr;
@@ -194,6 +249,7 @@ INT_PTR CALLBACK panel_dialog_proc(HWND window, UINT message, WPARAM wparam, LPA
         case WM_COMMAND:
             return handle_command(window, wparam);
         case WM_HSCROLL:
+            if (background_work_running()) return TRUE;
             return handle_scroll(window, wparam, lparam);
         default:
             return FALSE;

@@ -2,6 +2,7 @@
 
 #include "resources/resource.h"
 #include "ui/app_state.h"
+#include "ui/background_work.h"
 #include "ui/control_helpers.h"
 
 namespace quarrow::ui {
@@ -18,8 +19,14 @@ INT_PTR CALLBACK please_wait_proc(HWND window, UINT message, WPARAM wparam, LPAR
         case WM_INITDIALOG:
             return TRUE;
         case WM_COMMAND:
-            if (LOWORD(wparam) != IDCANCEL) return FALSE;
-            EndDialog(window, IDCANCEL);
+            // The Cancel button and Esc: the work stops at its next safe point, and the window
+            // stays until it has.
+            if (LOWORD(wparam) != IDCANCEL && LOWORD(wparam) != IDC_WAIT_CANCEL) return FALSE;
+            if (background_work_running()) {
+                cancel_background_work();
+                SetDlgItemTextA(window, IDC_WAIT_TEXT, PLEASE_WAIT_STOPPING);
+                EnableWindow(GetDlgItem(window, IDC_WAIT_CANCEL), FALSE);
+            }
             return TRUE;
         case WM_DESTROY:
             return TRUE;
@@ -34,7 +41,20 @@ HWND show_please_wait(HWND owner) {
     if (!window) return nullptr;
     ShowWindow(window, SW_SHOW);
     UpdateWindow(window);
+    SetFocus(GetDlgItem(window, IDC_WAIT_CANCEL));
     return window;
+}
+
+void please_wait_without_cancel(HWND window) {
+    if (window) EnableWindow(GetDlgItem(window, IDC_WAIT_CANCEL), FALSE);
+}
+
+void move_please_wait_bar(void* window, int64_t done, int64_t total) {
+    // The bar's range follows the work's total (the dump sets it beforehand to the same).
+    if (total > 0 && total <= 0x7FFFFFFF)
+        progress_set_range(static_cast<HWND>(window), IDC_WAIT_PROGRESS, 0,
+                           static_cast<int>(total));
+    move_bar(window, done, total);
 }
 
 void close_please_wait(HWND window) {

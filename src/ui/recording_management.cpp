@@ -10,11 +10,12 @@
 #include "fs/recovery.h"
 #include "resources/resource.h"
 #include "ui/app_state.h"
+#include "ui/background_work.h"
 #include "ui/control_helpers.h"
 #include "ui/message_boxes.h"
+#include "ui/please_wait.h"
 #include "ui/settings.h"
 #include "ui/tool_windows.h"
-#include "ui/window_hooks.h"
 
 namespace quarrow::ui {
 namespace {
@@ -44,6 +45,26 @@ struct DiskWrite {
         if (disk) end_disk_write(&disk);
     }
 };
+
+template <typename Step>
+void call_step(void* context, const OperationHooks* hooks) {
+    (*static_cast<Step*>(context))(hooks);
+}
+
+// A long step (backup, restore, reclaim) away from the window thread, behind the Please Wait
+// window with its Cancel; its questions are asked by boxes owned by window. True when the user
+// asked to stop meanwhile.
+template <typename Step>
+bool run_step(HWND window, int64_t bytes_per_unit, Step step) {
+    HWND wait = show_please_wait(app.main_window);
+    WorkView view{wait, wait ? move_please_wait_bar : nullptr, nullptr};
+    WorkOptions options;
+    options.bytes_per_unit = bytes_per_unit;
+    options.unit = "clusters";
+    bool cancelled = run_background_work(window, call_step<Step>, &step, view, options);
+    close_please_wait(wait);
+    return cancelled;
+}
 
 void set_check(HWND window, int id, bool on) {
     CheckDlgButton(window, id, on ? BST_CHECKED : BST_UNCHECKED);
@@ -215,10 +236,12 @@ void backup_selected(HWND window) {
                                                       : OUTPUT_NOT_A_FILE_MESSAGE);
         return;
     }
-    WindowHooks hooks;
-    init_window_hooks(&hooks, window);
     char message[MESSAGE_SIZE] = {};
-    if (backup_recording(app.disk, sel, file, &hooks.hooks, message))
+    int ok = 0;
+    run_step(window, CLUSTER_BYTES, [&](const OperationHooks* hooks) {
+        ok = backup_recording(app.disk, sel, file, hooks, message);
+    });
+    if (ok)
         show_info(window, "Backup Operation Successful.");
     else
         show_error(window, message);
@@ -242,23 +265,32 @@ void restore_from_files(HWND window) {
         show_error(window, write.refusal);
         return;
     }
-    WindowHooks hooks;
-    init_window_hooks(&hooks, window);
     char message[MESSAGE_SIZE] = {};
     bool restored = false;
-    for_each_selected_file(files, sizeof files, [&](const char* path) {
-        if (!path) {
-            snprintf(message, sizeof message, "%s", RESTORE_PATH_TOO_LONG);
-            return;
-        }
-        if (restore_recording(write.disk, path, &hooks.hooks, message)) restored = true;
+    bool stopped = false;
+    run_step(window, CLUSTER_BYTES, [&](const OperationHooks* hooks) {
+        for_each_selected_file(files, sizeof files, [&](const char* path) {
+            if (stopped) return;
+            // Between files is a safe point: the files not begun are left for another run.
+            if (hook_cancelled(hooks)) {
+                stopped = true;
+                return;
+            }
+            if (!path) {
+                snprintf(message, sizeof message, "%s", RESTORE_PATH_TOO_LONG);
+                return;
+            }
+            if (restore_recording(write.disk, path, hooks, message)) restored = true;
+        });
     });
     const bool flushed = write.end(window);
     reload_and_show(window);
     if (!flushed) return;
-    if (restored)
-        show_info(window, "Restore Operation Successful.");
-    else
+    if (restored) show_info(window, "Restore Operation Successful.");
+    if (stopped)
+        show_info(window, restored ? "Interrupted; the files not yet restored were left."
+                                   : "Interrupted; nothing was changed.");
+    else if (!restored)
         show_error(window, message);
 }
 
@@ -273,10 +305,14 @@ void reclaim_all(HWND window) {
         show_error(window, write.refusal);
         return;
     }
-    WindowHooks hooks;
-    init_window_hooks(&hooks, window);
     char message[MESSAGE_SIZE] = {};
-    if (!recover_recordings(write.disk, app.recording_count, &hooks.hooks, message)) {
+    int ok = 0;
+    const int listed = app.recording_count;
+    // The scan reports the clusters it has looked at, not bytes.
+    run_step(window, 0, [&](const OperationHooks* hooks) {
+        ok = recover_recordings(write.disk, listed, hooks, message);
+    });
+    if (!ok) {
         show_error(window, message);
         return;
     }
