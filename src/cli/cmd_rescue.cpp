@@ -14,12 +14,11 @@
 
 #include "cli/cli_common.h"
 #include "cli/interrupts.h"
-#include "disk/file_identity.h"
-#include "disk/output_file.h"
 #include "disk/rescue.h"
 #include "disk/system_error.h"
 #include "fs/damaged_disk.h"
 #include "fs/disk_rescue.h"
+#include "fs/disk_session.h"
 
 namespace quarrow::cli {
 namespace {
@@ -124,21 +123,22 @@ bool read_text_file(const std::string& path, std::string* text) {
     return !in.bad();
 }
 
+// The refusal of an output the session turned away (by identity: a symlink, another spelling or
+// the drive a scan found is the source too); false when there is one.
+bool output_usable(OutputCheck check, const std::string& path) {
+    if (check == OUTPUT_IS_SOURCE)
+        std::cerr << path << " is the disk being rescued; choose another file.\n";
+    else if (check == OUTPUT_NOT_REGULAR)
+        std::cerr << path << " is not a regular file; rescue writes an image file and a map.\n";
+    return check == OUTPUT_USABLE;
+}
+
 // Checks the outputs and loads or starts the map; EXIT_OK to go on.
 int prepare(const RescueOptions& o, DiskHandle source, const std::string& map_path, int64_t size,
             RescueMap* map) {
     std::error_code ec;
-    for (const std::string& out : {o.image, map_path}) {
-        // By identity: a symlink, another spelling or the drive a scan found is the source too.
-        if (path_is_disk(out.c_str(), source)) {
-            std::cerr << out << " is the disk being rescued; choose another file.\n";
-            return EXIT_USAGE;
-        }
-        if (fs::exists(out, ec) && !fs::is_regular_file(out, ec)) {
-            std::cerr << out << " is not a regular file; rescue writes an image file and a map.\n";
-            return EXIT_USAGE;
-        }
-    }
+    for (const std::string& out : {o.image, map_path})
+        if (!output_usable(check_output(source, out.c_str()), out)) return EXIT_USAGE;
     if (fs::exists(o.image, ec) && fs::exists(map_path, ec) &&
         fs::equivalent(o.image, map_path, ec)) {
         std::cerr << "The image and the map must be two files.\n";
@@ -196,61 +196,50 @@ int prepare(const RescueOptions& o, DiskHandle source, const std::string& map_pa
     return EXIT_OK;
 }
 
-// Opens (creating it where missing) the image for writing under the one-writer lock, and only
-// then grows it to the source's size: an image another rescue holds is left as it is. Null when
-// it cannot be had, with the reason on stderr.
-DiskHandle open_image(const std::string& path, int64_t size) {
-    std::error_code ec;
+// Opens (creating it where missing) the image through the session, which grows it to the
+// source's size only under the lock. False with the refusal on stderr.
+bool open_image(const std::string& path, DiskHandle source, int64_t size, DiskSession* image) {
     clear_reason();
-    if (!fs::exists(path, ec)) {
-        DiskHandle created = create_output_file(path.c_str());
-        if (!created) {
-            std::cerr << "Could not create the image " << path << failure_reason() << ".\n";
-            return nullptr;
-        }
-        close_disk(created);
+    if (open_rescue_image(image, source, path.c_str(), size)) return true;
+    switch (image->status) {
+        case SESSION_IS_SOURCE:
+            output_usable(OUTPUT_IS_SOURCE, path);
+            break;
+        case SESSION_NOT_A_FILE:
+            output_usable(OUTPUT_NOT_REGULAR, path);
+            break;
+        case SESSION_IN_USE:
+            std::cerr << DISK_IN_USE_MESSAGE << "\n";
+            break;
+        default:
+            std::cerr << image->message << " (" << path << failure_reason() << ")\n";
+            break;
     }
-    UniqueDisk image(open_image_file(path.c_str(), true));
-    if (!image || !image->writable) {
-        std::cerr << "Could not open the image " << path << " for writing" << failure_reason()
-                  << ".\n";
-        return nullptr;
-    }
-    if (!lock_disk(image.get(), true)) {
-        std::cerr << DISK_IN_USE_MESSAGE << "\n";
-        return nullptr;
-    }
-    if (static_cast<int64_t>(fs::file_size(path, ec)) < size) {
-        fs::resize_file(path, static_cast<uintmax_t>(size), ec);
-        if (ec) {
-            std::cerr << "Could not make the image " << path << " " << size << " bytes long ("
-                      << ec.message() << ").\n";
-            return nullptr;
-        }
-    }
-    return image.release();
+    return false;
 }
 
-// Opens the source named on the command line, read-only and under the shared lock.
-bool open_rescue_source(const std::string& name, OpenSource* scanned) {
-    if (name == "scan") return open_source(name, false, scanned);
+// Opens the source named on the command line through the session, read-only and under the
+// shared lock, without asking for a readable system area.
+bool open_source_for_rescue(const std::string& name, DiskSession* source) {
     std::error_code ec;
     clear_reason();
     const bool folder = fs::is_directory(name, ec);
-    if (folder || !(scanned->disk = open_image_file(name.c_str(), false))) {
-        const std::string system = last_system_failure().reason;
-        const std::string reason = folder           ? "it is a directory"
-                                   : system.empty() ? "it cannot be opened"
-                                                    : system;
-        std::cerr << "Could not open input file. (" << name << ": " << reason << ")\n";
-        return false;
-    }
-    // A writer changing the source meanwhile would make the copy a mix of two disks.
-    if (!lock_disk(scanned->disk, false)) {
+    if (!folder && open_rescue_source(source, name.c_str())) return true;
+    if (!folder && source->status == SESSION_IN_USE) {
         std::cerr << DISK_IN_USE_MESSAGE << "\n";
         return false;
     }
-    return true;
+    if (!folder && source->status == SESSION_NO_DISK) {
+        std::cerr << source->message << "\n";
+        explain_refused_source(name);
+        return false;
+    }
+    const std::string system = last_system_failure().reason;
+    const std::string reason = folder           ? "it is a directory"
+                               : system.empty() ? "it cannot be opened"
+                                                : system;
+    std::cerr << "Could not open input file. (" << name << ": " << reason << ")\n";
+    return false;
 }
 
 // quarrow rescue --domain FILE SOURCE [N...]
@@ -266,10 +255,7 @@ int run_domain(const RescueOptions& o, DiskHandle source) {
         }
         numbers.push_back(int(v));
     }
-    if (path_is_disk(o.domain.c_str(), source)) {
-        std::cerr << o.domain << " is the disk being rescued; choose another file.\n";
-        return EXIT_USAGE;
-    }
+    if (!output_usable(check_output(source, o.domain.c_str()), o.domain)) return EXIT_USAGE;
     char message[MESSAGE_SIZE] = "";
     if (!write_domain_map(source, numbers, o.domain, message)) {
         std::cerr << message << "\n";
@@ -295,8 +281,8 @@ int run_rescue(RescueOptions o) {
                   << "; with --domain FILE, SOURCE and the recording numbers.\n";
         return EXIT_USAGE;
     }
-    OpenSource scanned;
-    if (!open_rescue_source(o.source, &scanned)) return EXIT_FAILED;
+    DiskSession scanned;
+    if (!open_source_for_rescue(o.source, &scanned)) return EXIT_FAILED;
     DiskHandle source = scanned.disk;
     if (!o.domain.empty()) return run_domain(o, source);
     o.image = o.rest.front();
@@ -309,12 +295,12 @@ int run_rescue(RescueOptions o) {
     RescueMap map;
     int ready = prepare(o, source, map_path, static_cast<int64_t>(size), &map);
     if (ready != EXIT_OK) return ready;
-    UniqueDisk image(open_image(o.image, static_cast<int64_t>(size)));
-    if (!image) return EXIT_FAILED;
+    DiskSession image;
+    if (!open_image(o.image, source, static_cast<int64_t>(size), &image)) return EXIT_FAILED;
 
     DiskRescueRequest request;
     request.source = source;
-    request.image = image.get();
+    request.image = image.disk;
     request.map = &map;
     request.map_path = map_path;
     request.map_comment = "Command line: quarrow rescue " + o.source + " " + o.image;
@@ -336,7 +322,7 @@ int run_rescue(RescueOptions o) {
     DiskRescueResult result = rescue_disk(&request, &hooks, message);
     if (progress.drawn) draw(&progress);
     end_line(&progress);
-    const bool closed = flush_and_close(image.release());
+    const bool closed = commit_session(&image);
     if (result.status == RESCUE_FAILED) {
         std::cerr << message << "\n";
         if (!result.map_message.empty() && result.map_message != message)
