@@ -105,7 +105,7 @@ bool adopt_disk(DiskSession* session, DiskHandle disk, bool for_writing);
 // would make the copy a mix of two disks), but asks neither for the MediaMaster mark nor for the
 // recording table; count stays 0. "scan" still finds the drive by its mark. Refusals:
 // SESSION_NO_DISK, SESSION_CANNOT_OPEN (the reason in last_system_failure), SESSION_IN_USE.
-bool open_rescue_source(DiskSession* session, const char* source);
+bool open_rescue_source(DiskSession* s, const char* source);
 
 // The rescue's image at path, for writing under the exclusive lock: refused when it is source's
 // disk (SESSION_IS_SOURCE, by identity) or exists and is not a regular file (SESSION_NOT_A_FILE);
@@ -113,7 +113,7 @@ bool open_rescue_source(DiskSession* session, const char* source);
 // image another rescue holds stays as it is. It is written in place: unread sectors stay holes,
 // and its map says which bytes hold the source's. SESSION_CANNOT_OPEN when it cannot be created,
 // opened for writing or grown (the reason in last_system_failure), SESSION_IN_USE.
-bool open_rescue_image(DiskSession* image, DiskHandle source, const char* path, int64_t size);
+bool open_rescue_image(DiskSession* s, DiskHandle source, const char* path, int64_t size);
 
 // Whether a command may write its output at path: not when it is the disk being read (by
 // identity: symlinks, other spellings, hard links, the drive a scan found), not when something
