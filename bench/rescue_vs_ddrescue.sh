@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Times `quarrow rescue` of a clean disk image (one recording, 1 GiB in all by default) against
 # GNU ddrescue copying the same image, side by side in alternating rounds with a warm cache, and
-# prints each round, the medians and their ratio (target <= 1.1).
+# prints each round (wall and processor time), the medians and their ratios (target <= 0.9).
 #   bench/rescue_vs_ddrescue.sh [BUILD_DIR] [MIB]
 # BUILD_DIR must be configured with -DQUARROW_BENCH=ON (default: build-bench, made if missing).
 # The source image lives in a temporary folder under /tmp; both copies and their maps go to a
@@ -30,16 +30,19 @@ echo "Writing a disk image with one recording of $mib MiB ..."
 echo "  image: $(stat -c %s "$image") bytes"
 cat "$image" >/dev/null  # warm the cache
 
-now() { date +%s.%N; }
+# Prints the wall time and the processor time (user + system) of a command. On a machine shared
+# with other work the wall time follows the load; the processor time is what each copy costs.
 timed() {
-    local t0 t1
-    t0=$(now)
-    "$@" >/dev/null 2>&1
-    t1=$(now)
-    awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f\n", b - a }'
+    local t
+    t=$(mktemp)
+    /usr/bin/time -f "%e %U %S" -o "$t" "$@" >/dev/null 2>&1
+    awk '{ printf "%.3f %.3f\n", $1, $2 + $3 }' "$t"
+    rm -f "$t"
 }
 
-ours=() theirs=()
+command -v /usr/bin/time >/dev/null || { echo "/usr/bin/time is not installed (time)"; exit 1; }
+echo "  load before: $(uptime)"
+ours=() theirs=() ours_cpu=() theirs_cpu=()
 for round in $(seq "$rounds"); do
     rm -f "$out"/*
     # Alternate which goes first, so that neither always meets the other's leftovers.
@@ -52,12 +55,16 @@ for round in $(seq "$rounds"); do
         rm -f "$out"/d.*
         a=$(timed "$build/quarrow" rescue "$image" "$out/q.hex" --map "$out/q.map")
     fi
-    echo "  round $round: quarrow rescue $a s, ddrescue $b s"
-    ours+=("$a") theirs+=("$b")
+    echo "  round $round: quarrow rescue ${a% *} s (processor ${a#* } s), ddrescue ${b% *} s (processor ${b#* } s)"
+    ours+=("${a% *}") theirs+=("${b% *}") ours_cpu+=("${a#* }") theirs_cpu+=("${b#* }")
 done
 "$build/quarrow" rescue "$image" "$out/check.hex" --map "$out/check.map" >/dev/null
 cmp -s "$image" "$out/check.hex" && echo "  the rescued image equals the source"
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+echo "  load after: $(uptime)"
 awk -v q="$(median "${ours[@]}")" -v d="$(median "${theirs[@]}")" 'BEGIN {
-    printf "median of %d rounds: quarrow rescue %.3f s, ddrescue %.3f s, ratio %.3f (target <= 1.1)\n", '"$rounds"', q, d, q / d
+    printf "median of %d rounds: quarrow rescue %.3f s, ddrescue %.3f s, ratio %.3f (target <= 0.9)\n", '"$rounds"', q, d, q / d
+}'
+awk -v q="$(median "${ours_cpu[@]}")" -v d="$(median "${theirs_cpu[@]}")" 'BEGIN {
+    printf "processor time, median: quarrow rescue %.3f s, ddrescue %.3f s, ratio %.3f\n", q, d, q / d
 }'

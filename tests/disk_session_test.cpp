@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "support/disk_builder.h"
@@ -101,6 +102,52 @@ TEST(DiskSession, AnOutputThatIsTheSourceOrNoRegularFileIsRefused) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(check_output(s, c.path.c_str()), c.expected) << c.path;
+}
+
+// The rescue opens a source whose system area may not read and an image that starts empty: the
+// session asks for no table there, but still keeps the lock and never lets the image be the source.
+TEST(DiskSession, TheRescueOpensAnyDiskButNeverWritesItsSourceOrPastALock) {
+    Images images;
+    const std::string plain = images.dir.file("plain.bin");
+    DiskSession source;
+    ASSERT_TRUE(open_rescue_source(&source, plain.c_str())) << source.message;
+    EXPECT_EQ(source.count, 0);
+    EXPECT_FALSE(source.writable()) << "no WritableDisk without the table";
+
+    struct Case {
+        std::string image;
+        SessionStatus status;
+    } cases[] = {
+        {plain, SESSION_IS_SOURCE},
+        {images.dir.path + "/./plain.bin", SESSION_IS_SOURCE},
+        {images.dir.path, SESSION_NOT_A_FILE},
+        {images.dir.file("no/such/folder.img"), SESSION_CANNOT_OPEN},
+        {images.good, SESSION_OPEN},  // an existing image is continued, not cut
+        {images.dir.file("new.img"), SESSION_OPEN},
+    };
+    for (const Case& c : cases) {
+        const int64_t before = test::file_size(c.image);
+        DiskSession image;
+        EXPECT_EQ(open_rescue_image(&image, source.disk, c.image.c_str(), 70000),
+                  c.status == SESSION_OPEN)
+            << c.image;
+        EXPECT_EQ(image.status, c.status) << c.image;
+        EXPECT_FALSE(image.writable()) << c.image;
+        const int64_t after = c.status == SESSION_OPEN ? std::max<int64_t>(before, 70000) : before;
+        EXPECT_EQ(test::file_size(c.image), after) << c.image;
+    }
+    EXPECT_EQ(test::read_file_at(plain, 0, 70000), std::vector<uint8_t>(70000, 0x20));
+
+    // A writer on the source or on the image keeps the rescue out.
+    DiskSession writer;
+    ASSERT_TRUE(open_session(&writer, images.good.c_str(), true));
+    DiskSession locked;
+    EXPECT_FALSE(open_rescue_source(&locked, images.good.c_str()));
+    EXPECT_EQ(locked.status, SESSION_IN_USE);
+    const int64_t size = test::file_size(images.good);
+    EXPECT_FALSE(open_rescue_image(&locked, source.disk, images.good.c_str(), size + 4096));
+    EXPECT_EQ(locked.status, SESSION_IN_USE);
+    EXPECT_EQ(test::file_size(images.good), size) << "not grown under another's lock";
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "disk/rescue_map.h"
+#include "disk/sector_access.h"
 #include "fs/layout.h"
 #include "support/disk_builder.h"
 #include "support/run_program_posix.h"
@@ -50,6 +51,11 @@ TEST(RescueCli, CopiesACleanImageAndRefusesUnsafeOutputs) {
     ASSERT_EQ(symlink(source.c_str(), link.c_str()), 0);
     std::string small = dir.file("small.hex");
     ASSERT_TRUE(write_file(small, std::vector<uint8_t>(4096, 1)));
+    // A writer holds this one for the whole table: neither as source nor as image may it be had.
+    std::string held = dir.file("held.hex");
+    ASSERT_TRUE(write_file(held, std::vector<uint8_t>(8192, 2)));
+    UniqueDisk writer(open_image_file(held.c_str(), true));
+    ASSERT_TRUE(writer && lock_disk(writer.get(), true));
     struct Case {
         std::string args;
         int status;
@@ -68,6 +74,8 @@ TEST(RescueCli, CopiesACleanImageAndRefusesUnsafeOutputs) {
          1, "belongs to another disk"},
         {shell_quote(dir.file("missing.hex")) + " " + shell_quote(dir.file("w.hex")), 1,
          "Could not open"},
+        {shell_quote(held) + " " + shell_quote(dir.file("v.hex")), 1, DISK_IN_USE_MESSAGE},
+        {shell_quote(source) + " " + shell_quote(held) + " --force", 1, DISK_IN_USE_MESSAGE},
     };
     for (const Case& c : cases) {
         ProgramResult r = rescue(c.args);
@@ -75,6 +83,8 @@ TEST(RescueCli, CopiesACleanImageAndRefusesUnsafeOutputs) {
         EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << "\n" << r.err;
     }
     EXPECT_EQ(read_file_at(small, 0, 4096), std::vector<uint8_t>(4096, 1)) << "left alone";
+    EXPECT_EQ(read_file_at(held, 0, 8192), std::vector<uint8_t>(8192, 2)) << "left alone";
+    EXPECT_EQ(file_size(held), 8192);
 }
 
 namespace {

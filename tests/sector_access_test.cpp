@@ -2,6 +2,7 @@
 // disks, short reads at the end of an image, 64-bit offsets, sizes in MiB, the drive table.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -233,3 +234,48 @@ TEST(Platform, PosixIsNoWindowsFamilyButReachesRawDrives) {
     EXPECT_TRUE(can_reach_raw_drives());
 }
 #endif
+
+// The exact reader (O_DIRECT, FILE_FLAG_NO_BUFFERING) on an image file gives what the cached
+// handle gives: across its 1 MiB bounce buffer, at places the device will not take directly,
+// in the file's unaligned last sector and past its end. Runs natively and under Wine.
+TEST(SectorAccess, TheExactReaderGivesTheBytesOfTheCachedOne) {
+    TempDir dir;
+    std::string path = dir.file("exact.hex");
+    std::vector<uint8_t> bytes(size_t(3) << 20 | 1234);  // the last sector holds 210 bytes
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = uint8_t(i * 13 + i / SECTOR_SIZE);
+    ASSERT_TRUE(write_file(path, bytes));
+    UniqueDisk cached(open_image_file(path.c_str(), false));
+    ASSERT_TRUE(cached);
+    DiskHandle opened = nullptr;
+    ExactReaderResult result = open_exact_reader(cached.get(), &opened);
+    UniqueDisk exact(opened);
+    if (result == EXACT_READER_REFUSED) GTEST_SKIP() << "this file system refuses direct reads";
+    ASSERT_EQ(result, EXACT_READER_OPENED);
+    EXPECT_FALSE(exact->writable);
+    EXPECT_EQ(exact->write_at(exact.get(), 0, bytes.data(), SECTOR_SIZE), -1);
+
+    const int64_t size = int64_t(bytes.size()), tail = size - size % SECTOR_SIZE;
+    struct Case {
+        int64_t offset;
+        uint32_t len;
+    } cases[] = {
+        {0, SECTOR_SIZE},
+        {7 * SECTOR_SIZE, 4096},
+        {(1 << 20) - SECTOR_SIZE, (2 << 20) + 1024},  // three bounce buffers' worth
+        {100, 1000},                                  // not whole sectors: through the cache
+        {tail, SECTOR_SIZE},                          // the unaligned tail
+        {tail - 4096, 8192},                          // runs into the end
+        {0, uint32_t(tail + SECTOR_SIZE)},            // the whole file in one read
+        {tail + SECTOR_SIZE, SECTOR_SIZE},            // past the end
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> want(c.len, 0xEE), got(c.len, 0xEE);
+        int64_t w = cached->read_at(cached.get(), c.offset, want.data(), c.len);
+        int64_t g = exact->read_at(exact.get(), c.offset, got.data(), c.len);
+        EXPECT_EQ(g, std::max<int64_t>(0, std::min<int64_t>(c.len, size - c.offset)))
+            << "at " << c.offset;
+        EXPECT_EQ(g, w) << "at " << c.offset;
+        EXPECT_EQ(got, want) << "at " << c.offset;
+    }
+}

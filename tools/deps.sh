@@ -24,7 +24,7 @@ packages=(
     ffmpeg twolame dvdauthor mkvtoolnix mediainfo
     util-linux git ca-certificates
     mount e2fsprogs
-    nbdkit nbdkit-plugin-python libnbd-bin fuse3 gddrescue
+    nbdkit nbdkit-plugin-python libnbd-bin fuse3 gddrescue time
     dpkg-dev lintian zip unzip icoutils man-db
 )
 

@@ -14,13 +14,12 @@
 
 #include "cli/cli_common.h"
 #include "cli/interrupts.h"
-#include "disk/file_identity.h"
-#include "disk/output_file.h"
 #include "disk/rescue.h"
 #include "disk/rescue_files.h"
 #include "disk/system_error.h"
 #include "fs/damaged_disk.h"
 #include "fs/disk_rescue.h"
+#include "fs/disk_session.h"
 
 namespace quarrow::cli {
 namespace {
@@ -111,6 +110,16 @@ bool cancelled_hook(void*) {
     return interrupt_requested();
 }
 
+// The refusal of an output the session turned away (by identity: a symlink, another spelling or
+// the drive a scan found is the source too); false when there is one.
+bool output_usable(OutputCheck check, const std::string& path) {
+    if (check == OUTPUT_IS_SOURCE)
+        std::cerr << path << " is the disk being rescued; choose another file.\n";
+    else if (check == OUTPUT_NOT_REGULAR)
+        std::cerr << path << " is not a regular file; rescue writes an image file and a map.\n";
+    return check == OUTPUT_USABLE;
+}
+
 // Checks the outputs and loads or starts the map; EXIT_OK to go on.
 int prepare(const RescueOptions& o, DiskHandle source, const std::string& map_path, int64_t size,
             RescueMap* map) {
@@ -138,35 +147,50 @@ int prepare(const RescueOptions& o, DiskHandle source, const std::string& map_pa
     return setup == RescueSetup::refused ? EXIT_USAGE : EXIT_FAILED;
 }
 
-// Opens the image under the one-writer lock, grown to the source's size; null with the reason
-// on stderr.
-DiskHandle open_image(const std::string& path, int64_t size) {
-    std::string message;
-    DiskHandle image = open_rescue_image(path, size, &message);
-    if (!image) std::cerr << message << "\n";
-    return image;
+// Opens (creating it where missing) the image through the session, which grows it to the
+// source's size only under the lock. False with the refusal on stderr.
+bool open_image(const std::string& path, DiskHandle source, int64_t size, DiskSession* image) {
+    clear_reason();
+    if (open_rescue_image(image, source, path.c_str(), size)) return true;
+    switch (image->status) {
+        case SESSION_IS_SOURCE:
+            output_usable(OUTPUT_IS_SOURCE, path);
+            break;
+        case SESSION_NOT_A_FILE:
+            output_usable(OUTPUT_NOT_REGULAR, path);
+            break;
+        case SESSION_IN_USE:
+            std::cerr << DISK_IN_USE_MESSAGE << "\n";
+            break;
+        default:
+            std::cerr << image->message << " (" << path << failure_reason() << ")\n";
+            break;
+    }
+    return false;
 }
 
-// Opens the source named on the command line, read-only and under the shared lock.
-bool open_rescue_source(const std::string& name, OpenSource* scanned) {
-    if (name == "scan") return open_source(name, false, scanned);
+// Opens the source named on the command line through the session, read-only and under the
+// shared lock, without asking for a readable system area.
+bool open_source_for_rescue(const std::string& name, DiskSession* source) {
     std::error_code ec;
     clear_reason();
     const bool folder = fs::is_directory(name, ec);
-    if (folder || !(scanned->disk = open_image_file(name.c_str(), false))) {
-        const std::string system = last_system_failure().reason;
-        const std::string reason = folder           ? "it is a directory"
-                                   : system.empty() ? "it cannot be opened"
-                                                    : system;
-        std::cerr << "Could not open input file. (" << name << ": " << reason << ")\n";
-        return false;
-    }
-    // A writer changing the source meanwhile would make the copy a mix of two disks.
-    if (!lock_disk(scanned->disk, false)) {
+    if (!folder && open_rescue_source(source, name.c_str())) return true;
+    if (!folder && source->status == SESSION_IN_USE) {
         std::cerr << DISK_IN_USE_MESSAGE << "\n";
         return false;
     }
-    return true;
+    if (!folder && source->status == SESSION_NO_DISK) {
+        std::cerr << source->message << "\n";
+        explain_refused_source(name);
+        return false;
+    }
+    const std::string system = last_system_failure().reason;
+    const std::string reason = folder           ? "it is a directory"
+                               : system.empty() ? "it cannot be opened"
+                                                : system;
+    std::cerr << "Could not open input file. (" << name << ": " << reason << ")\n";
+    return false;
 }
 
 // quarrow rescue --domain FILE SOURCE [N...]
@@ -182,10 +206,7 @@ int run_domain(const RescueOptions& o, DiskHandle source) {
         }
         numbers.push_back(int(v));
     }
-    if (path_is_disk(o.domain.c_str(), source)) {
-        std::cerr << o.domain << " is the disk being rescued; choose another file.\n";
-        return EXIT_USAGE;
-    }
+    if (!output_usable(check_output(source, o.domain.c_str()), o.domain)) return EXIT_USAGE;
     char message[MESSAGE_SIZE] = "";
     if (!write_domain_map(source, numbers, o.domain, message)) {
         std::cerr << message << "\n";
@@ -211,8 +232,8 @@ int run_rescue(RescueOptions o) {
                   << "; with --domain FILE, SOURCE and the recording numbers.\n";
         return EXIT_USAGE;
     }
-    OpenSource scanned;
-    if (!open_rescue_source(o.source, &scanned)) return EXIT_FAILED;
+    DiskSession scanned;
+    if (!open_source_for_rescue(o.source, &scanned)) return EXIT_FAILED;
     DiskHandle source = scanned.disk;
     if (!o.domain.empty()) return run_domain(o, source);
     o.image = o.rest.front();
@@ -225,12 +246,12 @@ int run_rescue(RescueOptions o) {
     RescueMap map;
     int ready = prepare(o, source, map_path, static_cast<int64_t>(size), &map);
     if (ready != EXIT_OK) return ready;
-    UniqueDisk image(open_image(o.image, static_cast<int64_t>(size)));
-    if (!image) return EXIT_FAILED;
+    DiskSession image;
+    if (!open_image(o.image, source, static_cast<int64_t>(size), &image)) return EXIT_FAILED;
 
     DiskRescueRequest request;
     request.source = source;
-    request.image = image.get();
+    request.image = image.disk;
     request.map = &map;
     request.map_path = map_path;
     request.map_comment = "Command line: quarrow rescue " + o.source + " " + o.image;
@@ -252,7 +273,7 @@ int run_rescue(RescueOptions o) {
     DiskRescueResult result = rescue_disk(&request, &hooks, message);
     if (progress.drawn) draw(&progress);
     end_line(&progress);
-    const bool closed = flush_and_close(image.release());
+    const bool closed = commit_session(&image);
     if (result.status == RESCUE_FAILED) {
         std::cerr << message << "\n";
         if (!result.map_message.empty() && result.map_message != message)

@@ -105,6 +105,16 @@ bool split_unit(RescueRequest* r, uint8_t* buffer, int64_t pos, int64_t len, cha
     return split_piece(r, buffer, pos + whole * SECTOR_SIZE, len - whole * SECTOR_SIZE, message);
 }
 
+// Bytes of [pos, pos + len) copied to the image inside the system and finished in the map.
+int64_t copy_in_system(RescueRequest* r, int64_t pos, int64_t len) {
+    if (!r->copy_in_system || !r->source->copy_to) return 0;
+    int64_t copied = r->source->copy_to(r->source, r->image, pos, static_cast<uint32_t>(len));
+    if (copied < len) r->copy_in_system = false;
+    if (copied <= 0) return 0;
+    set_map_status(r->map, pos, copied, MAP_FINISHED);
+    return copied;
+}
+
 void open_exact(RescueRequest* r) {
     if (r->exact_tried) return;
     r->exact_tried = true;
@@ -130,15 +140,19 @@ RescueResult rescue_copy_pass(RescueRequest* r, const std::vector<SectorRun>& ar
         area_bytes(map, area, &from, &end);
         while (find_map_status(map, MAP_NON_TRIED, from, end, &pos, &size)) {
             int64_t len = std::min(size, chunk);
-            int64_t moved =
-                r->source->read_at(r->source, pos, buffer.get(), static_cast<uint32_t>(len));
+            int64_t copied = copy_in_system(r, pos, len);
+            int64_t rest = len - copied;
+            int64_t moved = rest > 0 ? r->source->read_at(r->source, pos + copied, buffer.get(),
+                                                          static_cast<uint32_t>(rest))
+                                     : 0;
             if (moved > 0) {
-                if (!write_image(r, pos, buffer.get(), moved, message)) return RESCUE_FAILED;
-                set_map_status(&map, pos, moved, MAP_FINISHED);
+                if (!write_image(r, pos + copied, buffer.get(), moved, message))
+                    return RESCUE_FAILED;
+                set_map_status(&map, pos + copied, moved, MAP_FINISHED);
             }
             // A failed read, or the rest of one that stopped early: skipped now, split later.
-            if (moved < len) {
-                int64_t good = moved > 0 ? moved : 0;
+            if (moved < rest) {
+                int64_t good = copied + (moved > 0 ? moved : 0);
                 set_map_status(&map, pos + good, len - good, MAP_NON_TRIMMED);
             }
             map.current_pos = pos + len;

@@ -29,6 +29,11 @@ struct RescueRequest {
     // saved). Implemented by the command-line program: saves the map now and then, draws progress.
     void* context = nullptr;
     bool (*checkpoint)(void* context, const RescueMap& map) = nullptr;
+    // The copying pass copies inside the system where source and image allow it
+    // (Disk::copy_to); the first copy that comes up short turns that off for the rest of the
+    // run, and its remainder is read and written through memory, where a read error and a
+    // write error are told apart. Costs at most one failed read more per run.
+    bool copy_in_system = true;
     // The splitting pass reads through an exact reader of the source (sector_access.h), opened
     // when it first has something to split, so that a bad sector costs only itself. Refused:
     // the system's reason; the pass then reads through the cache.

@@ -108,35 +108,4 @@ RescueSetup prepare_rescue_files(DiskHandle source, int64_t size, const std::str
     return RescueSetup::ready;
 }
 
-DiskHandle open_rescue_image(const std::string& path, int64_t size, std::string* message) {
-    std::error_code ec;
-    clear_system_failure();
-    if (!fs::exists(path, ec)) {
-        DiskHandle created = create_output_file(path.c_str());
-        if (!created) {
-            *message = "Could not create the image " + path + system_reason() + ".";
-            return nullptr;
-        }
-        close_disk(created);
-    }
-    UniqueDisk image(open_image_file(path.c_str(), true));
-    if (!image || !image->writable) {
-        *message = "Could not open the image " + path + " for writing" + system_reason() + ".";
-        return nullptr;
-    }
-    if (!lock_disk(image.get(), true)) {
-        *message = DISK_IN_USE_MESSAGE;
-        return nullptr;
-    }
-    if (static_cast<int64_t>(fs::file_size(path, ec)) < size) {
-        fs::resize_file(path, static_cast<uintmax_t>(size), ec);
-        if (ec) {
-            *message = "Could not make the image " + path + " " + std::to_string(size) +
-                       " bytes long (" + ec.message() + ").";
-            return nullptr;
-        }
-    }
-    return image.release();
-}
-
 }  // namespace quarrow

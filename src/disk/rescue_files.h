@@ -1,7 +1,7 @@
 // The two files of a rescue, for both programs: the checks made before anything is written (an
 // output that is the disk being rescued, one that is not a regular file, image and map one
-// file), the map that exists loaded so that the rescue resumes, and the image opened under the
-// one-writer lock and grown to the source's size.
+// file) and the map that exists loaded so that the rescue resumes; the image itself is opened
+// through the disk session (open_rescue_image).
 #pragma once
 
 #include <cstdint>
@@ -28,11 +28,6 @@ enum class RescueSetup {
 RescueSetup prepare_rescue_files(DiskHandle source, int64_t size, const std::string& image,
                                  const std::string& map_path, bool consent, RescueMap* map,
                                  std::string* message, std::vector<std::string>* notices);
-
-// Opens (creating it where missing) the image for writing under the one-writer lock, and only
-// then grows it to size: an image another rescue holds is left as it is. Null with the reason in
-// message when it cannot be had.
-DiskHandle open_rescue_image(const std::string& path, int64_t size, std::string* message);
 
 // "1.5 MB", or "512 B" below a MiB: the sizes a rescue's progress and result show.
 std::string rescue_size_text(int64_t bytes);

@@ -56,6 +56,11 @@ struct Disk {
     int64_t position;
     // False when a write was asked for but only a read-only open succeeded.
     bool writable;
+    // Copies len bytes at offset to the same offset of target inside the system, without passing
+    // them through the caller's memory (sendfile on Linux: each byte copied once, not twice).
+    // Gives the bytes copied; short or -1 when the read or the write failed, without telling
+    // which, or when target is not of this kind (nothing is then copied). May be null.
+    int64_t (*copy_to)(Disk* disk, Disk* target, int64_t offset, uint32_t len);
 };
 
 // Physical drive n as the drive table names it (physical_drive_path in drive_list.h).

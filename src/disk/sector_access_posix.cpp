@@ -15,6 +15,7 @@
 #if defined(__linux__)
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/sendfile.h>
 #endif
 
 #include "disk/drive_list.h"
@@ -137,6 +138,24 @@ void posix_unlock(Disk* disk) {
     while (flock(fd_of(disk), LOCK_UN) != 0 && errno == EINTR) {
     }
 }
+#if defined(__linux__)
+// sendfile writes at the target descriptor's file position; every other transfer of a disk goes
+// by pread and pwrite, which neither use nor move it.
+int64_t posix_copy_to(Disk* disk, Disk* target, int64_t offset, uint32_t len) {
+    if (!target || target->close != posix_close) return -1;
+    const int out = fd_of(target);
+    if (lseek(out, static_cast<off_t>(offset), SEEK_SET) < 0) return -1;
+    off_t from = static_cast<off_t>(offset);
+    uint64_t done = 0;
+    while (done < len) {
+        ssize_t n = sendfile(out, fd_of(disk), &from, len - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<uint64_t>(n);
+    }
+    return done > 0 ? static_cast<int64_t>(done) : -1;
+}
+#endif
 
 DiskHandle wrap_fd(int fd, bool writable) {
     struct stat st;
@@ -157,6 +176,9 @@ DiskHandle wrap_fd(int fd, bool writable) {
     disk->flush = posix_flush;
     disk->lock = posix_lock;
     disk->unlock = posix_unlock;
+#if defined(__linux__)
+    disk->copy_to = posix_copy_to;
+#endif
     disk->impl = file;
     disk->writable = writable;
     return disk;

@@ -4,6 +4,7 @@
 
 #include "disk/drive_list.h"
 #include "disk/file_identity.h"
+#include "disk/system_error.h"
 #include "fs/disk_detection.h"
 #include "fs/layout.h"
 
@@ -90,6 +91,75 @@ bool adopt_disk(DiskSession* s, DiskHandle disk, bool for_writing) {
     return settle(s, for_writing);
 }
 
+bool open_rescue_source(DiskSession* s, const char* source) {
+    close_session(s);
+    s->raw = true;
+    s->for_writing = false;
+    s->scan = !source || strcmp(source, "scan") == 0;
+    if (s->scan) {
+        if (get_os_family() == OS_FAMILY_WIN9X)
+            return refuse(s, SESSION_NO_DISK,
+                          "No physical disk access from Win9x/Me! Use a disk image.");
+        s->disk = scan_physical_drives(false);
+        if (!s->disk) return refuse(s, SESSION_NO_DISK, "Could not find MediaMaster Disk.");
+    } else {
+        s->disk = open_image_file(source, false);
+        if (!s->disk) return refuse(s, SESSION_CANNOT_OPEN, "Could not open input file.");
+    }
+    if (!lock_disk(s->disk, false)) return refuse(s, SESSION_IN_USE, DISK_IN_USE_MESSAGE);
+    s->status = SESSION_OPEN;
+    put_message(s->message, "Opened for the rescue.");
+    return true;
+}
+
+bool open_rescue_image(DiskSession* s, DiskHandle source, const char* path, int64_t size) {
+    close_session(s);
+    s->raw = true;
+    s->for_writing = true;
+    s->scan = false;
+    clear_system_failure();
+    switch (check_output(source, path)) {
+        case OUTPUT_IS_SOURCE:
+            return refuse(s, SESSION_IS_SOURCE, OUTPUT_IS_OPEN_DISK_MESSAGE);
+        case OUTPUT_NOT_REGULAR:
+            return refuse(s, SESSION_NOT_A_FILE, OUTPUT_NOT_A_FILE_MESSAGE);
+        case OUTPUT_USABLE:
+            break;
+    }
+    FileIdentity id;
+    if (!path_identity(path, &id)) {
+        // Created empty, closed, and opened again like an existing image: the size comes only
+        // under the lock.
+        DiskHandle created = create_output_file(path);
+        if (!created) return refuse(s, SESSION_CANNOT_OPEN, "Could not create the image.");
+        if (!flush_and_close(created))
+            return refuse(s, SESSION_CANNOT_OPEN, "Could not create the image.");
+    }
+    s->disk = open_image_file(path, true);
+    if (!s->disk || !s->disk->writable)
+        return refuse(s, SESSION_CANNOT_OPEN, "Could not open the image for writing.");
+    // A name that changed hands between the check and the open (a link made meanwhile) is
+    // asked once more, of the open handle.
+    FileIdentity a, b;
+    if (source && disk_identity(s->disk, &a) && disk_identity(source, &b) && same_file(a, b))
+        return refuse(s, SESSION_IS_SOURCE, OUTPUT_IS_OPEN_DISK_MESSAGE);
+    if (!lock_disk(s->disk, true)) return refuse(s, SESSION_IN_USE, DISK_IN_USE_MESSAGE);
+    uint64_t length = 0;
+    if (!s->disk->size_bytes || !s->disk->size_bytes(s->disk, &length))
+        return refuse(s, SESSION_CANNOT_OPEN, "Could not tell the size of the image.");
+    if (size > 0 && int64_t(length) < size) {
+        // One zero byte at the end makes the file whole in length and leaves the rest a hole,
+        // on every system; a byte past the old end was never the source's.
+        const uint8_t zero = 0;
+        clear_system_failure();
+        if (s->disk->write_at(s->disk, size - 1, &zero, 1) != 1)
+            return refuse(s, SESSION_CANNOT_OPEN, "Could not make the image as long as the disk.");
+    }
+    s->status = SESSION_OPEN;
+    put_message(s->message, "Opened for the rescue.");
+    return true;
+}
+
 OutputCheck check_output(DiskHandle disk, const char* path) {
     if (disk && path_is_disk(path, disk)) return OUTPUT_IS_SOURCE;
     FileIdentity id;
@@ -110,6 +180,7 @@ void close_session(DiskSession* s) {
     s->count = 0;
     s->unreadable_count = 0;
     s->mode_read_only = false;
+    s->raw = false;
     s->message[0] = 0;
 }
 

@@ -37,6 +37,8 @@ enum SessionStatus {
     SESSION_READ_ONLY,        // writing was asked for but only reading is possible
     SESSION_IN_USE,           // another program holds a lock that excludes this one
     SESSION_TOO_MANY,         // the table lists more recordings than the program takes
+    SESSION_IS_SOURCE,        // an output to open is the disk being read (by identity)
+    SESSION_NOT_A_FILE,       // an output to open exists but is not a regular file
 };
 
 // A disk opened for writing and locked by a session: what every operation that changes the disk
@@ -59,6 +61,10 @@ struct DiskSession {
     DiskHandle disk = nullptr;
     bool for_writing = false;
     bool scan = false;  // the disk was found among the physical drives
+    // Opened by the rescue (open_rescue_source / open_rescue_image): neither the MediaMaster mark
+    // nor the recording table was asked for, so the session lists nothing and issues no
+    // WritableDisk.
+    bool raw = false;
     SessionStatus status = SESSION_NO_DISK;
     // With SESSION_READ_ONLY: the file's mode allows no writing (also for root, whom the system
     // would let write); otherwise only a read-only open succeeded.
@@ -74,7 +80,7 @@ struct DiskSession {
 
     // The disk for the maintenance operations; empty unless the session is open for writing.
     WritableDisk writable() const {
-        return WritableDisk(status == SESSION_OPEN && for_writing ? disk : nullptr);
+        return WritableDisk(status == SESSION_OPEN && for_writing && !raw ? disk : nullptr);
     }
 
     DiskSession() = default;
@@ -93,6 +99,21 @@ bool open_session(DiskSession* session, const char* source, bool for_writing);
 
 // The same over a handle the caller opened (a test's memory image); the session takes it over.
 bool adopt_disk(DiskSession* session, DiskHandle disk, bool for_writing);
+
+// For the rescue of a failing disk, whose system area may be the very thing that fails: opens
+// source for reading under the shared lock as open_session does (a writer changing it meanwhile
+// would make the copy a mix of two disks), but asks neither for the MediaMaster mark nor for the
+// recording table; count stays 0. "scan" still finds the drive by its mark. Refusals:
+// SESSION_NO_DISK, SESSION_CANNOT_OPEN (the reason in last_system_failure), SESSION_IN_USE.
+bool open_rescue_source(DiskSession* s, const char* source);
+
+// The rescue's image at path, for writing under the exclusive lock: refused when it is source's
+// disk (SESSION_IS_SOURCE, by identity) or exists and is not a regular file (SESSION_NOT_A_FILE);
+// created where missing, and grown to size bytes (a hole) only once the lock is held, so that an
+// image another rescue holds stays as it is. It is written in place: unread sectors stay holes,
+// and its map says which bytes hold the source's. SESSION_CANNOT_OPEN when it cannot be created,
+// opened for writing or grown (the reason in last_system_failure), SESSION_IN_USE.
+bool open_rescue_image(DiskSession* s, DiskHandle source, const char* path, int64_t size);
 
 // Whether a command may write its output at path: not when it is the disk being read (by
 // identity: symlinks, other spellings, hard links, the drive a scan found), not when something

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "disk/rescue_files.h"
+#include "disk/system_error.h"
 #include "fs/disk_rescue.h"
+#include "fs/disk_session.h"
 #include "fs/layout.h"
 #include "resources/resource.h"
 #include "ui/app_state.h"
@@ -117,6 +119,23 @@ std::string result_text(const Rescue& r, const std::string& image, const std::st
     return text;
 }
 
+// Why the session turned the image away, in the words the command line uses.
+std::string image_refusal(const DiskSession& s, const std::string& path) {
+    switch (s.status) {
+        case SESSION_IS_SOURCE:
+            return path + " is the disk being rescued; choose another file.";
+        case SESSION_NOT_A_FILE:
+            return path + " is not a regular file; rescue writes an image file and a map.";
+        case SESSION_IN_USE:
+            return DISK_IN_USE_MESSAGE;
+        default: {
+            const SystemFailure& f = last_system_failure();
+            return std::string(s.message) + " (" + path +
+                   (f.reason.empty() ? "" : ": " + f.reason) + ")";
+        }
+    }
+}
+
 void start_rescue(HWND window) {
     if (!app.disk) {
         show_info(window, "A MediaMaster Disk must be detected before you can use this option.");
@@ -148,9 +167,11 @@ void start_rescue(HWND window) {
         show_error(window, message.c_str());
         return;
     }
-    UniqueDisk target(open_rescue_image(image, int64_t(size), &message));
-    if (!target) {
-        show_error(window, message.c_str());
+    // The image through the disk session: never the open disk itself, grown only under its lock.
+    DiskSession target;
+    clear_system_failure();
+    if (!open_rescue_image(&target, app.disk, image.c_str(), int64_t(size))) {
+        show_error(window, image_refusal(target, image).c_str());
         return;
     }
 
@@ -158,7 +179,7 @@ void start_rescue(HWND window) {
     r.window = window;
     r.size = int64_t(size);
     r.request.source = app.disk;
-    r.request.image = target.get();
+    r.request.image = target.disk;
     r.request.map = &map;
     r.request.map_path = map_path;
     r.request.map_comment = "Windows program: Rescue Failing Disk into " + image;
@@ -174,7 +195,7 @@ void start_rescue(HWND window) {
     run_background_work(app.main_window, rescue_work, &r, view);
     running = false;
     set_inputs(window, true);
-    const bool closed = flush_and_close(target.release());
+    const bool closed = commit_session(&target);
 
     std::string text;
     if (r.result.status == RESCUE_FAILED) {
