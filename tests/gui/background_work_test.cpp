@@ -137,29 +137,16 @@ ProbeResult probe_while(HWND window, const std::string& folder, Pace* pace,
     // it are not, since under Wine on a bare X server each takes about two seconds.
     pace->started = go;
     pace->finishing = stop;
-    std::string exe = QUARROW_GUI_DRIVER_PATH;
-    if (!exe.empty() && exe[0] == '/') exe = "Z:" + exe;
     char handle[32];
     snprintf(handle, sizeof handle, "%llu",
              static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(window)));
-    std::string command = "\"" + exe + "\" probe " + handle;
+    std::string arguments = std::string("probe ") + handle;
     for (const std::string& name : names)
-        command += " " + name;
+        arguments += " " + name;
     std::string output = folder + "\\probe.txt";
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE out = CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                             CREATE_ALWAYS, 0, nullptr);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = out;
-    startup.hStdError = out;
-    PROCESS_INFORMATION process = {};
-    std::vector<char> line(command.begin(), command.end());
-    line.push_back(0);
     ProbeResult result;
-    if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                       nullptr, &startup, &process)) {
+    PROCESS_INFORMATION process;
+    if (start_program(QUARROW_GUI_DRIVER_PATH, arguments, output, &process)) {
         EXPECT_TRUE(wait_pumping(ready, 60000));
         const DWORD before = GetTickCount();
         work();
@@ -171,7 +158,6 @@ ProbeResult probe_while(HWND window, const std::string& folder, Pace* pace,
         CloseHandle(process.hProcess);
         CloseHandle(process.hThread);
     }
-    CloseHandle(out);
     for (HANDLE h : {ready, go, stop})
         CloseHandle(h);
     pace->started = pace->finishing = nullptr;

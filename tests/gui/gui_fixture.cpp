@@ -279,11 +279,9 @@ std::string GuiTest::new_folder(const char* name) {
     return folder;
 }
 
-#if defined(QUARROW_CLI_PATH)
-// Runs the command-line program with its output in a file; gives its exit code (-1 when it could
-// not start).
-int run_cli(const std::string& arguments, const std::string& output) {
-    std::string exe = QUARROW_CLI_PATH;
+bool start_program(const std::string& program, const std::string& arguments,
+                   const std::string& output, PROCESS_INFORMATION* process) {
+    std::string exe = program;
     if (!exe.empty() && exe[0] == '/') exe = "Z:" + exe;
     std::string command = "\"" + exe + "\" " + arguments;
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
@@ -294,13 +292,21 @@ int run_cli(const std::string& arguments, const std::string& output) {
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = out;
     startup.hStdError = out;
-    PROCESS_INFORMATION process = {};
+    *process = {};
     std::vector<char> line(command.begin(), command.end());
     line.push_back(0);
     BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                                  nullptr, nullptr, &startup, &process);
+                                  nullptr, nullptr, &startup, process);
     CloseHandle(out);
-    if (!started) return -1;
+    return started != 0;
+}
+
+#if defined(QUARROW_CLI_PATH)
+// Runs the command-line program with its output in a file; gives its exit code (-1 when it could
+// not start).
+int run_cli(const std::string& arguments, const std::string& output) {
+    PROCESS_INFORMATION process;
+    if (!start_program(QUARROW_CLI_PATH, arguments, output, &process)) return -1;
     WaitForSingleObject(process.hProcess, 120000);
     DWORD code = 1;
     GetExitCodeProcess(process.hProcess, &code);

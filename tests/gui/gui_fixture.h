@@ -36,6 +36,11 @@ bool write_image(quarrow::test::TestDisk& disk, const std::string& path);
 std::vector<uint8_t> file_bytes(const std::string& path);
 bool file_exists(const std::string& path);
 
+// Starts program (a Unix path is reached through Z:) with arguments, its output and errors in
+// the file output; false when it could not start. The caller waits for and closes process.
+bool start_program(const std::string& program, const std::string& arguments,
+                   const std::string& output, PROCESS_INFORMATION* process);
+
 #if defined(QUARROW_CLI_PATH)
 // Runs the command-line program with its output in a file; gives its exit code (-1 when it could
 // not start).
