@@ -180,6 +180,12 @@ void show_batch_progress(void* context, int64_t done, int64_t total) {
     set_panel_progress(static_cast<int>(total > 0 ? done * 10000 / total : 0));
 }
 
+// The batch has ended: the button takes its own caption back, locked until the result is shown.
+void batch_ended(void*) {
+    set_item_text(app.panel_window, IDC_BEGIN_EXTRACTION, "Begin Extraction");
+    disable_item(app.panel_window, IDC_BEGIN_EXTRACTION);
+}
+
 void extract_all_command() {
     if (!app.disk || app.recording_count <= 0) {
         show_info(app.main_window, "There are no recordings on this disk.");
@@ -208,7 +214,15 @@ void extract_all_command() {
     lock_panel();
     progress_set_range(panel, IDC_PROGRESS, 0, 10000);
     WorkView view{&batch, show_batch_progress, nullptr};
-    run_background_work(app.main_window, extract_all_work, &batch, view);
+    // As for one extraction, the panel's button reads "Cancel" while the batch runs.
+    WorkOptions options;
+    if (panel) {
+        set_item_text(panel, IDC_BEGIN_EXTRACTION, "Cancel");
+        enable_item(panel, IDC_BEGIN_EXTRACTION);
+        options.cancel_control = GetDlgItem(panel, IDC_BEGIN_EXTRACTION);
+        options.ended = batch_ended;
+    }
+    run_background_work(app.main_window, extract_all_work, &batch, view, options);
     unlock_panel();
     // The bar and the status line back to the selected recording.
     refresh_panel();
