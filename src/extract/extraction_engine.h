@@ -82,6 +82,9 @@ struct ExtractionRequest {
 struct ExtractionOutputs {
     ByteSink video;  // not used when no_video is set
     ByteSink audio;
+    // The audio sink takes each payload where the walk holds it, during the call, rather than
+    // gathered into large writes (it copies what it keeps).
+    bool audio_in_place = false;
 };
 
 // The walk's message when the request's interrupt was set.

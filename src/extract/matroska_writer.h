@@ -77,6 +77,10 @@ void destroy_matroska_writer(MatroskaWriter* writer);
 bool matroska_video(MatroskaWriter* writer, const uint8_t* bytes, size_t size, int64_t pts,
                     int64_t dts, bool key);
 bool matroska_audio(MatroskaWriter* writer, const uint8_t* bytes, size_t size, int64_t pts);
+// The same with the bytes moved into the block instead of copied.
+bool matroska_video(MatroskaWriter* writer, std::vector<uint8_t>&& bytes, int64_t pts, int64_t dts,
+                    bool key);
+bool matroska_audio(MatroskaWriter* writer, std::vector<uint8_t>&& bytes, int64_t pts);
 
 // Writes what is held, the Cues, and patches the sizes; false when a write failed.
 bool finish_matroska(MatroskaWriter* writer);
