@@ -41,7 +41,7 @@ namespace {
 // The picture's bytes as they go into the file.
 std::vector<uint8_t> picture_bytes(VideoTiming& t, const VideoUnit& u) {
     std::vector<uint8_t> bytes(u.size());
-    memcpy(bytes.data(), u.inserted.data(), u.inserted.size());
+    if (!u.inserted.empty()) memcpy(bytes.data(), u.inserted.data(), u.inserted.size());
     copy_video(t.bytes, u.begin, size_t(u.end - u.begin), bytes.data() + u.inserted.size());
     if (u.broken_link) bytes[size_t(u.gop_at) + 7] |= 0x20;
     return bytes;
