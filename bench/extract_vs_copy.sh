@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Times `quarrow extract` of a 1 GiB broadcast-like recording against a plain copy of the same
-# clusters' bytes (dd bs=8M from the same image), and `quarrow extract --mux` of the same
-# recording against the plain extraction, all with a warm cache and side by side in each round;
+# clusters' bytes (dd bs=8M from the same image), `quarrow extract --mux` of the same recording
+# against the plain extraction and `--mkv` against `--mux`, all with a warm cache and side by
+# side in each round;
 # prints the median ratios (ROUNDS rounds, 15 by default) and the peak memory of each. Then runs
 # the hot-loop benchmark.
 #   bench/extract_vs_copy.sh [BUILD_DIR] [MIB]
@@ -52,7 +53,7 @@ measure() {
     awk -v a="$t0" -v b="$t1" -v k="$kib" -v c="$cpu" 'BEGIN { printf "%.3f %d %.2f\n", b - a, k, c }'
 }
 
-extract_times=() copy_times=() mux_times=() mux_kib=0
+extract_times=() copy_times=() mux_times=() mux_kib=0 mkv_times=() mkv_kib=0
 best_extract=999999 best_copy=999999 extract_kib=0 copy_kib=0 extract_cpu=0 copy_cpu=0
 for round in $(seq "$rounds"); do
     rm -f "$out"/out.* "$out/copy.bin"
@@ -68,6 +69,11 @@ for round in $(seq "$rounds"); do
     mux_times+=("$t")
     [ "$kib" -gt "$mux_kib" ] && mux_kib=$kib
     rm -f "$out"/out.*
+    read -r t kib cpu < <(measure "$build/quarrow" extract "$image" 1 -o "$out" --prefix out -q --mkv)
+    echo "  round $round: mkv     $t s, cpu $cpu s (peak ${kib} KiB)"
+    mkv_times+=("$t")
+    [ "$kib" -gt "$mkv_kib" ] && mkv_kib=$kib
+    rm -f "$out"/out.*
     read -r t kib cpu < <(measure dd if="$image" of="$out/copy.bin" bs=8M skip="$range_start" \
         count="$range_bytes" iflag=skip_bytes,count_bytes)
     echo "  round $round: copy    $t s, cpu $cpu s (peak ${kib} KiB)"
@@ -78,6 +84,7 @@ for round in $(seq "$rounds"); do
 done
 "$build/quarrow" extract "$image" 1 -o "$out" --prefix out -q >/dev/null
 "$build/quarrow" extract "$image" 1 -o "$out" --prefix out -q --mux >/dev/null
+"$build/quarrow" extract "$image" 1 -o "$out" --prefix out -q --mkv >/dev/null
 ls -l "$out"/out.* "$out/copy.bin" | awk '{print "  " $5 " " $9}'
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 # Ratios of each round's pair, then their median.
@@ -90,6 +97,11 @@ awk -v m="$(median "${mux_times[@]}")" -v e="$(median "${extract_times[@]}")" \
     -v r="$(median $(ratios mux_times extract_times))" -v k="$mux_kib" 'BEGIN {
     printf "median: --mux %.3f s, plain extraction %.3f s; median ratio of the pairs %.3f (target <= 1.15)\n", m, e, r
     printf "peak memory: --mux %.1f MiB (target <= 32)\n", k / 1024
+}'
+awk -v m="$(median "${mkv_times[@]}")" -v e="$(median "${mux_times[@]}")" \
+    -v r="$(median $(ratios mkv_times mux_times))" -v k="$mkv_kib" 'BEGIN {
+    printf "median: --mkv %.3f s, --mux %.3f s; median ratio of the pairs %.3f (target <= 1.05)\n", m, e, r
+    printf "peak memory: --mkv %.1f MiB (target <= 32)\n", k / 1024
 }'
 awk -v e="$best_extract" -v c="$best_copy" -v ek="$extract_kib" -v ck="$copy_kib" \
     -v ec="$extract_cpu" -v cc="$copy_cpu" 'BEGIN {

@@ -111,6 +111,49 @@ TEST(ProgramStreamAudio, GapsAreFilledOverlapsDroppedAndJumpsStartANewTimeBase) 
               Bytes(media.audio.begin(), media.audio.begin() + 4));
 }
 
+// The audio PES packets are taken apart wherever the walk's payloads cut them: a header, a
+// frame header or a frame split over two payloads (or several calls), junk between packets and
+// a start code that opens no MPEG-2 header give the same file as the packets in one piece.
+TEST(ProgramStreamAudio, PacketsCutAnywhereGiveTheSameFile) {
+    test::SampleMedia media;
+    ASSERT_TRUE(test::load_sample_media("", &media));
+    std::vector<size_t> frames = test::mpeg_audio_frames(media.audio);
+    Bytes pes;
+    for (size_t i = 0; i + 1 < frames.size() && i < 60; i += 2) {
+        // Two frames and a half-open third per packet, so that frames straddle packets.
+        size_t to = std::min(frames[i + 1] + 100, media.audio.size());
+        size_t from = i == 0 ? 0 : frames[i - 1] + 100;
+        Bytes p = test::audio_pes_packet(media.audio.data() + from, to - from,
+                                         900000 + int64_t(i) * 2160);
+        pes.insert(pes.end(), p.begin(), p.end());
+        if (i == 10) pes.insert(pes.end(), {0x00, 0x00, 0x01, 0xC0, 0x00, 0x03, 0x0F, 0x00, 0x00});
+        if (i == 20) pes.insert(pes.end(), {0x12, 0x00, 0x00, 0x34});
+    }
+    auto mux = [&](size_t cut, int per_call) {
+        Collected out;
+        ProgramStreamWriter* w = create_program_stream({}, {&out, begin_part, collect}, nullptr);
+        EXPECT_NE(w, nullptr);
+        ByteSink video = program_stream_video_sink(w), audio = program_stream_audio_sink(w);
+        EXPECT_TRUE(sink_write(&video, media.video.data(), int64_t(media.video.size())));
+        std::vector<ByteSpan> spans;
+        for (size_t at = 0; at < pes.size(); at += cut)
+            spans.push_back({pes.data() + at, std::min(cut, pes.size() - at)});
+        for (size_t k = 0; k < spans.size(); k += size_t(per_call))
+            EXPECT_TRUE(audio.write(audio.context, spans.data() + k,
+                                    int(std::min(spans.size() - k, size_t(per_call)))));
+        char message[MESSAGE_SIZE] = "";
+        EXPECT_TRUE(finish_program_stream(w, message));
+        int64_t placed = program_stream_counts(w).audio_frames;
+        destroy_program_stream(w);
+        return std::make_pair(out.bytes, placed);
+    };
+    auto whole = mux(pes.size(), 1);
+    EXPECT_GT(whole.second, 50);
+    for (size_t cut : {size_t(1), size_t(3), size_t(8), size_t(13), size_t(577), size_t(2048)})
+        for (int per_call : {1, 5})
+            EXPECT_TRUE(mux(cut, per_call) == whole) << "cut " << cut << ", " << per_call;
+}
+
 // The start-code search against a byte-by-byte one: codes around the 64-byte steps of the
 // search, after runs of zeros, split by the end of the bytes, and none at all.
 TEST(ProgramStreamVideo, StartCodeSearchFindsTheFirstCodeWherePlainSearchDoes) {

@@ -32,10 +32,11 @@ void note_clock(AudioPlacement& a, int64_t at, int64_t placed) {
 
 // A whole frame with its broadcast time stamp (or none, -1), `at` the stream offset of the
 // stamped packet it begins (-1: none): placed at the first frame's time plus its distance from
-// it; gaps filled with silence, overlaps dropped, jumps start a new base.
-void frame_done(AudioPlacement& a, const uint8_t* p, int bytes, int64_t pts90, int64_t duration,
+// it; gaps filled with silence, overlaps dropped, jumps start a new base. The frame's bytes move
+// into the queue as they are.
+void frame_done(AudioPlacement& a, std::vector<uint8_t>&& frame, int64_t pts90, int64_t duration,
                 int64_t at) {
-    std::vector<uint8_t> frame(p, p + bytes);
+    const uint8_t* p = frame.data();
     int64_t previous_at = a.last_at;
     if (at >= 0) a.last_at = at;
     if (!a.started) {
@@ -110,80 +111,160 @@ void frame_done(AudioPlacement& a, const uint8_t* p, int bytes, int64_t pts90, i
     a.next_out = expected + duration;
 }
 
-// Frames out of the audio bytes, each with the time stamp of the PES packet it begins in (the
-// first frame that begins in a packet owns the packet's stamp).
-void cut_frames(AudioPlacement& a) {
-    size_t at = 0;
-    std::vector<uint8_t>& es = a.es;
-    while (at + 4 <= es.size()) {
-        AudioFrameHeader h;
-        bool same_kind = !a.started || ((es[at + 1] & 0xFE) == (a.first_header[1] & 0xFE) &&
-                                        (es[at + 2] & 0x0C) == (a.first_header[2] & 0x0C));
-        if (!same_kind || !parse_audio_frame_header(es.data() + at, &h)) {
-            ++at;  // not a frame: look for the next one
+// A frame header of the kind the audio began with (a change of layer or rate is damage).
+bool frame_header_at(const AudioPlacement& a, const uint8_t* p, AudioFrameHeader* h) {
+    bool same_kind = !a.started || ((p[1] & 0xFE) == (a.first_header[1] & 0xFE) &&
+                                    (p[2] & 0x0C) == (a.first_header[2] & 0x0C));
+    return same_kind && parse_audio_frame_header(p, h) && h->bytes >= 4;
+}
+
+void begin_frame(AudioPlacement& a, const AudioFrameHeader& h, int64_t pts90, int64_t at) {
+    a.frame.clear();
+    a.frame.reserve(size_t(h.bytes));
+    a.frame_need = size_t(h.bytes);
+    a.frame_pts = pts90;
+    a.frame_at = at;
+}
+
+void end_frame(AudioPlacement& a) {
+    AudioFrameHeader h;
+    parse_audio_frame_header(a.frame.data(), &h);
+    int64_t duration = int64_t(h.samples) * CLOCK / h.sample_rate;
+    a.frame_need = 0;
+    frame_done(a, std::move(a.frame), a.frame_pts, duration, a.frame_at);
+    a.frame = std::vector<uint8_t>();
+}
+
+// Payload bytes of the audio PES packets, cut into frames as they come: each frame is copied
+// once, from where the walk holds it into its own bytes, and takes the time stamp of the packet
+// it begins in (the first frame that begins in a packet owns the packet's stamp). Bytes that are
+// no frame header are stepped over one at a time.
+void take_frame_bytes(AudioPlacement& a, const uint8_t* p, size_t n) {
+    while (n > 0) {
+        if (a.frame_need > 0) {
+            size_t k = std::min(n, a.frame_need - a.frame.size());
+            a.frame.insert(a.frame.end(), p, p + k);
+            p += k;
+            n -= k;
+            if (a.frame.size() == a.frame_need) end_frame(a);
             continue;
         }
-        if (at + size_t(h.bytes) > es.size()) break;
-        int64_t pts90 = -1, packet_at = -1;
-        while (!a.stamps.empty() && a.stamps.front().to <= at)
-            a.stamps.pop_front();
-        if (!a.stamps.empty() && a.stamps.front().from <= at) {
-            pts90 = a.stamps.front().pts;
-            packet_at = a.stamps.front().at;
-            a.stamps.pop_front();
+        AudioFrameHeader h;
+        if (a.head_have == 0 && n >= 4) {
+            if (frame_header_at(a, p, &h)) {
+                begin_frame(a, h, a.packet_pts, a.packet_at);
+                a.packet_pts = a.packet_at = -1;
+            } else {
+                ++p, --n;
+            }
+            continue;
         }
-        int64_t duration = int64_t(h.samples) * CLOCK / h.sample_rate;
-        frame_done(a, es.data() + at, h.bytes, pts90, duration, packet_at);
-        at += size_t(h.bytes);
-    }
-    es.erase(es.begin(), es.begin() + long(at));
-    for (auto& s : a.stamps) {
-        s.from = s.from > at ? s.from - at : 0;
-        s.to = s.to > at ? s.to - at : 0;
+        // A header that straddles two packets is gathered first.
+        a.head[a.head_have] = *p;
+        a.head_pts[a.head_have] = a.packet_pts;
+        a.head_at[a.head_have] = a.packet_at;
+        a.head_serial[a.head_have] = a.packet_serial;
+        ++a.head_have;
+        ++p, --n;
+        if (a.head_have < 4) continue;
+        if (frame_header_at(a, a.head, &h)) {
+            begin_frame(a, h, a.head_pts[0], a.head_at[0]);
+            if (a.head_serial[0] == a.packet_serial) a.packet_pts = a.packet_at = -1;
+            a.frame.assign(a.head, a.head + 4);
+            a.head_have = 0;
+            if (a.frame.size() == a.frame_need) end_frame(a);
+            continue;
+        }
+        for (int k = 0; k < 3; ++k) {
+            a.head[k] = a.head[k + 1];
+            a.head_pts[k] = a.head_pts[k + 1];
+            a.head_at[k] = a.head_at[k + 1];
+            a.head_serial[k] = a.head_serial[k + 1];
+        }
+        a.head_have = 3;
     }
 }
 
-// Audio PES packets: their payloads to the frame bytes, their PTS to the stamps.
-void take_pes_apart(AudioPlacement& a) {
-    std::vector<uint8_t>& b = a.pes;
-    int64_t first_at = a.received - int64_t(b.size());  // stream offset of b[0]
-    size_t at = 0;
-    while (at + 9 <= b.size()) {
-        if (!(b[at] == 0 && b[at + 1] == 0 && b[at + 2] == 1 && (b[at + 3] & 0xE0) == 0xC0)) {
-            ++at;
-            continue;
-        }
-        size_t length = size_t(b[at + 4]) << 8 | b[at + 5];
-        if (at + 6 + length > b.size()) break;
-        size_t header = 9 + size_t(b[at + 8]);
-        if ((b[at + 6] & 0xC0) != 0x80 || header > 6 + length) {
-            at += 4;  // not an MPEG-2 PES header
-            continue;
-        }
-        int64_t pts = -1;
-        if ((b[at + 7] & 0x80) && header >= 14) {
-            const uint8_t* t = b.data() + at + 9;
-            pts = (int64_t(t[0] & 0x0E) << 29) | (int64_t(t[1]) << 22) |
-                  (int64_t(t[2] & 0xFE) << 14) | (int64_t(t[3]) << 7) | (t[4] >> 1);
-        }
-        size_t from = a.es.size();
-        a.es.insert(a.es.end(), b.begin() + long(at + header), b.begin() + long(at + 6 + length));
-        if (pts >= 0) a.stamps.push_back({from, a.es.size(), pts, first_at + int64_t(at)});
-        at += 6 + length;
+// Whether the nine bytes of a PES header open an MPEG-2 audio packet whose header fits in it;
+// 0: no start code here, -1: a start code but no such header.
+int audio_pes_header(const uint8_t* b) {
+    if (!(b[0] == 0 && b[1] == 0 && b[2] == 1 && (b[3] & 0xE0) == 0xC0)) return 0;
+    size_t length = size_t(b[4]) << 8 | b[5];
+    size_t header = 9 + size_t(b[8]);
+    return (b[6] & 0xC0) == 0x80 && header <= 6 + length ? 1 : -1;
+}
+
+// A PES header is whole in pes_head: its stamp and payload length become the packet's; `at` is
+// where the header began in the audio stream, the place a stamped packet marks on the clock.
+void begin_packet(AudioPlacement& a, int64_t at) {
+    const uint8_t* b = a.pes_head;
+    size_t length = size_t(b[4]) << 8 | b[5];
+    size_t header = 9 + size_t(b[8]);
+    a.packet_pts = a.packet_at = -1;
+    if ((b[7] & 0x80) && header >= 14) {
+        const uint8_t* t = b + 9;
+        a.packet_pts = (int64_t(t[0] & 0x0E) << 29) | (int64_t(t[1]) << 22) |
+                       (int64_t(t[2] & 0xFE) << 14) | (int64_t(t[3]) << 7) | (t[4] >> 1);
+        a.packet_at = at;
     }
-    b.erase(b.begin(), b.begin() + long(at));
-    cut_frames(a);
+    ++a.packet_serial;
+    a.payload_left = int64_t(6 + length - header);
+    a.pes_have = 0;
+    a.pes_need = 9;
+}
+
+// Audio PES packets, wherever the walk's payloads cut them: the headers are read (and gathered
+// where they straddle two payloads), the payloads go to the frames where they lie. `received`
+// counts the audio stream's bytes up to p.
+void take_pes_bytes(AudioPlacement& a, const uint8_t* p, size_t n) {
+    const uint8_t* start = p;
+    while (n > 0) {
+        if (a.payload_left > 0) {
+            size_t k = size_t(std::min<int64_t>(a.payload_left, int64_t(n)));
+            take_frame_bytes(a, p, k);
+            a.payload_left -= int64_t(k);
+            p += k;
+            n -= k;
+            continue;
+        }
+        if (a.pes_have == 0 && n >= 9) {
+            int kind = audio_pes_header(p);
+            if (kind <= 0) {
+                size_t skip = kind < 0 ? 4 : 1;  // not an MPEG-2 PES header: past its start code
+                p += std::min(skip, n);
+                n -= std::min(skip, n);
+                continue;
+            }
+        }
+        size_t k = std::min(n, size_t(a.pes_need - a.pes_have));
+        memcpy(a.pes_head + a.pes_have, p, k);
+        a.pes_have += int(k);
+        p += k;
+        n -= k;
+        if (a.pes_have < a.pes_need) continue;
+        if (a.pes_need == 9) {
+            int kind = audio_pes_header(a.pes_head);
+            if (kind <= 0) {
+                // Look again from the next byte (past the start code of a header that is none).
+                int skip = kind < 0 ? 4 : 1;
+                memmove(a.pes_head, a.pes_head + skip, size_t(9 - skip));
+                a.pes_have = 9 - skip;
+                continue;
+            }
+            a.pes_need = 9 + a.pes_head[8];
+            if (a.pes_have < a.pes_need) continue;
+        }
+        begin_packet(a, a.received + (p - start) - a.pes_need);
+    }
 }
 
 }  // namespace
 
 void take_audio(AudioPlacement& a, const ByteSpan* spans, int count) {
     for (int i = 0; i < count; ++i) {
-        const uint8_t* p = static_cast<const uint8_t*>(spans[i].bytes);
-        a.pes.insert(a.pes.end(), p, p + spans[i].size);
+        take_pes_bytes(a, static_cast<const uint8_t*>(spans[i].bytes), spans[i].size);
         a.received += int64_t(spans[i].size);
     }
-    take_pes_apart(a);
 }
 
 int64_t unsent_audio(const AudioPlacement& a, int64_t limit) {

@@ -451,6 +451,7 @@ int run_walk(Walk& w, char* message) {
     w.remaining = request.length;
     w.countdown = request.sync_tuning;
     reset_stream_filters(w.filters.get());
+    w.filters->audio_in_place = w.outputs->audio_in_place;
 
     // Only loaded data is ever examined: once the chain has ended, area B holds nothing.
     if (w.remaining > 0 && (w.position < 0 || w.position >= w.buffer->loaded_end())) {
@@ -606,19 +607,28 @@ int extract_to_files(DiskHandle disk, const ExtractionRequest& r, char* message,
     return 1;
 }
 
-// The program stream's files: one, or the parts of a split one, each under a temporary name
-// until the extraction has succeeded.
+// The one-file output's files: the program stream, or the parts of a split one, or the Matroska
+// file; each under a temporary name until the extraction has succeeded.
 struct MuxFiles {
     DiskHandle disk;
     const char* path;
     const char* prefix;
+    bool matroska;
     std::vector<std::string> names;
     std::vector<OutputFilePtr> files;
 };
 
 bool begin_mux_part(void* context, int part) {
     MuxFiles* m = static_cast<MuxFiles*>(context);
-    std::string name = program_stream_part_name(m->path, m->prefix, part);
+    std::string name;
+    if (m->matroska) {
+        char mkv[OUTPUT_NAME_BUFFER];
+        build_output_name(m->path, m->prefix, ".mkv", mkv);
+        name = mkv;
+    } else {
+        name = program_stream_part_name(m->path, m->prefix, part);
+    }
+    // The disk being read is never the output, whatever the name's spelling.
     if (check_output(m->disk, name.c_str()) == OUTPUT_IS_SOURCE) return false;
     OutputFilePtr file(begin_output_file(name.c_str()));
     if (!file) return false;
@@ -632,22 +642,39 @@ bool write_mux_part(void* context, const ByteSpan* spans, int count) {
     return !m->files.empty() && write_output_spans(m->files.back().get(), spans, count);
 }
 
+bool patch_mux_part(void* context, int64_t offset, const void* bytes, size_t size) {
+    MuxFiles* m = static_cast<MuxFiles*>(context);
+    return !m->files.empty() && output_write_at(m->files.back().get(), offset, bytes, size);
+}
+
 struct DestroyWriter {
     void operator()(ProgramStreamWriter* w) const { destroy_program_stream(w); }
 };
 
-int extract_to_program_stream(DiskHandle disk, const ExtractionRequest& r, char* message,
-                              ExtractionResult* result) {
-    MuxFiles files{disk, r.path, r.prefix, {}, {}};
+// --mux and --mkv: the walk into the one-file writer, whose output is packs or the Matroska
+// feed.
+int extract_to_one_file(DiskHandle disk, const ExtractionRequest& r, char* message,
+                        ExtractionResult* result) {
+    MuxFiles files{disk, r.path, r.prefix, r.matroska != nullptr, {}, {}};
     ProgramStreamOptions options;
     options.av_offset_ms = r.av_offset_ms;
-    options.split_bytes = r.split_bytes;
+    options.split_bytes = r.matroska ? 0 : r.split_bytes;
     options.from_ms = r.from_ms;
     options.to_ms = r.to_ms;
     options.stretches = r.stretches;
-    ProgramStreamOutput output{&files, begin_mux_part, write_mux_part};
-    std::unique_ptr<ProgramStreamWriter, DestroyWriter> writer(
-        create_program_stream(options, output, r.hooks));
+    options.chapter_every_ms = r.chapter_every_ms;
+    MatroskaParams texts;
+    if (r.matroska) texts = *r.matroska;
+    if (r.chapters) texts.chapters_at_end = true;
+    std::unique_ptr<ProgramStreamWriter, DestroyWriter> writer;
+    if (r.matroska) {
+        if (begin_mux_part(&files, 0))
+            writer.reset(create_matroska_stream(options, texts,
+                                                {&files, write_mux_part, patch_mux_part}, r.hooks));
+    } else {
+        writer.reset(
+            create_program_stream(options, {&files, begin_mux_part, write_mux_part}, r.hooks));
+    }
     if (!writer) {
         put_message(message, "Could not create output file.");
         return 0;
@@ -656,6 +683,7 @@ int extract_to_program_stream(DiskHandle disk, const ExtractionRequest& r, char*
     outputs.video = program_stream_video_sink(writer.get());
     outputs.audio = program_stream_audio_sink(writer.get());
     outputs.arrivals = program_stream_arrivals(writer.get());
+    outputs.audio_in_place = true;
     ExtractionRequest walk = r;
     walk.audio_type = AUDIO_TYPE_MPG;  // the writer takes the PES packets with their time stamps
     walk.no_video = false;
@@ -695,9 +723,8 @@ int extract_recording(DiskHandle disk, const ExtractionRequest& request, char* m
     if (!r.prefix) r.prefix = "";
     if (!check_output_names(r.path, r.prefix, message, &result->names)) return 0;
     if (r.audio_type != AUDIO_TYPE_MPG) r.audio_type = AUDIO_TYPE_MP2;
-    int ok = r.mux && r.matroska ? extract_to_matroska(disk, r, r.path, r.prefix, message, result)
-             : r.mux             ? extract_to_program_stream(disk, r, message, result)
-                                 : extract_to_files(disk, r, message, result);
+    int ok = r.mux ? extract_to_one_file(disk, r, message, result)
+                   : extract_to_files(disk, r, message, result);
     if (!ok) return 0;
     put_message(message, "The extraction has completed successfully.");
     return 1;

@@ -95,6 +95,9 @@ struct ExtractionOutputs {
     // (mark null: nobody asks). The audio held in the filter then reaches its sink before each
     // write of video, so that audio which came before a video byte is there before it.
     StreamArrivals arrivals{nullptr, nullptr};
+    // The audio sink takes each payload where the walk holds it, during the call, rather than
+    // gathered into large writes (it copies what it keeps).
+    bool audio_in_place = false;
 };
 
 // The walk's message when the request's interrupt was set.

@@ -386,10 +386,11 @@ bool pump(MatroskaWriter* w, bool drain) {
     }
 }
 
-bool add_unit(MatroskaWriter* w, std::deque<Unit>& queue, int track, const uint8_t* bytes,
-              size_t size, int64_t pts, int64_t order, bool key) {
+bool add_unit(MatroskaWriter* w, std::deque<Unit>& queue, int track, std::vector<uint8_t>&& bytes,
+              int64_t pts, int64_t order, bool key) {
     Unit u;
-    u.bytes.assign(bytes, bytes + size);
+    size_t size = bytes.size();
+    u.bytes = std::move(bytes);
     u.time_ms = to_ms(w, pts);
     u.order = order;
     u.key = key;
@@ -459,11 +460,22 @@ void destroy_matroska_writer(MatroskaWriter* writer) {
 
 bool matroska_video(MatroskaWriter* w, const uint8_t* bytes, size_t size, int64_t pts, int64_t dts,
                     bool key) {
-    return add_unit(w, w->video, VIDEO_TRACK, bytes, size, pts, dts, key);
+    return add_unit(w, w->video, VIDEO_TRACK, std::vector<uint8_t>(bytes, bytes + size), pts, dts,
+                    key);
 }
 
 bool matroska_audio(MatroskaWriter* w, const uint8_t* bytes, size_t size, int64_t pts) {
-    return add_unit(w, w->audio, AUDIO_TRACK, bytes, size, pts, pts, true);
+    return add_unit(w, w->audio, AUDIO_TRACK, std::vector<uint8_t>(bytes, bytes + size), pts, pts,
+                    true);
+}
+
+bool matroska_video(MatroskaWriter* w, std::vector<uint8_t>&& bytes, int64_t pts, int64_t dts,
+                    bool key) {
+    return add_unit(w, w->video, VIDEO_TRACK, std::move(bytes), pts, dts, key);
+}
+
+bool matroska_audio(MatroskaWriter* w, std::vector<uint8_t>&& bytes, int64_t pts) {
+    return add_unit(w, w->audio, AUDIO_TRACK, std::move(bytes), pts, pts, true);
 }
 
 namespace {

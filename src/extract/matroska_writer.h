@@ -82,6 +82,10 @@ void destroy_matroska_writer(MatroskaWriter* writer);
 bool matroska_video(MatroskaWriter* writer, const uint8_t* bytes, size_t size, int64_t pts,
                     int64_t dts, bool key);
 bool matroska_audio(MatroskaWriter* writer, const uint8_t* bytes, size_t size, int64_t pts);
+// The same with the bytes moved into the block instead of copied.
+bool matroska_video(MatroskaWriter* writer, std::vector<uint8_t>&& bytes, int64_t pts, int64_t dts,
+                    bool key);
+bool matroska_audio(MatroskaWriter* writer, std::vector<uint8_t>&& bytes, int64_t pts);
 
 // With chapters_at_end: the chapters finish_matroska writes (times in ms of the file).
 void set_matroska_chapters(MatroskaWriter* writer, const std::vector<MatroskaChapter>& chapters);

@@ -39,6 +39,11 @@ struct ProgramStreamWriter {
     int64_t cut_at = 0;
     // The stretches kept (--from and --to, or a cut list).
     StretchCut cut;
+    // A Matroska file instead of packs (owned), and the end of the last picture handed to it:
+    // audio after that may lie past the stretch's end, which the next group decides.
+    MatroskaFeed* matroska = nullptr;
+    int64_t shown_until = INT64_MIN;
+    ~ProgramStreamWriter() { destroy_matroska_feed(matroska); }
 };
 
 std::string clock_text(int64_t ticks) {
@@ -145,12 +150,38 @@ bool start_next_part(ProgramStreamWriter* w) {
     return true;
 }
 
+// For a Matroska file: the timed pictures as they come (the Matroska writer interleaves them with
+// the audio by decoding time), the placed frames shown before the last picture given, or all
+// of them at the end; the cut decided before each.
+void feed_matroska(ProgramStreamWriter* w) {
+    VideoTiming& t = w->video;
+    AudioPlacement& audio = w->audio;
+    MatroskaFeed& feed = *w->matroska;
+    bool& failed = w->packs.write_failed;
+    while (!failed) {
+        bool force = w->finishing || audio.queue.size() > MAX_HELD_FRAMES;
+        if (!cut_to_stretches(w->cut, t, audio, w->finishing)) return;
+        force = force || cut_between_stretches(w->cut, audio);
+        if (!matroska_feed_started(feed, t, audio, force, &failed)) return;
+        if (!t.queue.empty() && t.queue.front().timed) {
+            const VideoUnit& u = t.queue.front();
+            w->shown_until = std::max(w->shown_until, u.pts + shown_ticks(t, u));
+            failed = !feed_matroska_picture(feed, t);
+        } else if (!audio.queue.empty() && (force || audio.queue.front().pts < w->shown_until)) {
+            failed = !feed_matroska_frame(feed, audio);
+        } else {
+            return;
+        }
+    }
+}
+
 // Sends packs while what decides the next one is known: video and audio both waiting with a
 // packet's worth (or at their ends), the stream whose next bytes are due first going first as
 // far as its buffer has room.
 void multiplex(ProgramStreamWriter* w) {
     VideoTiming& t = w->video;
     AudioPlacement& audio = w->audio;
+    if (w->matroska) return feed_matroska(w);
     while (!w->packs.write_failed) {
         bool force =
             w->finishing || t.held > MAX_HELD_VIDEO || audio.queue.size() > MAX_HELD_FRAMES;
@@ -313,17 +344,14 @@ void cut_notices(const ProgramStreamWriter* w) {
 
 }  // namespace
 
-ProgramStreamWriter* create_program_stream(const ProgramStreamOptions& options,
-                                           const ProgramStreamOutput& output,
-                                           const OperationHooks* hooks) {
+namespace {
+
+// What both kinds of output share: the two stream parts and where the first picture is shown.
+ProgramStreamWriter* new_writer(const ProgramStreamOptions& options, const OperationHooks* hooks) {
     ProgramStreamWriter* w = new (std::nothrow) ProgramStreamWriter();
     if (!w) return nullptr;
     w->options = options;
     w->hooks = hooks;
-    if (!init_pack_writer(w->packs, output)) {
-        delete w;
-        return nullptr;
-    }
     w->video_buffer.size = VIDEO_BUFFER_BYTES;
     w->audio_buffer.size = AUDIO_BUFFER_BYTES;
     int64_t earlier = options.av_offset_ms < 0 ? -options.av_offset_ms * (CLOCK / 1000) : 0;
@@ -342,11 +370,39 @@ ProgramStreamWriter* create_program_stream(const ProgramStreamOptions& options,
         stretches.push_back(range);
     }
     w->cut.active = !stretches.empty();
+    return w;
+}
+
+}  // namespace
+
+ProgramStreamWriter* create_program_stream(const ProgramStreamOptions& options,
+                                           const ProgramStreamOutput& output,
+                                           const OperationHooks* hooks) {
+    ProgramStreamWriter* w = new_writer(options, hooks);
+    if (!w) return nullptr;
+    if (!init_pack_writer(w->packs, output)) {
+        delete w;
+        return nullptr;
+    }
     w->part = options.split_bytes > 0 ? 1 : 0;
     if (!output.begin_part(output.context, w->part)) {
         delete w;
         return nullptr;
     }
+    w->parts = 1;
+    return w;
+}
+
+ProgramStreamWriter* create_matroska_feed_writer(const ProgramStreamOptions& options,
+                                                 MatroskaFeed* feed, const OperationHooks* hooks) {
+    ProgramStreamOptions one = options;
+    one.split_bytes = 0;  // a Matroska file is never split
+    ProgramStreamWriter* w = new_writer(one, hooks);
+    if (!w) {
+        destroy_matroska_feed(feed);
+        return nullptr;
+    }
+    w->matroska = feed;
     w->parts = 1;
     return w;
 }
@@ -452,6 +508,17 @@ bool finish_program_stream(ProgramStreamWriter* w, char* message) {
     w->finishing = true;
     multiplex(w);
     cut_notices(w);
+    if (w->matroska) {
+        bool failed = w->packs.write_failed;
+        if (!failed && !matroska_feed_started(*w->matroska, w->video, w->audio, true, &failed))
+            failed = true;
+        if (failed || !finish_matroska_feed(
+                          *w->matroska, program_stream_chapters(w, w->options.chapter_every_ms))) {
+            put_message(message, "Error while writing to disk.");
+            return false;
+        }
+        return true;
+    }
     write_end(w);
     if (!flush_packs(w->packs)) {
         put_message(message, w->part_failed ? "Could not create output file."

@@ -51,6 +51,9 @@ struct ProgramStreamOptions {
     // the time stamps run on without a jump, the audio placed within half a frame of its
     // picture, and an open group of pictures after a join loses its leading B-pictures.
     std::vector<TimeStretch> stretches;
+    // A Matroska output whose texts ask for chapters_at_end: the chapters it ends with are
+    // program_stream_chapters(writer, chapter_every_ms).
+    int64_t chapter_every_ms = 0;
 };
 
 struct ProgramStreamWriter;

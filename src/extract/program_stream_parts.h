@@ -8,9 +8,11 @@
 //   pack writing (pack_writer.cpp): packs, PES packets and navigation packs laid out and handed
 //     to the output as spans; the only part that knows the file is an MPEG program stream;
 //   the multiplex (program_stream.cpp): which pack goes next and when, and the parts of a split
-//     output.
+//     output; or, for a Matroska file, the order in which pictures and frames are handed to the
+//     Matroska feed (matroska_mux.cpp), which knows no packs.
 // Timing and placement know no container: they hand over timed pictures and placed frames as
-// queues, which the pack writer drains. Times are ticks of the 27 MHz system clock.
+// queues, which the pack writer (or the Matroska feed) drains. Times are ticks of the 27 MHz system
+// clock.
 #pragma once
 
 #include <cstddef>
@@ -180,14 +182,27 @@ struct AudioPlacement {
     const OperationHooks* hooks = nullptr;
     int64_t origin = 0;        // where the first frame goes: the first picture plus the offset
     int64_t video_origin = 0;  // the first picture, for the times the notices name
-    std::vector<uint8_t> pes;  // PES bytes not yet taken apart
-    std::vector<uint8_t> es;   // audio frames' bytes not yet cut into frames
-    struct Stamp {
-        size_t from, to;  // the packet's payload in `es`
-        int64_t pts;      // 90 kHz
-        int64_t at;       // where the packet begins in the audio stream
-    };
-    std::deque<Stamp> stamps;
+    // The PES packet being read: its header gathered here (it may straddle the walk's
+    // payloads), then its payload taken where it lies, straight into the frame being gathered.
+    uint8_t pes_head[9 + 255] = {};
+    int pes_have = 0;          // header bytes gathered
+    int pes_need = 9;          // header bytes the packet has (9 until its length byte is read)
+    int64_t payload_left = 0;  // payload bytes of the packet still to come
+    int64_t packet_pts = -1;   // its stamp (90 kHz), until the first frame begun in it takes it
+    int64_t packet_at = -1;    // where a stamped packet begins in the audio stream, likewise
+    int64_t packet_serial = 0;
+    // The frame being gathered (frame_need bytes long once its header is known); the header
+    // bytes of a frame that straddles two packets wait in `head`, each with the stamp it could
+    // take.
+    std::vector<uint8_t> frame;
+    size_t frame_need = 0;
+    int64_t frame_pts = -1;
+    int64_t frame_at = -1;
+    uint8_t head[4] = {0, 0, 0, 0};
+    int64_t head_pts[4] = {-1, -1, -1, -1};
+    int64_t head_at[4] = {-1, -1, -1, -1};
+    int64_t head_serial[4] = {0, 0, 0, 0};
+    int head_have = 0;
     uint8_t first_header[4] = {0, 0, 0, 0};
     bool started = false;
     int64_t last_source = 0;    // the previous frame's broadcast time, unwrapped, in ticks
@@ -325,5 +340,29 @@ void write_audio_pack(PackWriter& w, AudioPlacement& a, DecoderBuffer& buffer, i
                       int64_t limit = PES_ROOM);
 // The end code, in a last pack of padding at scr.
 void write_end_pack(PackWriter& w, int64_t scr);
+
+// ---- The Matroska feed (matroska_mux.cpp) ----
+
+struct MatroskaFeed;
+void destroy_matroska_feed(MatroskaFeed* f);
+// Whether the file has begun; begins it once its tracks are known: the video's from the sequence
+// header of the first timed picture, the audio's from the first placed frame, or none when no
+// audio has come by `force` (or while too much video waits). A picture whose sequence header
+// cannot be read is left out. false until then, and after a failed write (*failed set).
+bool matroska_feed_started(MatroskaFeed& f, VideoTiming& t, const AudioPlacement& a, bool force,
+                           bool* failed);
+// The picture at the front of the timed ones, copied out of the stream into its block, or the
+// frame at the front of the placed ones, moved into its block; they leave their queue. false
+// when a write failed.
+bool feed_matroska_picture(MatroskaFeed& f, VideoTiming& t);
+bool feed_matroska_frame(MatroskaFeed& f, AudioPlacement& a);
+// The held blocks, the chapters (when the texts asked for them at the end), the cues and the
+// sizes; false when a write failed.
+bool finish_matroska_feed(MatroskaFeed& f, const std::vector<StreamChapter>& chapters);
+
+// The one-file writer with the Matroska feed as its output instead of packs (it owns the feed):
+// the same timing, placement, stretch, notices and repairs.
+ProgramStreamWriter* create_matroska_feed_writer(const ProgramStreamOptions& options,
+                                                 MatroskaFeed* feed, const OperationHooks* hooks);
 
 }  // namespace quarrow

@@ -60,6 +60,7 @@ bool file_sink_write(void* context, const ByteSpan* spans, int count) {
 bool write_audio(StreamFilterState* state, const ByteSink* file, const uint8_t* bytes,
                  int64_t count) {
     if (count <= 0) return true;
+    if (state->audio_in_place) return write_bytes(file, bytes, count);
     if (state->audio_output_count + count > AUDIO_OUTPUT_BUFFER) {
         if (!flush_audio_output(state, file)) return false;
         if (count >= AUDIO_OUTPUT_BUFFER) return write_bytes(file, bytes, count);
@@ -116,6 +117,7 @@ void reset_stream_filters(StreamFilterState* state) {
     // A tail left by a walk that ended while still waiting belongs to another recording.
     tail_drop(state);
     state->audio_output_count = 0;
+    state->audio_in_place = false;
 }
 
 int flush_audio_output(StreamFilterState* state, const ByteSink* audio_file) {

@@ -66,6 +66,9 @@ struct StreamFilterState {
     PendingTail pending_tail;
     uint8_t audio_output[AUDIO_OUTPUT_BUFFER];  // audio not yet handed to the file
     int audio_output_count;
+    // The audio goes to its sink where it lies, ungathered: the sink takes it apart itself (the
+    // one-file writers). Set by the walk after the reset.
+    bool audio_in_place;
 };
 
 // A walk's start: both waiting flags set, the carry emptied, no tail, no audio output waiting.
