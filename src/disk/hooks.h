@@ -2,9 +2,9 @@
 // the user must see progress, be told something mid-way or answer a question, the operation
 // calls these hooks. Implemented by the command-line front end (terminal_hooks in
 // src/cli/cli_common.cpp: a progress bar on stderr, prompts on a terminal) and by the Windows
-// program (src/ui/window_hooks.cpp and the windows' own: progress bars, message boxes and the
-// hourglass). Any member may be null: nothing is shown, and an absent
-// confirm answers yes.
+// program (src/ui/background_work.cpp, which relays them from the worker thread to the windows:
+// progress bars, the status line, message boxes). Any member may be null: nothing is shown, and
+// an absent confirm answers yes.
 #pragma once
 
 #include <cstdint>
