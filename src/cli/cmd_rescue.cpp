@@ -114,9 +114,9 @@ bool cancelled_hook(void*) {
 // the drive a scan found is the source too); false when there is one.
 bool output_usable(OutputCheck check, const std::string& path) {
     if (check == OUTPUT_IS_SOURCE)
-        std::cerr << path << " is the disk being rescued; choose another file.\n";
+        std::cerr << rescue_output_is_source(path) << "\n";
     else if (check == OUTPUT_NOT_REGULAR)
-        std::cerr << path << " is not a regular file; rescue writes an image file and a map.\n";
+        std::cerr << rescue_output_not_regular(path) << "\n";
     return check == OUTPUT_USABLE;
 }
 
@@ -152,20 +152,7 @@ int prepare(const RescueOptions& o, DiskHandle source, const std::string& map_pa
 bool open_image(const std::string& path, DiskHandle source, int64_t size, DiskSession* image) {
     clear_reason();
     if (open_rescue_image(image, source, path.c_str(), size)) return true;
-    switch (image->status) {
-        case SESSION_IS_SOURCE:
-            output_usable(OUTPUT_IS_SOURCE, path);
-            break;
-        case SESSION_NOT_A_FILE:
-            output_usable(OUTPUT_NOT_REGULAR, path);
-            break;
-        case SESSION_IN_USE:
-            std::cerr << DISK_IN_USE_MESSAGE << "\n";
-            break;
-        default:
-            std::cerr << image->message << " (" << path << failure_reason() << ")\n";
-            break;
-    }
+    std::cerr << rescue_image_refusal(*image, path) << "\n";
     return false;
 }
 

@@ -33,6 +33,14 @@ bool read_text_file(const std::string& path, std::string* text) {
 
 }  // namespace
 
+std::string rescue_output_is_source(const std::string& path) {
+    return path + " is the disk being rescued; choose another file.";
+}
+
+std::string rescue_output_not_regular(const std::string& path) {
+    return path + " is not a regular file; rescue writes an image file and a map.";
+}
+
 std::string rescue_size_text(int64_t bytes) {
     char text[32];
     if (bytes < 1024 * 1024)
@@ -49,11 +57,11 @@ RescueSetup prepare_rescue_files(DiskHandle source, int64_t size, const std::str
     for (const std::string& out : {image, map_path}) {
         // By identity: a symlink, another spelling or the drive a scan found is the source too.
         if (path_is_disk(out.c_str(), source)) {
-            *message = out + " is the disk being rescued; choose another file.";
+            *message = rescue_output_is_source(out);
             return RescueSetup::refused;
         }
         if (fs::exists(out, ec) && !fs::is_regular_file(out, ec)) {
-            *message = out + " is not a regular file; rescue writes an image file and a map.";
+            *message = rescue_output_not_regular(out);
             return RescueSetup::refused;
         }
     }

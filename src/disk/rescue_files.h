@@ -29,6 +29,11 @@ RescueSetup prepare_rescue_files(DiskHandle source, int64_t size, const std::str
                                  const std::string& map_path, bool consent, RescueMap* map,
                                  std::string* message, std::vector<std::string>* notices);
 
+// How both programs refuse an output of a rescue: the disk being rescued itself, or something
+// that is not a regular file (a device node would be overwritten).
+std::string rescue_output_is_source(const std::string& path);
+std::string rescue_output_not_regular(const std::string& path);
+
 // "1.5 MB", or "512 B" below a MiB: the sizes a rescue's progress and result show.
 std::string rescue_size_text(int64_t bytes);
 

@@ -4,6 +4,7 @@
 
 #include "disk/drive_list.h"
 #include "disk/file_identity.h"
+#include "disk/rescue_files.h"
 #include "disk/system_error.h"
 #include "fs/disk_detection.h"
 #include "fs/layout.h"
@@ -158,6 +159,25 @@ bool open_rescue_image(DiskSession* s, DiskHandle source, const char* path, int6
     s->status = SESSION_OPEN;
     put_message(s->message, "Opened for the rescue.");
     return true;
+}
+
+std::string rescue_image_refusal(const DiskSession& s, const std::string& path) {
+    switch (s.status) {
+        case SESSION_IS_SOURCE:
+            return rescue_output_is_source(path);
+        case SESSION_NOT_A_FILE:
+            return rescue_output_not_regular(path);
+        case SESSION_IN_USE:
+            return DISK_IN_USE_MESSAGE;
+        default: {
+            const SystemFailure& f = last_system_failure();
+            std::string reason;
+            if (!f.reason.empty())
+                reason =
+                    f.path.empty() ? " (" + f.reason + ")" : " (" + f.path + ": " + f.reason + ")";
+            return std::string(s.message) + " (" + path + reason + ")";
+        }
+    }
 }
 
 OutputCheck check_output(DiskHandle disk, const char* path) {

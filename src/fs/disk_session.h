@@ -13,6 +13,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "disk/sector_access.h"
 #include "fs/recording_table.h"
@@ -114,6 +115,9 @@ bool open_rescue_source(DiskSession* s, const char* source);
 // and its map says which bytes hold the source's. SESSION_CANNOT_OPEN when it cannot be created,
 // opened for writing or grown (the reason in last_system_failure), SESSION_IN_USE.
 bool open_rescue_image(DiskSession* s, DiskHandle source, const char* path, int64_t size);
+// Why open_rescue_image turned the image at path away, as both programs say it (with the
+// system's reason where there is one).
+std::string rescue_image_refusal(const DiskSession& s, const std::string& path);
 
 // Whether a command may write its output at path: not when it is the disk being read (by
 // identity: symlinks, other spellings, hard links, the drive a scan found), not when something

@@ -119,23 +119,6 @@ std::string result_text(const Rescue& r, const std::string& image, const std::st
     return text;
 }
 
-// Why the session turned the image away, in the words the command line uses.
-std::string image_refusal(const DiskSession& s, const std::string& path) {
-    switch (s.status) {
-        case SESSION_IS_SOURCE:
-            return path + " is the disk being rescued; choose another file.";
-        case SESSION_NOT_A_FILE:
-            return path + " is not a regular file; rescue writes an image file and a map.";
-        case SESSION_IN_USE:
-            return DISK_IN_USE_MESSAGE;
-        default: {
-            const SystemFailure& f = last_system_failure();
-            return std::string(s.message) + " (" + path +
-                   (f.reason.empty() ? "" : ": " + f.reason) + ")";
-        }
-    }
-}
-
 void start_rescue(HWND window) {
     if (!app.disk) {
         show_info(window, "A MediaMaster Disk must be detected before you can use this option.");
@@ -171,7 +154,7 @@ void start_rescue(HWND window) {
     DiskSession target;
     clear_system_failure();
     if (!open_rescue_image(&target, app.disk, image.c_str(), int64_t(size))) {
-        show_error(window, image_refusal(target, image).c_str());
+        show_error(window, rescue_image_refusal(target, image).c_str());
         return;
     }
 
