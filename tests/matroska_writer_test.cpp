@@ -1,6 +1,7 @@
 // The EBML element encoding and the Matroska writer's file structure, fed the fixture media.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "extract/ebml.h"
@@ -266,6 +267,12 @@ TEST_F(Fixture, VideoWithoutItsAudioIsHeldOnlyUpToTheBound) {
         for (const MediaUnit& u : pictures)
             ASSERT_TRUE(matroska_video(w, media.video.data() + u.at, u.size, u.pts + copy * pass,
                                        u.dts + copy * pass, u.key));
+    // Until it is finished the Segment's size reads "unknown": a file cut off here stays readable.
+    const uint8_t segment_unknown[] = {0x18, 0x53, 0x80, 0x67, 0x01, 0xFF,
+                                       0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    EXPECT_NE(std::search(file.bytes.begin(), file.bytes.end(), std::begin(segment_unknown),
+                          std::end(segment_unknown)),
+              file.bytes.end());
     ASSERT_TRUE(finish_matroska(w));
     MatroskaCounts counts = matroska_counts(w);
     destroy_matroska_writer(w);

@@ -261,7 +261,10 @@ bool write_start(MatroskaWriter* w) {
     ebml_close(head, ebml);
     ebml_id(head, SEGMENT);
     w->segment_size_at = int64_t(head.size());
-    head.resize(head.size() + 8);  // patched at the end
+    // "Unknown" until patched at the end, so that a file cut off by a failed or interrupted walk
+    // (kept where no earlier file stood) still reads up to its last whole Cluster.
+    head.push_back(0x01);
+    head.insert(head.end(), 7, 0xFF);
     w->segment_at = int64_t(head.size());
 
     size_t duration_in_info = 0;
