@@ -41,10 +41,6 @@ double now_seconds() {
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
-std::string size_text(int64_t bytes) {
-    return rescue_size_text(bytes);
-}
-
 int bad_areas(const RescueMap& map) {
     int n = 0;
     for (const MapBlock& b : map.blocks)
@@ -67,19 +63,14 @@ void draw(Progress* p) {
     int64_t finished = map_status_bytes(map, MAP_FINISHED);
     int64_t bad = map_status_bytes(map, MAP_BAD);
     int64_t left = map.size() - finished - bad;
-    double elapsed = now_seconds() - p->started;
-    double rate = elapsed > 0 ? static_cast<double>(finished - p->finished_at_start) / elapsed : 0;
-    char eta[32] = "--:--";
-    if (rate > 0 && elapsed > 0.5) {
-        long secs = static_cast<long>(static_cast<double>(left) / rate);
-        snprintf(eta, sizeof eta, "%ld:%02ld", secs / 60, secs % 60);
-    }
+    std::string pace =
+        rescue_pace_text(finished - p->finished_at_start, left, now_seconds() - p->started);
     char where[32] = "";
     if (p->request->current_recording > 0)
         snprintf(where, sizeof where, "recording %d: ", p->request->current_recording);
-    fprintf(stderr, "\r%srescued %s of %s, bad %s (%d areas), %.1f MB/s, %s left   ", where,
-            size_text(finished).c_str(), size_text(map.size()).c_str(), size_text(bad).c_str(),
-            bad_areas(map), rate / 1048576.0, eta);
+    fprintf(stderr, "\r%srescued %s of %s, bad %s (%d areas), %s   ", where,
+            rescue_size_text(finished).c_str(), rescue_size_text(map.size()).c_str(),
+            rescue_size_text(bad).c_str(), bad_areas(map), pace.c_str());
     fflush(stderr);
     p->drawn = true;
 }
@@ -284,14 +275,15 @@ int run_rescue(RescueOptions o) {
     int64_t finished = map_status_bytes(map, MAP_FINISHED);
     // One verdict: "Rescued ..." only when every sector was.
     if (bad == 0 && finished == map.size()) {
-        std::cout << "Rescued " << size_text(finished) << " of " << size_text(map.size()) << " to "
-                  << o.image << "; map in " << map_path << ".\n";
+        std::cout << "Rescued " << rescue_size_text(finished) << " of "
+                  << rescue_size_text(map.size()) << " to " << o.image << "; map in " << map_path
+                  << ".\n";
         return EXIT_OK;
     }
     for (const RecordingRescue& r : result.recordings)
         if (r.missing > 0) std::cerr << shown(recording_rescue_text(r).c_str()) << "\n";
-    std::cout << "Rescued " << size_text(finished) << " of " << size_text(map.size()) << " to "
-              << o.image << "; map in " << map_path << ".\n";
+    std::cout << "Rescued " << rescue_size_text(finished) << " of " << rescue_size_text(map.size())
+              << " to " << o.image << "; map in " << map_path << ".\n";
     std::cout << bad / SECTOR_SIZE << " unreadable sectors in " << bad_areas(map)
               << (bad_areas(map) == 1 ? " area" : " areas")
               << " read as zeros in the image. Running the same command again tries them "

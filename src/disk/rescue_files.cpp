@@ -41,6 +41,18 @@ std::string rescue_output_not_regular(const std::string& path) {
     return path + " is not a regular file; rescue writes an image file and a map.";
 }
 
+std::string rescue_pace_text(int64_t rescued, int64_t left, double elapsed) {
+    double rate = elapsed > 0 ? static_cast<double>(rescued) / elapsed : 0;
+    char eta[32] = "--:--";
+    if (rate > 0 && elapsed > 0.5) {
+        long long secs = static_cast<long long>(static_cast<double>(left) / rate);
+        snprintf(eta, sizeof eta, "%lld:%02lld", secs / 60, secs % 60);
+    }
+    char text[64];
+    snprintf(text, sizeof text, "%.1f MB/s, %s left", rate / 1048576.0, eta);
+    return text;
+}
+
 std::string rescue_size_text(int64_t bytes) {
     char text[32];
     if (bytes < 1024 * 1024)

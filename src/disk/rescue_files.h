@@ -34,6 +34,10 @@ RescueSetup prepare_rescue_files(DiskHandle source, int64_t size, const std::str
 std::string rescue_output_is_source(const std::string& path);
 std::string rescue_output_not_regular(const std::string& path);
 
+// "3.1 MB/s, 0:09 left": the pace of the bytes rescued in elapsed seconds and the time the
+// bytes left would take at it ("--:--" until half a second has passed).
+std::string rescue_pace_text(int64_t rescued, int64_t left, double elapsed);
+
 // "1.5 MB", or "512 B" below a MiB: the sizes a rescue's progress and result show.
 std::string rescue_size_text(int64_t bytes);
 

@@ -76,17 +76,9 @@ void show_progress(void* context, int64_t done, int64_t total) {
     if (total <= 0) return;
     double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - r->started).count();
-    double rate = elapsed > 0 ? double(done - r->finished_at_start) / elapsed : 0;
-    char left[32] = "--:--";
-    if (rate > 0 && elapsed > 0.5) {
-        auto secs = static_cast<long long>(double(total - done) / rate);
-        snprintf(left, sizeof left, "%lld:%02lld", secs / 60, secs % 60);
-    }
-    char text[160];
-    snprintf(text, sizeof text, "Rescued %s of %s, %.1f MB/s, %s left",
-             rescue_size_text(done).c_str(), rescue_size_text(total).c_str(), rate / 1048576.0,
-             left);
-    set_item_text(r->window, IDC_RESCUE_STATUS, text);
+    std::string text = "Rescued " + rescue_size_text(done) + " of " + rescue_size_text(total) +
+                       ", " + rescue_pace_text(done - r->finished_at_start, total - done, elapsed);
+    set_item_text(r->window, IDC_RESCUE_STATUS, text.c_str());
     progress_set_pos(r->window, IDC_RESCUE_PROGRESS,
                      static_cast<int>(done * PROGRESS_STEPS / total));
 }
