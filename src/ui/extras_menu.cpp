@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <set>
 
+#include "disk/progress_text.h"
 #include "extract/extraction_setup.h"
 #include "extract/matroska_writer.h"
 #include "fs/damaged_disk.h"
@@ -173,8 +174,8 @@ void show_batch_progress(void* context, int64_t done, int64_t total) {
     double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - batch->started).count();
     if (n > 0 && n < static_cast<int>(sizeof text) && done > 0 && total > done && elapsed > 1) {
-        auto left = static_cast<long long>(elapsed * double(total - done) / double(done));
-        snprintf(text + n, sizeof text - n, " (about %lld:%02lld left)", left / 60, left % 60);
+        double left = elapsed * double(total - done) / double(done);
+        snprintf(text + n, sizeof text - n, " (about %s left)", duration_text(left).c_str());
     }
     set_status(text);
     set_panel_progress(static_cast<int>(total > 0 ? done * 10000 / total : 0));
