@@ -64,17 +64,23 @@ bool settle(DiskSession* s, bool for_writing) {
     return true;
 }
 
+// The drive a scan finds by its MediaMaster mark.
+bool open_scanned(DiskSession* s, bool for_writing) {
+    if (get_os_family() == OS_FAMILY_WIN9X)
+        return refuse(s, SESSION_NO_DISK,
+                      "No physical disk access from Win9x/Me! Use a disk image.");
+    s->disk = scan_physical_drives(for_writing);
+    if (!s->disk) return refuse(s, SESSION_NO_DISK, "Could not find MediaMaster Disk.");
+    return true;
+}
+
 }  // namespace
 
 bool open_session(DiskSession* s, const char* source, bool for_writing) {
     close_session(s);
     s->scan = !source || strcmp(source, "scan") == 0;
     if (s->scan) {
-        if (get_os_family() == OS_FAMILY_WIN9X)
-            return refuse(s, SESSION_NO_DISK,
-                          "No physical disk access from Win9x/Me! Use a disk image.");
-        s->disk = scan_physical_drives(for_writing);
-        if (!s->disk) return refuse(s, SESSION_NO_DISK, "Could not find MediaMaster Disk.");
+        if (!open_scanned(s, for_writing)) return false;
     } else {
         s->disk = open_image_file(source, for_writing);
         if (!s->disk) return refuse(s, SESSION_CANNOT_OPEN, "Invalid image file.");
@@ -98,11 +104,7 @@ bool open_rescue_source(DiskSession* s, const char* source) {
     s->for_writing = false;
     s->scan = !source || strcmp(source, "scan") == 0;
     if (s->scan) {
-        if (get_os_family() == OS_FAMILY_WIN9X)
-            return refuse(s, SESSION_NO_DISK,
-                          "No physical disk access from Win9x/Me! Use a disk image.");
-        s->disk = scan_physical_drives(false);
-        if (!s->disk) return refuse(s, SESSION_NO_DISK, "Could not find MediaMaster Disk.");
+        if (!open_scanned(s, false)) return false;
     } else {
         s->disk = open_image_file(source, false);
         if (!s->disk) return refuse(s, SESSION_CANNOT_OPEN, "Could not open input file.");
