@@ -3,9 +3,11 @@
 #   1. native build (g++) and every test (ctest)
 #   2. clang-tidy with the checks of .clang-tidy over the native build's sources (src/, tools/)
 #   3. the same tests built with clang under AddressSanitizer and UndefinedBehaviorSanitizer
-#   4. the Windows cross-build (MinGW-w64) and its tests under Wine, in a fresh Wine prefix on a
+#   4. the libFuzzer targets (clang), each run for a short while from its corpus, so that a target
+#      that no longer builds or an input it finds at once fails here
+#   5. the Windows cross-build (MinGW-w64) and its tests under Wine, in a fresh Wine prefix on a
 #      virtual X display
-#   5. the release packages (tools/release.sh) and their checks (tools/check_packages.sh): lintian,
+#   6. the release packages (tools/release.sh) and their checks (tools/check_packages.sh): lintian,
 #      the .deb unpacked and run, the zip unpacked and run under Wine, the manifests read back
 # Exits non-zero when any step fails. QUARROW_JOBS sets the parallel build and test jobs (2).
 set -uo pipefail
@@ -27,7 +29,7 @@ step() {
     "$@" 2>&1 | tee "$log"
     local status=${PIPESTATUS[0]}
     local summary
-    summary=$(grep -E 'tests passed|tests failed|^\[  PASSED  \]|^\[  FAILED  \]|^packages: (all|FAILED)|^clang-tidy: ' \
+    summary=$(grep -E 'tests passed|tests failed|^\[  PASSED  \]|^\[  FAILED  \]|^packages: (all|FAILED)|^clang-tidy: |^fuzz: ' \
         "$log" | tail -n 2 | tr '\n' ' ')
     names+=("$name")
     summaries+=("${summary:-no test summary}")
@@ -64,6 +66,30 @@ sanitized() {
             ctest --test-dir build-sanitize --output-on-failure -j"$jobs"
 }
 
+# FUZZ_SECONDS (15) per target; the corpus is copied, so the tree's stays as it is.
+fuzz() {
+    CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DQUARROW_FUZZ=ON -DQUARROW_TESTS=OFF \
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
+        cmake --build build-fuzz -j"$jobs" || return 1
+    local target name corpus status=0
+    for target in build-fuzz/fuzz/*_fuzz; do
+        name=$(basename "$target" _fuzz)
+        corpus=$(mktemp -d)
+        [ -d "fuzz/corpus/$name" ] && cp "fuzz/corpus/$name"/* "$corpus"/
+        if "$target" -max_total_time="${FUZZ_SECONDS:-15}" -print_final_stats=1 "$corpus" \
+            >"$corpus.log" 2>&1; then
+            echo "$name: $(grep -E 'average_exec_per_sec' "$corpus.log" | tr -s ' ') inputs/s, $(grep -oE 'cov: [0-9]+' "$corpus.log" | tail -n 1)"
+        else
+            tail -n 40 "$corpus.log"
+            echo "$name: FAILED"
+            status=1
+        fi
+        rm -rf "$corpus" "$corpus.log"
+    done
+    [ "$status" -eq 0 ] && echo "fuzz: all targets ran clean"
+    return "$status"
+}
+
 windows() {
     cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake &&
         cmake --build build-win -j"$jobs" || return 1
@@ -89,6 +115,7 @@ packages() {
 step "native build and tests" "$logs/native.log" native
 step "clang-tidy" "$logs/tidy.log" tidy
 step "sanitizer build (clang, ASan + UBSan) and tests" "$logs/sanitize.log" sanitized
+step "libFuzzer targets, a short run each" "$logs/fuzz.log" fuzz
 step "Windows cross-build and tests under Wine" "$logs/windows.log" windows
 step "release packages and their checks" "$logs/packages.log" packages
 
