@@ -108,7 +108,8 @@ struct Loss {
 // The transport stream's packets in arrival order as the receiver records them: video PES
 // payloads as video blocks, audio PES packets whole as audio blocks. Packets of the lost streams
 // whose PTS lies in the lost stretch are left out (a rain fade).
-// lost_seconds receives how much of each stream (video, audio) was lost: from the first lost
+// lost_seconds receives how much of each stream (video, audio) was lost: the pictures whose
+// packets were left out (or began in the unreadable stretch), and for audio from the first lost
 // packet's time stamp to the first kept one's after it. unreadable receives the bytes of the
 // data that an on_disk loss makes unreadable, whole blocks.
 Bytes record(const Bytes& ts, const Loss& loss, double lost_seconds[2], size_t unreadable[2]) {
@@ -125,6 +126,7 @@ Bytes record(const Bytes& ts, const Loss& loss, double lost_seconds[2], size_t u
     int64_t first_pts = -1;
     bool dropping[2] = {false, false}, ended[2] = {false, false};  // video, audio
     double first_lost[2] = {1e9, 1e9}, resumed[2] = {-1, -1};
+    int lost_pictures = 0;
     for (size_t i = 0; i + 188 <= ts.size(); i += 188) {
         const uint8_t* p = ts.data() + i;
         int afc = (p[3] >> 4) & 3;
@@ -155,13 +157,18 @@ Bytes record(const Bytes& ts, const Loss& loss, double lost_seconds[2], size_t u
             if (loss.on_disk && audio && at >= loss.from && unreadable[0] == 0) {
                 flush();
                 unreadable[0] = data.size();
+                first_lost[1] = at;
             }
             if (loss.on_disk && audio && at >= loss.to && unreadable[1] == 0) {
                 flush();
                 unreadable[1] = data.size();
+                resumed[1] = at;
             }
         }
         type = audio ? STREAM_BLOCK_AUDIO : STREAM_BLOCK_VIDEO;
+        // Each video packet holds one picture.
+        bool in_unreadable = unreadable[0] > 0 && unreadable[1] == 0;
+        if (!audio && start && (dropping[0] || in_unreadable)) ++lost_pictures;
         if (dropping[audio]) continue;
         if (type == STREAM_BLOCK_VIDEO && start) {
             size_t header = 9 + size_t(payload[8]);
@@ -173,10 +180,8 @@ Bytes record(const Bytes& ts, const Loss& loss, double lost_seconds[2], size_t u
         run_bytes.insert(run_bytes.end(), payload, payload + n);
     }
     flush();
-    for (int k = 0; k < 2; ++k)
-        lost_seconds[k] = loss.on_disk     ? loss.to - loss.from
-                          : resumed[k] < 0 ? 0
-                                           : resumed[k] - first_lost[k];
+    lost_seconds[0] = lost_pictures * 0.04;
+    lost_seconds[1] = resumed[1] < 0 ? 0 : resumed[1] - first_lost[1];
     return data;
 }
 
@@ -363,8 +368,10 @@ TEST(MuxSync, GapsInTheBroadcastKeepBeepAndFlashTogether) {
             return r.status == (c.loss.on_disk ? 1 : 0);
         };
         ASSERT_TRUE(extract(name + " --mux --metadata" + c.mux_args));
-        // The repair report names the gap: one, of the lost streams, as long as they lost (the
-        // video held until the next group of pictures, so up to one group longer).
+        // The repair report names the gap: one, of the lost streams, as long as they lost
+        // within one frame; the pictures after a video loss that refer to lost ones are dropped
+        // up to the next group of pictures and named beside it, so that the video is held up to
+        // one group longer.
         nlohmann::json repairs = nlohmann::json::parse(
             text_of(test::read_file_bytes(dir.file(name + ".json"))))["repairs"];
         ASSERT_EQ(repairs.size(), c.loss.from < 0 ? 0u : 1u) << name << repairs.dump();
@@ -379,9 +386,13 @@ TEST(MuxSync, GapsInTheBroadcastKeepBeepAndFlashTogether) {
             EXPECT_EQ(gap["streams"].get<std::vector<std::string>>(), streams) << name;
             double duration = gap["duration_seconds"].get<double>();
             double expected = std::max(lost[i][0], lost[i][1]);
-            double longer = c.loss.video || c.loss.on_disk ? 0.5 : 0;
-            EXPECT_TRUE(duration >= expected - 0.04 && duration <= expected + 0.04 + longer)
-                << name << ": " << duration << " s for " << expected << " s lost";
+            double frame = lost[i][0] > 0 ? 0.04 : 1152.0 / 48000;
+            EXPECT_NEAR(duration, expected, frame + 0.001)
+                << name << ": " << duration << " s for " << lost[i][0] << " s of video and "
+                << lost[i][1] << " s of audio lost";
+            double dropped = gap["dropped_seconds"].get<double>();
+            EXPECT_NEAR(dropped, gap["dropped_pictures"].get<double>() * 0.04, 0.002) << name;
+            EXPECT_LE(duration + dropped, expected + 0.48 + frame) << name;
         }
         if (std::string(c.mux_args).find("--chapters") != std::string::npos) {
             // A chapter at the start, after each join and at each gap repaired, there.
@@ -467,7 +478,8 @@ TEST(MuxSync, GapsInTheBroadcastKeepBeepAndFlashTogether) {
         std::string flashes;
         for (double f : m.flashes)
             flashes += " " + std::to_string(f);
-        std::cout << name << ": flashes at" << flashes << "; --mux beep-flash offsets vary by "
+        std::cout << name << ": lost " << lost[i][0] << " s of video, " << lost[i][1]
+                  << " s of audio; flashes at" << flashes << "; --mux beep-flash offsets vary by "
                   << spread(muxed) * 1000 << " ms over " << muxed.size() << " markers (" << listed
                   << " ms); naive .m2v + .mp2 drift by " << drift * 1000 << " ms; repairs "
                   << repairs.dump() << "\n";

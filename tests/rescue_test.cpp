@@ -264,6 +264,8 @@ TEST(DamagedDisk, DamagedReadsNameRunsByTheirPlaceInTheRecording) {
         int64_t missing_first, missing_count;  // by the map
         int64_t delivered;
         std::vector<DamagedRun> found;
+        std::vector<MapBlock> unfinished = {};  // by the byte: a sector partly in one is missing
+        int64_t map_sectors = 256;              // what lies past the map was never tried
     } cases[] = {
         {"clean", true, {}, 0, 0, 64, {}},
         {"read error without skip-bad stops", false, {{110, 2}}, 0, 0, 0, {}},
@@ -276,6 +278,15 @@ TEST(DamagedDisk, DamagedReadsNameRunsByTheirPlaceInTheRecording) {
          {{110, 2, 1010}, {150, 1, 1050}}},
         {"missing by the map", false, {}, 120, 4, 64, {{120, 4, 1020}}},
         {"both, touching", true, {{110, 2}}, 112, 3, 64, {{110, 5, 1010}}},
+        {"map blocks within sectors, side by side",
+         true,
+         {{110, 2}},
+         0,
+         0,
+         64,
+         {{110, 2, 1010}, {120, 4, 1020}},
+         {{120 * SECTOR_SIZE + 100, 600, MAP_BAD}, {62140, 1000, MAP_NON_TRIED}}},
+        {"past the map's end", false, {}, 0, 0, 64, {{150, 14, 1050}}, {}, 150},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -283,8 +294,10 @@ TEST(DamagedDisk, DamagedReadsNameRunsByTheirPlaceInTheRecording) {
         m.bytes = numbered_sectors(256);
         m.failing = c.failing;
         RescueMap map;
-        init_rescue_map(&map, int64_t(m.bytes.size()));
+        init_rescue_map(&map, c.map_sectors * SECTOR_SIZE);
         set_map_status(&map, 0, map.size(), MAP_FINISHED);
+        for (const MapBlock& b : c.unfinished)
+            set_map_status(&map, b.pos, b.size, b.status);
         if (c.missing_count)
             set_map_status(&map, c.missing_first * SECTOR_SIZE, c.missing_count * SECTOR_SIZE,
                            MAP_NON_TRIED);

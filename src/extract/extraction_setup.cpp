@@ -97,6 +97,8 @@ bool write_metadata_file(const RecordingEntry& e, int number, const std::string&
             if (r.audio) streams.push_back("audio");
             repairs.push_back({{"at_seconds", double(r.at_ms) / 1000},
                                {"duration_seconds", double(r.duration_ms) / 1000},
+                               {"dropped_pictures", r.dropped_pictures},
+                               {"dropped_seconds", double(r.dropped_ms) / 1000},
                                {"streams", streams},
                                {"cause", repair_cause_text(r.cause)}});
         }

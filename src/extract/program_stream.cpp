@@ -308,11 +308,14 @@ void repair_notices(const ProgramStreamWriter* w) {
     for (const StreamRepair& r : repairs) {
         // A time-base jump had its notice when it was met.
         if (r.cause == TIME_BASE_JUMP || ++told > MAX_REPAIR_NOTICES) continue;
-        char notice[MESSAGE_SIZE];
-        put_message(notice, "Gap at %s, %.2f s of %s: %s.",
+        char notice[MESSAGE_SIZE], dropped[64] = "";
+        if (r.dropped_pictures > 0)
+            snprintf(dropped, sizeof dropped, "; %lld pictures after it dropped (no reference)",
+                     static_cast<long long>(r.dropped_pictures));
+        put_message(notice, "Gap at %s, %.2f s of %s: %s%s.",
                     clock_text(r.at_ms * (CLOCK / 1000)).c_str(), double(r.duration_ms) / 1000,
                     r.video ? (r.audio ? "video and audio" : "video") : "audio",
-                    repair_cause_text(r.cause));
+                    repair_cause_text(r.cause), dropped);
         hook_notice(w->hooks, notice);
     }
 }
@@ -447,14 +450,18 @@ std::vector<StreamRepair> program_stream_repairs(const ProgramStreamWriter* w) {
                 p.video = p.video || r.video;
                 p.audio = p.audio || r.audio;
                 int64_t end = std::max(last_end, r.at + r.duration);
-                p.duration_ms = std::max(p.duration_ms, r.duration / (CLOCK / 1000));
+                p.duration_ms = std::max(p.duration_ms, (r.duration - r.dropped) / (CLOCK / 1000));
+                p.dropped_pictures += r.dropped_pictures;
+                p.dropped_ms += r.dropped / (CLOCK / 1000);
                 last_end = end;
                 continue;
             }
         }
         StreamRepair s;
         s.at_ms = r.at / (CLOCK / 1000);
-        s.duration_ms = r.duration / (CLOCK / 1000);
+        s.duration_ms = (r.duration - r.dropped) / (CLOCK / 1000);
+        s.dropped_pictures = r.dropped_pictures;
+        s.dropped_ms = r.dropped / (CLOCK / 1000);
         s.video = r.video;
         s.audio = r.audio;
         s.cause = r.cause;

@@ -107,8 +107,11 @@ enum RepairCause {
     TIME_BASE_JUMP = 2,      // they jump back or far ahead: the broadcast's clock was reset
     UNREADABLE_ON_DISK = 3,  // the sectors that held it could not be read (read as zeros)
 };
+// duration_ms is what the streams lost; after a video loss the pictures up to the next group of
+// pictures, which refer to lost ones, are dropped too and held over beside it (dropped_*).
 struct StreamRepair {
     int64_t at_ms = 0, duration_ms = 0;
+    int64_t dropped_pictures = 0, dropped_ms = 0;
     bool video = false, audio = false;
     RepairCause cause = LOST_IN_RECEPTION;
 };

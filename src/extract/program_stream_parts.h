@@ -37,7 +37,10 @@ std::string clock_text(int64_t ticks);
 
 // A gap as the parts find it, in ticks from the first picture (StreamRepair says it in ms).
 struct Repair {
-    int64_t at = 0, duration = 0;
+    int64_t at = 0, duration = 0;  // for video: the time held, the pictures dropped included
+    // Video pictures that came after the loss and were dropped for want of their reference
+    // pictures, and the time they would have been shown.
+    int64_t dropped_pictures = 0, dropped = 0;
     bool video = false, audio = false;
     RepairCause cause = LOST_IN_RECEPTION;
 };
@@ -116,6 +119,9 @@ struct VideoTiming {
     int64_t last_anchor_pts = 0;
     int64_t first_picture_pts = 0;  // where the first I-picture is shown
     int64_t pictures = 0, dropped = 0;
+    // Pictures dropped once timing began since the last group was timed, and their time: after a
+    // loss, what the gap before the next group holds beside the pictures the stream lost.
+    int64_t dropped_since_group = 0, dropped_ticks = 0;
     // Gaps in the video, found by the GOP time codes (once two of them have run with the
     // pictures) or by the temporal references within a group; the pictures after a loss are
     // dropped up to the next group, and the video resumes at its true time.

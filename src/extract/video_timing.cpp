@@ -89,6 +89,8 @@ void add_video_repair(VideoTiming& t, const VideoUnit& anchor, int64_t at, int64
     Repair r;
     r.at = at - t.first_picture_pts;
     r.duration = duration;
+    r.dropped_pictures = t.dropped_since_group;
+    r.dropped = std::min(t.dropped_ticks, duration);
     r.video = true;
     r.cause = cause;
     t.repairs.push_back(r);
@@ -153,9 +155,12 @@ int64_t gap_by_audio_clock(VideoTiming& t, const VideoUnit& anchor, int64_t cade
         t.lost_before_group || unreadable_between(t.unreadable, t.group_begin, anchor.begin);
     if ((lost || unsure) && fall > (unsure ? frame / 2 : MAX_LEAD_WANDER)) {
         gap = (unsure ? fall + frame / 2 : fall) / frame * frame;
-        if (gap > 0 && unsure && !t.repairs.empty())
-            t.repairs.back().duration += gap;
-        else if (gap > 0)
+        if (gap > 0 && unsure && !t.repairs.empty()) {
+            Repair& r = t.repairs.back();
+            r.duration += gap;
+            r.dropped_pictures += t.dropped_since_group;
+            r.dropped = std::min(r.dropped + t.dropped_ticks, r.duration);
+        } else if (gap > 0)
             add_video_repair(t, anchor, cadence_pts, gap, LOST_IN_RECEPTION);
         t.gap_unsure = gap > 0 && !unsure;
     }
@@ -186,7 +191,10 @@ void time_group(VideoTiming& t, size_t end) {
     int64_t gap = opens ? gap_before_group(t, anchor, t.display_clock + before) : 0;
     if (opens && !t.codes_running && !t.first_group)
         gap = gap_by_audio_clock(t, anchor, t.display_clock + before);
-    if (opens) t.lost_before_group = false;
+    if (opens) {
+        t.lost_before_group = false;
+        t.dropped_since_group = t.dropped_ticks = 0;
+    }
     if (gap > 0) {
         // The video resumes at its true time; the anchor is decoded just before the first
         // picture shown after the gap.
@@ -234,6 +242,14 @@ bool group_lost_pictures(const VideoTiming& t) {
     return span != between + 1;
 }
 
+// A picture that is not written once timing has begun: the time it would have been shown is
+// held over the gap before the next group, beside what the stream lost.
+void drop_picture(VideoTiming& t, const VideoUnit& u) {
+    ++t.dropped;
+    ++t.dropped_since_group;
+    t.dropped_ticks += shown_ticks(t, u);
+}
+
 // A whole picture has been gathered: dropped (before the first I-picture, or a B-picture that
 // leads an open first group and refers to a picture never recorded), or queued and timed.
 void picture_done(VideoTiming& t, VideoUnit&& u) {
@@ -254,7 +270,7 @@ void picture_done(VideoTiming& t, VideoUnit&& u) {
         insert_sequence_header(t, u);
         u.opens_gop = true;
     } else if (u.type == PICTURE_B && t.dropping_leading_b) {
-        ++t.dropped;
+        drop_picture(t, u);
         return;
     }
     bool anchor = u.type != PICTURE_B;
@@ -264,7 +280,7 @@ void picture_done(VideoTiming& t, VideoUnit&& u) {
         for (size_t i = t.untimed_from; i < t.queue.size(); ++i) {
             t.held -= t.queue[i].size();
             --t.pictures;
-            ++t.dropped;
+            drop_picture(t, t.queue[i]);
         }
         t.queue.resize(t.untimed_from);
         t.broken = true;
@@ -272,7 +288,7 @@ void picture_done(VideoTiming& t, VideoUnit&& u) {
     }
     if (t.broken) {
         if (u.type != PICTURE_I || !u.group_start) {
-            ++t.dropped;
+            drop_picture(t, u);
             return;
         }
         t.broken = false;

@@ -30,6 +30,51 @@ void read_marking(DiskHandle disk, const RescueMap* map, uint8_t* buffer, int fi
         if (sectors_missing(map, first + i, 1)) (*bad)[size_t(i)] = true;
 }
 
+// Zeros every sector of [first, first + count) that holds a byte the map does not call finished
+// and adds it to *runs, going by the map's blocks rather than sector by sector: a cluster read
+// spans thousands of sectors and the map has few blocks.
+void zero_unfinished_sectors(const RescueMap& map, int64_t first, int64_t count, uint8_t* buffer,
+                             std::vector<SectorRun>* runs) {
+    const int64_t from = first * SECTOR_SIZE, end = (first + count) * SECTOR_SIZE;
+    auto mark = [&](int64_t a, int64_t b) {  // bytes [a, b), within [from, end)
+        int64_t s = a / SECTOR_SIZE, last = (b + SECTOR_SIZE - 1) / SECTOR_SIZE;
+        if (!runs->empty() && runs->back().first + runs->back().count > s) {
+            // A sector shared with the block before is marked already.
+            s = runs->back().first + runs->back().count;
+            if (s >= last) return;
+        }
+        memset(buffer + (s - first) * SECTOR_SIZE, 0, size_t(last - s) * SECTOR_SIZE);
+        add_sector_run(runs, s, last - s);
+    };
+    auto it = std::upper_bound(map.blocks.begin(), map.blocks.end(), from,
+                               [](int64_t p, const MapBlock& b) { return p < b.pos; });
+    if (it != map.blocks.begin()) --it;
+    for (; it != map.blocks.end() && it->pos < end; ++it) {
+        int64_t a = std::max(it->pos, from), b = std::min(it->end(), end);
+        if (it->status != MAP_FINISHED && a < b) mark(a, b);
+    }
+    // What the map does not reach was never tried.
+    if (end > map.size()) mark(std::max(from, map.size()), end);
+}
+
+// Joins two lists of ascending runs into one of ascending runs that neither overlap nor touch.
+std::vector<SectorRun> join_runs(const std::vector<SectorRun>& a, const std::vector<SectorRun>& b) {
+    std::vector<SectorRun> all(a);
+    all.insert(all.end(), b.begin(), b.end());
+    std::sort(all.begin(), all.end(),
+              [](const SectorRun& x, const SectorRun& y) { return x.first < y.first; });
+    std::vector<SectorRun> out;
+    for (const SectorRun& r : all) {
+        if (!out.empty() && r.first <= out.back().first + out.back().count) {
+            out.back().count =
+                std::max(out.back().first + out.back().count, r.first + r.count) - out.back().first;
+            continue;
+        }
+        out.push_back(r);
+    }
+    return out;
+}
+
 int count_true(const std::vector<bool>& v) {
     int n = 0;
     for (bool b : v)
@@ -136,18 +181,9 @@ int64_t read_damaged(DiskHandle disk, uint8_t* buffer, int64_t first, int64_t co
     // Sectors the rescue never copied hold zeros or stale bytes in the image: zeros, and named.
     if (damaged->map &&
         map_unfinished_bytes(*damaged->map, first * SECTOR_SIZE, (first + got) * SECTOR_SIZE) > 0) {
-        std::vector<bool> unreadable(size_t(got), false);
-        for (const SectorRun& r : bad)
-            for (int64_t s = r.first; s < r.first + r.count; ++s)
-                unreadable[size_t(s - first)] = true;
-        for (int64_t s = first; s < first + got; ++s) {
-            if (!sectors_missing(damaged->map, s, 1)) continue;
-            memset(buffer + (s - first) * SECTOR_SIZE, 0, SECTOR_SIZE);
-            unreadable[size_t(s - first)] = true;
-        }
-        bad.clear();
-        for (int64_t i = 0; i < got; ++i)
-            if (unreadable[size_t(i)]) add_sector_run(&bad, first + i, 1);
+        std::vector<SectorRun> missing;
+        zero_unfinished_sectors(*damaged->map, first, got, buffer, &missing);
+        bad = join_runs(bad, missing);
     }
     for (const SectorRun& r : bad) {
         int64_t at = recording_sector + (r.first - first);
