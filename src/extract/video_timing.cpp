@@ -7,7 +7,7 @@
 #include "extract/program_stream_parts.h"
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace quarrow {
@@ -412,14 +412,18 @@ void copy_video(VideoBytes& v, int64_t at, size_t n, uint8_t* to) {
     }
 }
 
-size_t find_start_code_in(const uint8_t* p, size_t n) {
-    size_t i = 0;
+namespace {
+
 #if defined(__SSE2__)
-    // A start code opens with two zero bytes, which compressed video seldom holds side by side:
-    // 64 places at a time are searched for such a pair, and only a pair is looked at further.
+// Where the 64-byte steps of the search end (i, with the byte before it zero or not), or the
+// start code's offset with *found set.
+template <uint64_t (*ZEROS)(const uint8_t*)>
+__attribute__((always_inline)) inline size_t search_pairs(const uint8_t* p, size_t n, bool* found) {
+    size_t i = 0;
     uint64_t zero_before = 0;  // whether the byte before the 64 is zero
+    *found = true;
     for (; i + 65 <= n; i += 64) {
-        uint64_t zeros = zero_bytes(p + i);
+        uint64_t zeros = ZEROS(p + i);
         uint64_t pairs = zeros & (zeros >> 1);  // bit k: p[i + k] and p[i + k + 1] are zero
         bool pair_before = zero_before && (zeros & 1);
         zero_before = zeros >> 63;
@@ -429,7 +433,40 @@ size_t find_start_code_in(const uint8_t* p, size_t n) {
             if (p[at + 2] == 1) return at;
         }
     }
-    if (zero_before) --i;  // a pair across the last step's end
+    *found = false;
+    return zero_before ? i - 1 : i;  // a pair across the last step's end
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// The same 64 bytes in two 32-byte steps, where the processor has them: the search runs over
+// every byte of the video, and this halves its instructions.
+__attribute__((target("avx2"))) uint64_t zero_bytes_avx2(const uint8_t* p) {
+    const __m256i zero = _mm256_setzero_si256();
+    __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+    return uint64_t(uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(lo, zero)))) |
+           uint64_t(uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(hi, zero)))) << 32;
+}
+__attribute__((target("avx2"))) size_t search_pairs_avx2(const uint8_t* p, size_t n, bool* found) {
+    return search_pairs<zero_bytes_avx2>(p, n, found);
+}
+#define QUARROW_HAS_AVX2_SEARCH 1
+#endif
+#endif
+
+}  // namespace
+
+size_t find_start_code_in(const uint8_t* p, size_t n) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    bool found;
+#if defined(QUARROW_HAS_AVX2_SEARCH)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    i = avx2 ? search_pairs_avx2(p, n, &found) : search_pairs<zero_bytes>(p, n, &found);
+#else
+    i = search_pairs<zero_bytes>(p, n, &found);
+#endif
+    if (found) return i;
 #endif
     while (i + 3 <= n) {
         const void* hit = memchr(p + i + 2, 0x01, n - i - 2);
