@@ -1,7 +1,8 @@
 // dialog_gallery: the Windows program started with one of its windows open, for screenshots
 // (tools/screenshots.sh). Message boxes are answered silently, so that the protection notes do
 // not stand in front of the window; everything else is the program itself.
-// usage: dialog_gallery.exe main|manage|about|wait|diagnostics|erase|dump|extras|rescue|extract-all
+// usage: dialog_gallery.exe
+//        main|manage|about|wait|diagnostics|erase|dump|extras|rescue|cut-list|extract-all
 #include <windows.h>
 
 #include <cstring>
@@ -50,6 +51,16 @@ void CALLBACK fill_rescue_dialog(HWND, UINT, UINT_PTR id, DWORD) {
     SetDlgItemTextA(rescue, IDC_RESCUE_MAP, "C:\\images\\failing.hex.map");
 }
 
+// Once the cut list dialog is up, two stretches to keep and a chapter every minute, typed in.
+void CALLBACK fill_cut_list_dialog(HWND, UINT, UINT_PTR id, DWORD) {
+    HWND cut = FindWindowA("#32770", "Cut List");
+    if (!cut) return;
+    KillTimer(nullptr, id);
+    SetDlgItemTextA(cut, IDC_CUT_TEXT, "00:00:10-00:01:05,00:01:40-00:03:00");
+    CheckRadioButton(cut, IDC_CHAPTERS_NONE, IDC_CHAPTERS_EVERY, IDC_CHAPTERS_EVERY);
+    SetDlgItemTextA(cut, IDC_CHAPTER_INTERVAL, "1m");
+}
+
 // The Extras menu pulled down under its name in the menu bar, with two of its toggles on. The
 // popup runs its own loop until the program is ended.
 void CALLBACK open_extras_menu(HWND main, UINT, UINT_PTR id, DWORD) {
@@ -87,6 +98,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int show) {
     if (strcmp(which, "dump") == 0) SetTimer(nullptr, 0, 200, fill_dump_dialog);
     if (strcmp(which, "erase") == 0) SetTimer(nullptr, 0, 200, pick_erase_line);
     if (strcmp(which, "rescue") == 0) SetTimer(nullptr, 0, 200, fill_rescue_dialog);
+    if (strcmp(which, "cut-list") == 0) {
+        // The Matroska output, the longest recording selected, then its cut list.
+        SendMessageA(main, WM_COMMAND, MAKEWPARAM(IDM_MATROSKA, 0), 0);
+        HWND panel = app.panel_window;
+        SendMessageA(GetDlgItem(panel, IDC_RECORDING_LIST), LB_SETCURSEL, 2, 0);
+        SendMessageA(panel, WM_COMMAND, MAKEWPARAM(IDC_RECORDING_LIST, LBN_SELCHANGE),
+                     reinterpret_cast<LPARAM>(GetDlgItem(panel, IDC_RECORDING_LIST)));
+        PostMessageA(main, WM_COMMAND, MAKEWPARAM(IDM_CUT_LIST, 0), 0);
+        SetTimer(nullptr, 0, 200, fill_cut_list_dialog);
+    }
     if (strcmp(which, "extras") == 0) {
         SendMessageA(main, WM_COMMAND, MAKEWPARAM(IDM_ONE_PLAYABLE_FILE, 0), 0);
         SendMessageA(main, WM_COMMAND, MAKEWPARAM(IDM_WRITE_METADATA, 0), 0);

@@ -12,6 +12,7 @@
 #                 a plain file stands for drive 0 there, the sample disk is drive 1
 #   extras.png    the Extras menu pulled down, two of its toggles on
 #   rescue.png    the Rescue Failing Disk dialog with an image file chosen
+#   cut-list.png  the Cut List dialog for the longest recording, two stretches typed in
 #   extract-all.png  the main window in the middle of Extract All Recordings (held still)
 # usage: tools/screenshots.sh [BUILD_WIN_DIR] [NATIVE_BUILD_DIR]
 set -euo pipefail
@@ -87,7 +88,7 @@ wineserver -k
 # The tool windows, one program start each. The desktop's plain background is cut away.
 head -c 1048576 /dev/zero >"$WORK/system.img"
 export QUARROW_DRIVES="Z:${WORK//\//\\}\\system.img;Z:${WORK//\//\\}\\sample.hex"
-for window in manage about wait diagnostics erase dump extras rescue; do
+for window in manage about wait diagnostics erase dump extras rescue cut-list; do
     wine explorer /desktop=quarrow,1024x768 "$win/tools/dialog_gallery.exe" "$window" &
     sleep "${SHOT_DELAY:-5}"
     import -window root -trim +repage "$OUT/$window.png"

@@ -49,11 +49,9 @@ struct ExtractOptions {
     int64_t split_bytes = 0;
     std::string from, to;  // --from, --to as given
     int64_t from_ms = -1, to_ms = -1;
-    std::string cut, drop;              // --cut, --drop as given
-    std::vector<TimeStretch> cut_list;  // either, parsed
-    bool chapters = false;
+    std::string cut, drop;         // --cut, --drop as given
+    CutRequest cut_list;           // either, parsed, and --chapters
     std::string chapter_interval;  // --chapters' value, when one is given
-    int64_t chapter_every_ms = 0;
     bool metadata = false;
     bool nfo = false;
     bool audio_given = false;
@@ -213,17 +211,11 @@ int extract_one(const OpenSource& src, const DiskReach& reach, int index, const 
     }
     request.from_ms = o.from_ms;
     request.to_ms = o.to_ms;
-    if (!o.cut_list.empty()) {
-        char refused[MESSAGE_SIZE];
-        int64_t length_ms = (int64_t(e.hours) * 3600 + e.minutes * 60 + e.seconds) * 1000;
-        if (!stretches_to_keep(o.cut_list, !o.drop.empty(), o.from_ms, o.to_ms, length_ms,
-                               &request.stretches, refused)) {
-            std::cerr << (o.drop.empty() ? "--cut: " : "--drop: ") << refused << "\n";
-            return EXIT_USAGE;
-        }
+    char refused[MESSAGE_SIZE];
+    if (!apply_cut(e, o.cut_list, &request, refused)) {
+        std::cerr << (o.drop.empty() ? "--cut: " : "--drop: ") << refused << "\n";
+        return EXIT_USAGE;
     }
-    request.chapters = o.chapters;
-    request.chapter_every_ms = o.chapter_every_ms;
     if (o.metadata) request.output_time = e.start_time;
     request.path = dir.c_str();
     request.prefix = prefix.c_str();
@@ -343,28 +335,31 @@ bool check_mux_options(ExtractOptions* o) {
                      "the two.\n";
         return false;
     }
-    if (!o->mux && (!o->cut.empty() || !o->drop.empty())) {
-        std::cerr << "--cut and --drop cut the one-file output by time; give --mux or --mkv "
-                     "too.\n";
-        return false;
-    }
     char refused[MESSAGE_SIZE];
     const std::string& list = o->cut.empty() ? o->drop : o->cut;
-    if (!list.empty() && !parse_cut_list(list, &o->cut_list, refused)) {
+    CutRequest& cut = o->cut_list;
+    cut.drop = !o->drop.empty();
+    if (!list.empty() && !parse_cut_list(list, &cut.list, refused)) {
         std::cerr << (o->cut.empty() ? "--drop: " : "--cut: ") << refused << "\n";
         return false;
     }
-    if (o->chapters && (!o->mux || (!o->mkv && !o->metadata))) {
-        std::cerr << "--chapters marks the chapters of the one-file output: give --mkv (they go "
-                     "into the .mkv) or --mux with --metadata (they go into PREFIX.json).\n";
-        return false;
+    switch (cut_conflict(cut, o->mux, o->mkv, o->metadata)) {
+        case CutConflict::needs_one_file:
+            std::cerr << "--cut and --drop cut the one-file output by time; give --mux or --mkv "
+                         "too.\n";
+            return false;
+        case CutConflict::chapters_have_no_place:
+            std::cerr << "--chapters marks the chapters of the one-file output: give --mkv (they "
+                         "go into the .mkv) or --mux with --metadata (they go into PREFIX.json).\n";
+            return false;
+        case CutConflict::none:
+            break;
     }
     if (!o->chapter_interval.empty()) {
-        o->chapter_every_ms = parse_chapter_interval(o->chapter_interval);
-        if (o->chapter_every_ms < 0) {
-            std::cerr << "--chapters takes a time between chapters such as 10m, 90s or 1h (at "
-                         "least 10s): "
-                      << o->chapter_interval << "\n";
+        cut.chapter_every_ms = parse_chapter_interval(o->chapter_interval);
+        if (cut.chapter_every_ms < 0) {
+            std::cerr << "--chapters takes " << CHAPTER_INTERVAL_FORM << ": " << o->chapter_interval
+                      << "\n";
             return false;
         }
     }
@@ -389,7 +384,7 @@ int run_extract(ExtractOptions o) {
                      "named after its title.\n";
         return EXIT_USAGE;
     }
-    if (all && !o.cut_list.empty()) {
+    if (all && !o.cut_list.list.empty()) {
         std::cerr << "--cut and --drop give times of one recording; they cannot be used with "
                      "'all'.\n";
         return EXIT_USAGE;
@@ -586,7 +581,7 @@ void add_extract_command(CLI::App& app, int* exit_code) {
     cmd->callback([o, exit_code, cmd] {
         o->audio_given = cmd->count("--audio") > 0;
         o->av_offset_given = cmd->count("--av-offset") > 0;
-        o->chapters = cmd->count("--chapters") > 0;
+        o->cut_list.chapters = cmd->count("--chapters") > 0;
         *exit_code = run_extract(*o);
     });
 }

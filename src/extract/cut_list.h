@@ -39,6 +39,9 @@ bool stretches_to_keep(const std::vector<TimeStretch>& list, bool drop, int64_t 
                        char* message);
 
 // "10m", "90s", "1h", or a bare number of minutes, as ms; -1 when not so or under 10 seconds.
+// CHAPTER_INTERVAL_FORM says what it takes, for the messages of both front ends.
+constexpr const char* CHAPTER_INTERVAL_FORM =
+    "a time between chapters such as 10m, 90s or 1h (at least 10s)";
 int64_t parse_chapter_interval(const std::string& text);
 
 }  // namespace quarrow

@@ -68,6 +68,29 @@ void fill_matroska_params(const RecordingEntry& e, MatroskaParams* params) {
     params->application = "Quarrow " QUARROW_VERSION;
 }
 
+CutConflict cut_conflict(const CutRequest& cut, bool one_file, bool matroska, bool metadata) {
+    if (!cut.list.empty() && !one_file) return CutConflict::needs_one_file;
+    if (cut.chapters && (!one_file || (!matroska && !metadata)))
+        return CutConflict::chapters_have_no_place;
+    return CutConflict::none;
+}
+
+bool apply_cut(const RecordingEntry& e, const CutRequest& cut, ExtractionRequest* request,
+               char* message) {
+    if (!cut.list.empty()) {
+        // The record's length, to refuse a stretch that begins after the recording has ended.
+        const int64_t length_ms = (int64_t(e.hours) * 3600 + e.minutes * 60 + e.seconds) * 1000;
+        std::vector<TimeStretch> keep;
+        if (!stretches_to_keep(cut.list, cut.drop, request->from_ms, request->to_ms, length_ms,
+                               &keep, message))
+            return false;
+        request->stretches = keep;
+    }
+    request->chapters = cut.chapters;
+    request->chapter_every_ms = cut.chapters ? cut.chapter_every_ms : 0;
+    return true;
+}
+
 bool write_metadata_file(const RecordingEntry& e, int number, const std::string& source, bool mux,
                          const ExtractionResult& result, const std::vector<std::string>& notices,
                          const std::string& dir, const std::string& prefix, std::string* name) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "extract/cut_list.h"
 #include "extract/extraction_engine.h"
 #include "extract/matroska_writer.h"
 #include "fs/damaged_disk.h"
@@ -32,6 +33,28 @@ std::string unique_prefix(const std::string& base, std::set<std::string>* used);
 
 // The Matroska file's title, channel, date and duration tags for the recording.
 void fill_matroska_params(const RecordingEntry& e, MatroskaParams* params);
+
+// A cut list and chapters as the user gives them, before they are fitted to one recording: the
+// stretches read from the text (parse_cut_list), whether they are the ones to keep or to remove,
+// and the chapters.
+struct CutRequest {
+    std::vector<TimeStretch> list;  // empty: no cut
+    bool drop = false;              // the list names the stretches to remove
+    bool chapters = false;
+    int64_t chapter_every_ms = 0;  // with chapters: also one every so often (0: none of those)
+};
+
+// What a cut and chapters need of the outputs chosen: only the one-file output is cut by time,
+// and its chapters go into the .mkv, or for the .mpg into the metadata file (a program stream
+// holds none). Each front end words the conflict in its own terms (options, menu items).
+enum class CutConflict { none, needs_one_file, chapters_have_no_place };
+CutConflict cut_conflict(const CutRequest& cut, bool one_file, bool matroska, bool metadata);
+
+// The cut fitted to recording e: request->stretches (request->from_ms and to_ms folded in), its
+// chapters. False with a message (MESSAGE_SIZE bytes) when a stretch lies past the recording's
+// end or outside from/to, or when nothing would be left to keep; the request is then unchanged.
+bool apply_cut(const RecordingEntry& e, const CutRequest& cut, ExtractionRequest* request,
+               char* message);
 
 // <prefix>.json beside the outputs: what the recording is (number: its list number) and what
 // was written; source names the disk as the user gave it; notices are the walk's (Latin-1, as

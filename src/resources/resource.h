@@ -34,6 +34,7 @@
 #define IDD_RECORDING_MANAGEMENT 135
 #define IDD_DIAGNOSTICS 143
 #define IDD_RESCUE 150
+#define IDD_CUT_LIST 151
 
 // Main menu commands (menu 116).
 #define IDM_ERASE_DISK 125
@@ -56,6 +57,8 @@
 #define IDM_SKIP_BAD 40014
 #define IDM_EXTRACT_ALL 40015
 #define IDM_RESCUE_DISK 40016
+// Checked while a cut list is set (not kept in the registry: it belongs to one recording).
+#define IDM_CUT_LIST 40017
 
 // Recording Management menu commands (menu 144).
 #define IDM_BACKUP_RECORDING 145
@@ -138,3 +141,14 @@
 #define IDC_RESCUE_PROGRESS 1085
 #define IDC_RESCUE_STATUS 1086
 #define IDC_RESCUE_START 1087
+
+// Cut List (dialog 151).
+#define IDC_CUT_RECORDING 1091
+#define IDC_CUT_TEXT 1092
+#define IDC_CUT_KEEP 1093
+#define IDC_CUT_DROP 1094
+#define IDC_CHAPTERS_NONE 1095
+#define IDC_CHAPTERS_JOINS 1096
+#define IDC_CHAPTERS_EVERY 1097
+#define IDC_CHAPTER_INTERVAL 1098
+#define IDC_CUT_CLEAR 1099

@@ -14,6 +14,7 @@
 #include "ui/app_state.h"
 #include "ui/background_work.h"
 #include "ui/control_helpers.h"
+#include "ui/cut_list_dialog.h"
 #include "ui/extras_menu.h"
 #include "ui/message_boxes.h"
 #include "ui/panel_rules.h"
@@ -307,6 +308,7 @@ void show_recording(RecordingEntry entry) {
     set_item_text(window, IDC_PREFIX, prefix);
     set_range_controls(entry.start_offset, entry.length);
     progress_set_range(window, IDC_PROGRESS, 0, static_cast<int>(entry.length));
+    cut_list_follow_selection(entry);
 }
 
 void fill_recording_list() {

@@ -14,6 +14,7 @@
 #include "ui/app_state.h"
 #include "ui/background_work.h"
 #include "ui/control_helpers.h"
+#include "ui/cut_list_dialog.h"
 #include "ui/extraction_panel.h"
 #include "ui/message_boxes.h"
 #include "ui/rescue_dialog.h"
@@ -192,6 +193,12 @@ void extract_all_command() {
         show_info(app.main_window, "There are no recordings on this disk.");
         return;
     }
+    if (cut_list_is_set()) {
+        show_info(app.main_window,
+                  "The cut list gives times of the selected recording; Extract All extracts "
+                  "whole recordings. Clear the cut list (Extras, \"Cut List...\") first.");
+        return;
+    }
     char folder[PATH_SIZE] = {};
     if (!system_dialogs.browse_for_folder(app.main_window,
                                           "Select a Folder for All Recordings:", folder))
@@ -253,6 +260,20 @@ void extract_all_command() {
 
 }  // namespace
 
+const char* cut_conflict_text(CutConflict conflict) {
+    switch (conflict) {
+        case CutConflict::needs_one_file:
+            return "The cut list cuts the one-file output: choose \"One Playable File (.mpg)\" or "
+                   "\"Matroska (.mkv)\" in the Extras menu, or clear the cut list.";
+        case CutConflict::chapters_have_no_place:
+            return "A program stream holds no chapters: choose \"Matroska (.mkv)\" for them, or "
+                   "\"Write Metadata File\" to have them in the .json beside the .mpg.";
+        case CutConflict::none:
+            break;
+    }
+    return "";
+}
+
 ExtraChoices extra_choices() {
     ExtraChoices c;
     c.one_file = checked(IDM_ONE_PLAYABLE_FILE);
@@ -260,6 +281,7 @@ ExtraChoices extra_choices() {
     c.split = checked(IDM_SPLIT_4GB);
     c.metadata = checked(IDM_WRITE_METADATA);
     c.skip_bad = checked(IDM_SKIP_BAD);
+    c.cut = current_cut_list();
     return c;
 }
 
@@ -269,6 +291,8 @@ void load_extras_settings() {
         read_setting(&value, t.setting);
         set_check(t.command, value == 1);
     }
+    // A cut list is recording time of one recording: a new start has none.
+    clear_cut_list();
     // Both stored by hand: the one program stream wins.
     if (checked(IDM_ONE_PLAYABLE_FILE)) set_check(IDM_MATROSKA, false);
     apply_extras_to_panel();
@@ -299,6 +323,9 @@ bool handle_extras_command(int command) {
         case IDM_EXTRACT_ALL:
             extract_all_command();
             return true;
+        case IDM_CUT_LIST:
+            open_cut_list_dialog(app.main_window);
+            return true;
         case IDM_RESCUE_DISK:
             open_rescue_dialog(app.main_window);
             return true;
@@ -315,6 +342,17 @@ ExtrasOutcome extract_with_extras(DiskHandle disk, const RecordingEntry& entry, 
         out.text =
             "The one-file output holds video and audio together; uncheck \"No Video\" "
             "for it, or turn the one-file output off in the Extras menu.";
+        return out;
+    }
+    const CutConflict conflict =
+        cut_conflict(choices.cut, one_file, choices.matroska, choices.metadata);
+    if (conflict != CutConflict::none) {
+        out.text = cut_conflict_text(conflict);
+        return out;
+    }
+    char refused[MESSAGE_SIZE] = {};
+    if (!apply_cut(entry, choices.cut, &request, refused)) {
+        out.text = refused;
         return out;
     }
     NoticeKeeper keeper{request.hooks, {}};

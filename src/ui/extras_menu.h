@@ -8,8 +8,10 @@
 //   "Write Metadata File"          --metadata: <prefix>.json beside, every output dated
 //   "Read Past Unreadable Sectors" --skip-bad: zeros for unreadable sectors, the damaged time
 //                                  ranges named in the result
-// and two commands: "Extract All Recordings..." (every recording into one folder, named as the
-// command line names them) and "Rescue Failing Disk..." (rescue_dialog.h).
+// then "Cut List..." (cut_list_dialog.h: --cut or --drop and --chapters for the selected
+// recording, checked while set, never stored), and two commands: "Extract All Recordings..."
+// (every recording into one folder, named as the command line names them; refused while a cut
+// list is set, as 'all' refuses --cut) and "Rescue Failing Disk..." (rescue_dialog.h).
 #pragma once
 
 #include <windows.h>
@@ -19,6 +21,7 @@
 
 #include "disk/hooks.h"
 #include "extract/extraction_engine.h"
+#include "extract/extraction_setup.h"
 #include "fs/recording_table.h"
 
 namespace quarrow::ui {
@@ -30,9 +33,12 @@ struct ExtraChoices {
     bool split = false;
     bool metadata = false;
     bool skip_bad = false;
+    CutRequest cut;  // the cut list set for the selected recording (none: empty)
 };
 
-// From the check marks of the main window's menu.
+// What the user is told when the cut list and the outputs chosen do not go together.
+const char* cut_conflict_text(CutConflict conflict);
+// From the check marks of the main window's menu, and the cut list.
 ExtraChoices extra_choices();
 // At start: the check marks from the registry, and the panel's audio choice to match.
 void load_extras_settings();
@@ -42,9 +48,10 @@ bool handle_extras_command(int command);
 void apply_extras_to_panel();
 
 // One recording's extraction with the toggles: the request as the panel or the batch fills it
-// (range, audio, sync, folder, prefix, hooks), the one-file, Matroska, metadata and damaged-disk
-// parts added here as the command line adds them, then the metadata file. No window is touched:
-// it runs where the background work runs it. number is the recording's list number.
+// (range, audio, sync, folder, prefix, hooks), the one-file, Matroska, cut, chapters, metadata
+// and damaged-disk parts added here as the command line adds them, then the metadata file. No
+// window is touched: it runs where the background work runs it. number is the recording's list
+// number.
 struct ExtrasOutcome {
     bool ok = false;
     std::string text;  // the result message: the engine's, and what the toggles add

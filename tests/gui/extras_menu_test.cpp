@@ -1,15 +1,20 @@
-// The Extras menu: the toggles kept across a start, the one-file outputs and Extract All
-// against the command line, and the rescue dialog against 'quarrow-cli rescue'.
+// The Extras menu: the toggles kept across a start, the one-file outputs, the cut list and
+// Extract All against the command line, and the rescue dialog against 'quarrow-cli rescue'.
 #include <windows.h>
 
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 
+#include "disk/sector_access.h"
+#include "extract/cut_list.h"
 #include "gui/dialog_fixture.h"
 #include "resources/resource.h"
+#include "support/program_stream_probe.h"
 #include "ui/app_state.h"
 #include "ui/application_shell.h"
 #include "ui/settings.h"
@@ -36,8 +41,23 @@ std::string map_without_comments(const std::vector<uint8_t>& bytes) {
     return out;
 }
 
+// The cut list as typed into its dialog: text, keep or remove, chapters and their interval.
+struct CutEntry {
+    const char* text;
+    bool drop;
+    int chapters;  // IDC_CHAPTERS_NONE, _JOINS or _EVERY
+    const char* interval;
+};
+
 class Extras : public DialogTest {
   protected:
+    void fill_cut_dialog(HWND w, const CutEntry& c) {
+        type_into(w, IDC_CUT_TEXT, c.text);
+        CheckRadioButton(w, IDC_CUT_KEEP, IDC_CUT_DROP, c.drop ? IDC_CUT_DROP : IDC_CUT_KEEP);
+        CheckRadioButton(w, IDC_CHAPTERS_NONE, IDC_CHAPTERS_EVERY, c.chapters);
+        type_into(w, IDC_CHAPTER_INTERVAL, c.interval);
+    }
+
     // The program ended as the user ends it and started again, the settings key kept.
     void restart() {
         DestroyWindow(app.main_window);
@@ -100,6 +120,56 @@ TEST_F(Extras, TogglesAreKeptAcrossAStartAndTheOneFileOutputsExcludeEachOther) {
     EXPECT_TRUE(enabled(IDC_AUDIO_MPG));
 }
 
+std::string parser_message(const char* text) {
+    std::vector<TimeStretch> list;
+    char message[MESSAGE_SIZE] = {};
+    EXPECT_FALSE(parse_cut_list(text, &list, message)) << text;
+    return message;
+}
+
+TEST_F(Extras, CutListDialogRefusesBadInputInTheCoresWordsAndStaysOpen) {
+    start();
+    open_sample();
+    select_recording(2);  // 00:03:18
+    // Without a one-file output there is nothing to cut: explained, no dialog.
+    EXPECT_FALSE(with_modal_dialog([&] { menu_command(IDM_CUT_LIST); }, "Cut List", [](HWND) {}));
+    ASSERT_EQ(box_texts().size(), 1u);
+    menu_command(IDM_ONE_PLAYABLE_FILE);
+    struct Case {
+        CutEntry entry;
+        std::string shown;
+    };
+    const Case cases[] = {
+        {{"00:00:10", false, IDC_CHAPTERS_NONE, ""}, parser_message("00:00:10")},
+        {{"00:00:40-00:00:10", true, IDC_CHAPTERS_NONE, ""}, parser_message("00:00:40-00:00:10")},
+        {{"00:00:10-00:00:40,00:00:30-00:00:50", false, IDC_CHAPTERS_NONE, ""},
+         parser_message("00:00:10-00:00:40,00:00:30-00:00:50")},
+        {{"00:03:30-00:04:00", false, IDC_CHAPTERS_NONE, ""},
+         "A stretch of the cut list runs past the recording's end (00:03:18.000): "
+         "00:03:30.000-00:04:00.000"},
+        {{"00:00:00-00:03:18", true, IDC_CHAPTERS_NONE, ""},
+         "The cut list leaves nothing of the recording to keep."},
+        {{"00:00:10-00:00:40", false, IDC_CHAPTERS_EVERY, "5s"},
+         std::string("A chapter every \"5s\": give ") + CHAPTER_INTERVAL_FORM + "."},
+        // The one .mpg without the metadata file has no place for chapters.
+        {{"00:00:10-00:00:40", false, IDC_CHAPTERS_JOINS, ""},
+         "A program stream holds no chapters: choose \"Matroska (.mkv)\" for them, or \"Write "
+         "Metadata File\" to have them in the .json beside the .mpg."},
+    };
+    ASSERT_TRUE(with_modal_dialog([&] { menu_command(IDM_CUT_LIST); }, "Cut List",
+                                  [&](HWND w) {
+                                      for (const Case& c : cases) {
+                                          fill_cut_dialog(w, c.entry);
+                                          press(w, IDOK);
+                                          EXPECT_EQ(box_texts(), std::vector<std::string>{c.shown})
+                                              << c.entry.text;
+                                          // Refused: nothing set, the dialog still asks.
+                                          EXPECT_FALSE(menu_checked(IDM_CUT_LIST));
+                                      }
+                                  }));
+    EXPECT_FALSE(menu_checked(IDM_CUT_LIST));
+}
+
 #if defined(QUARROW_CLI_PATH)
 TEST_F(Extras, OneFileOutputsMatchTheCommandLinesByteForByte) {
     struct Case {
@@ -128,8 +198,10 @@ TEST_F(Extras, OneFileOutputsMatchTheCommandLinesByteForByte) {
         SendMessageA(GetDlgItem(app.panel_window, IDC_SYNC_TUNING), TBM_SETPOS, TRUE, 1);
         boxes_.clear();
         click(IDC_BEGIN_EXTRACTION);
-        ASSERT_EQ(boxes_.size(), 1u);
-        EXPECT_EQ(boxes_[0].caption, "Quarrow Information") << boxes_[0].text;
+        // The walk's notices (where each cut landed) come first, then the result.
+        ASSERT_FALSE(boxes_.empty());
+        EXPECT_EQ(boxes_.back().caption, "Quarrow Information") << boxes_.back().text;
+        boxes_.clear();
         std::string arguments = "extract \"" + sample_image_path() + "\" 3 -o \"" + cli +
                                 "\" --prefix same --sync 1 --quiet " + c.options;
         ASSERT_EQ(run_cli(arguments, folder_ + "\\cli.txt"), 0) << arguments;
@@ -141,6 +213,89 @@ TEST_F(Extras, OneFileOutputsMatchTheCommandLinesByteForByte) {
         EXPECT_EQ(files_in(gui).size(), c.files.size());
         for (int command : c.toggles)
             menu_command(command);  // off again for the next case
+    }
+}
+
+// A list set in the dialog cuts the next one-file extraction of its recording byte for byte as
+// the command line's --cut or --drop, the .mpg lasting what the stretches kept add up to (each
+// cut on a group of pictures: 12 pictures, 480 ms); Extract All refuses it; selecting another
+// recording clears it.
+TEST_F(Extras, CutListCutsTheOneFileAsTheCommandLineDoes) {
+    struct Case {
+        int output;
+        CutEntry entry;
+        const char* options;
+        const char* extension;
+        int64_t kept_ms;  // what the stretches kept add up to, checked in the .mpg
+        int cuts;
+    };
+    const Case cases[] = {
+        {IDM_ONE_PLAYABLE_FILE,
+         {"00:00:10-00:00:40,00:01:00-00:01:30.5", false, IDC_CHAPTERS_NONE, ""},
+         "--mux --cut 00:00:10-00:00:40,00:01:00-00:01:30.5",
+         ".mpg",
+         60500,
+         4},
+        {IDM_MATROSKA,
+         {"00:00:30-00:02:30", true, IDC_CHAPTERS_EVERY, "1m"},
+         "--mkv --drop 00:00:30-00:02:30 --chapters 1m",
+         ".mkv",
+         0,
+         0},
+    };
+    start();
+    open_sample();
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        menu_command(c.output);
+        select_recording(2);
+        ASSERT_TRUE(with_modal_dialog([&] { menu_command(IDM_CUT_LIST); }, "Cut List",
+                                      [&](HWND w) {
+                                          fill_cut_dialog(w, c.entry);
+                                          press(w, IDOK);
+                                      }));
+        EXPECT_EQ(box_texts(), std::vector<std::string>{});
+        EXPECT_TRUE(menu_checked(IDM_CUT_LIST));
+        folder_answer_ = new_folder("all-refused");
+        menu_command(IDM_EXTRACT_ALL);
+        ASSERT_EQ(boxes_.size(), 1u);
+        EXPECT_EQ(boxes_[0].text.rfind("The cut list gives times of the selected recording", 0),
+                  0u);
+        EXPECT_EQ(last_folder_title_, "");
+        std::string gui = new_folder(("cut-gui" + std::to_string(n)).c_str());
+        std::string cli = new_folder(("cut-cli" + std::to_string(n++)).c_str());
+        SetDlgItemTextA(app.panel_window, IDC_PATH, gui.c_str());
+        SetDlgItemTextA(app.panel_window, IDC_PREFIX, "same");
+        SendMessageA(GetDlgItem(app.panel_window, IDC_SYNC_TUNING), TBM_SETPOS, TRUE, 1);
+        boxes_.clear();
+        click(IDC_BEGIN_EXTRACTION);
+        // The walk's notices (where each cut landed) come first, then the result.
+        ASSERT_FALSE(boxes_.empty());
+        EXPECT_EQ(boxes_.back().caption, "Quarrow Information") << boxes_.back().text;
+        boxes_.clear();
+        std::string arguments = "extract \"" + sample_image_path() + "\" 3 -o \"" + cli +
+                                "\" --prefix same --sync 1 --quiet " + c.options;
+        ASSERT_EQ(run_cli(arguments, folder_ + "\\cli.txt"), 0) << arguments;
+        std::vector<uint8_t> mine = file_bytes(gui + "\\same" + c.extension);
+        EXPECT_GT(mine.size(), 100000u);
+        EXPECT_EQ(mine, file_bytes(cli + "\\same" + c.extension));
+        if (c.kept_ms > 0) {
+            quarrow::test::ProbedProgramStream ps =
+                quarrow::test::probe_program_stream(mine, 1 << 30, 1 << 30);
+            ASSERT_FALSE(ps.video.units.empty());
+            int64_t first = INT64_MAX, last = 0;
+            for (const quarrow::test::ProbedUnit& u : ps.video.units) {
+                first = std::min(first, u.pts);
+                last = std::max(last, u.pts);
+            }
+            const int64_t shown_ms = (last - first) / 27000 + 40;  // 25 pictures a second
+            EXPECT_LE(std::abs(shown_ms - c.kept_ms), c.cuts * 480) << shown_ms;
+        }
+        // Another recording selected: the list, in the first one's time, is gone.
+        select_recording(1);
+        EXPECT_FALSE(menu_checked(IDM_CUT_LIST));
+        menu_command(c.output);  // off again for the next case
     }
 }
 
