@@ -76,6 +76,30 @@ class Extras : public DialogTest {
         ASSERT_EQ(app.recording_count, 5);
     }
 
+    // The selected recording extracted with the panel (prefix "same", sync tuning 1) into a new
+    // folder, and recording 3 of the sample by the command line with `options` into another;
+    // gives the two folders, or empty ones when either failed.
+    std::pair<std::string, std::string> extract_both(const std::string& name,
+                                                     const std::string& options) {
+        std::string gui = new_folder((name + "-gui").c_str());
+        std::string cli = new_folder((name + "-cli").c_str());
+        SetDlgItemTextA(app.panel_window, IDC_PATH, gui.c_str());
+        SetDlgItemTextA(app.panel_window, IDC_PREFIX, "same");
+        SendMessageA(GetDlgItem(app.panel_window, IDC_SYNC_TUNING), TBM_SETPOS, TRUE, 1);
+        boxes_.clear();
+        click(IDC_BEGIN_EXTRACTION);
+        // The walk's notices (where each cut landed) come first, then the result.
+        bool done = !boxes_.empty() && boxes_.back().caption == "Quarrow Information";
+        EXPECT_TRUE(done) << (boxes_.empty() ? "no message" : boxes_.back().text);
+        boxes_.clear();
+        std::string arguments = "extract \"" + sample_image_path() + "\" 3 -o \"" + cli +
+                                "\" --prefix same --sync 1 --quiet " + options;
+        int status = run_cli(arguments, folder_ + "\\cli.txt");
+        EXPECT_EQ(status, 0) << arguments;
+        if (!done || status != 0) return {};
+        return {gui, cli};
+    }
+
     // Every file of a folder by name, with its bytes.
     std::vector<std::pair<std::string, std::vector<uint8_t>>> files_in(const std::string& dir) {
         std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
@@ -191,20 +215,8 @@ TEST_F(Extras, OneFileOutputsMatchTheCommandLinesByteForByte) {
         for (int command : c.toggles)
             menu_command(command);
         select_recording(2);
-        std::string gui = new_folder(("gui" + std::to_string(n)).c_str());
-        std::string cli = new_folder(("cli" + std::to_string(n++)).c_str());
-        SetDlgItemTextA(app.panel_window, IDC_PATH, gui.c_str());
-        SetDlgItemTextA(app.panel_window, IDC_PREFIX, "same");
-        SendMessageA(GetDlgItem(app.panel_window, IDC_SYNC_TUNING), TBM_SETPOS, TRUE, 1);
-        boxes_.clear();
-        click(IDC_BEGIN_EXTRACTION);
-        // The walk's notices (where each cut landed) come first, then the result.
-        ASSERT_FALSE(boxes_.empty());
-        EXPECT_EQ(boxes_.back().caption, "Quarrow Information") << boxes_.back().text;
-        boxes_.clear();
-        std::string arguments = "extract \"" + sample_image_path() + "\" 3 -o \"" + cli +
-                                "\" --prefix same --sync 1 --quiet " + c.options;
-        ASSERT_EQ(run_cli(arguments, folder_ + "\\cli.txt"), 0) << arguments;
+        auto [gui, cli] = extract_both("one" + std::to_string(n++), c.options);
+        ASSERT_FALSE(gui.empty());
         for (const char* extension : c.files) {
             std::vector<uint8_t> mine = file_bytes(gui + "\\same" + extension);
             EXPECT_GT(mine.size(), 100000u) << extension;
@@ -263,20 +275,8 @@ TEST_F(Extras, CutListCutsTheOneFileAsTheCommandLineDoes) {
         EXPECT_EQ(boxes_[0].text.rfind("The cut list gives times of the selected recording", 0),
                   0u);
         EXPECT_EQ(last_folder_title_, "");
-        std::string gui = new_folder(("cut-gui" + std::to_string(n)).c_str());
-        std::string cli = new_folder(("cut-cli" + std::to_string(n++)).c_str());
-        SetDlgItemTextA(app.panel_window, IDC_PATH, gui.c_str());
-        SetDlgItemTextA(app.panel_window, IDC_PREFIX, "same");
-        SendMessageA(GetDlgItem(app.panel_window, IDC_SYNC_TUNING), TBM_SETPOS, TRUE, 1);
-        boxes_.clear();
-        click(IDC_BEGIN_EXTRACTION);
-        // The walk's notices (where each cut landed) come first, then the result.
-        ASSERT_FALSE(boxes_.empty());
-        EXPECT_EQ(boxes_.back().caption, "Quarrow Information") << boxes_.back().text;
-        boxes_.clear();
-        std::string arguments = "extract \"" + sample_image_path() + "\" 3 -o \"" + cli +
-                                "\" --prefix same --sync 1 --quiet " + c.options;
-        ASSERT_EQ(run_cli(arguments, folder_ + "\\cli.txt"), 0) << arguments;
+        auto [gui, cli] = extract_both("cut" + std::to_string(n++), c.options);
+        ASSERT_FALSE(gui.empty());
         std::vector<uint8_t> mine = file_bytes(gui + "\\same" + c.extension);
         EXPECT_GT(mine.size(), 100000u);
         EXPECT_EQ(mine, file_bytes(cli + "\\same" + c.extension));
