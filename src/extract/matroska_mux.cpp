@@ -4,7 +4,6 @@
 // the audio placement gathered them.
 #include "extract/matroska_mux.h"
 
-#include <algorithm>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -40,19 +39,10 @@ void destroy_matroska_feed(MatroskaFeed* f) {
 namespace {
 
 // The picture's bytes as they go into the file.
-// Appended piece by piece rather than sized first: sizing would clear every byte of each picture
-// only to overwrite it, which costs as much as the copy.
 std::vector<uint8_t> picture_bytes(VideoTiming& t, const VideoUnit& u) {
-    std::vector<uint8_t> bytes;
-    bytes.reserve(u.size());
-    bytes.insert(bytes.end(), u.inserted.begin(), u.inserted.end());
-    for (int64_t at = u.begin; at < u.end;) {
-        size_t run;
-        const uint8_t* p = locate(t.bytes, at, &run);
-        size_t k = std::min(run, size_t(u.end - at));
-        bytes.insert(bytes.end(), p, p + k);
-        at += int64_t(k);
-    }
+    std::vector<uint8_t> bytes(u.size());
+    if (!u.inserted.empty()) memcpy(bytes.data(), u.inserted.data(), u.inserted.size());
+    copy_video(t.bytes, u.begin, size_t(u.end - u.begin), bytes.data() + u.inserted.size());
     if (u.broken_link) bytes[size_t(u.gop_at) + 7] |= 0x20;
     return bytes;
 }

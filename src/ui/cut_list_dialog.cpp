@@ -17,9 +17,7 @@ namespace {
 // What the dialog was given, as typed, and the request read from it, with the recording it was
 // set for. On the window thread only.
 struct CutListSetting {
-    bool set = false;
     std::string text;
-    bool drop = false;
     int chapters = IDC_CHAPTERS_NONE;
     std::string interval = "10m";
     CutRequest cut;
@@ -28,6 +26,11 @@ struct CutListSetting {
 };
 
 CutListSetting setting;
+
+// Set when it cuts or marks chapters; an empty setting is none.
+bool is_set(const CutListSetting& s) {
+    return !s.cut.list.empty() || s.cut.chapters;
+}
 
 bool same_recording(const CutListSetting& s, const RecordingEntry& e) {
     return s.first_cluster == e.first_cluster && s.start_offset == e.start_offset &&
@@ -40,7 +43,7 @@ const RecordingEntry* selected_recording() {
 }
 
 void show_check() {
-    if (setting.set)
+    if (is_set(setting))
         menu_check(app.main_window, IDM_CUT_LIST);
     else
         menu_uncheck(app.main_window, IDM_CUT_LIST);
@@ -59,7 +62,7 @@ void fill_dialog(HWND window, const RecordingEntry& entry) {
     SetDlgItemTextA(window, IDC_CUT_RECORDING, line);
     SetDlgItemTextA(window, IDC_CUT_TEXT, setting.text.c_str());
     CheckRadioButton(window, IDC_CUT_KEEP, IDC_CUT_DROP,
-                     setting.drop ? IDC_CUT_DROP : IDC_CUT_KEEP);
+                     setting.cut.drop ? IDC_CUT_DROP : IDC_CUT_KEEP);
     CheckRadioButton(window, IDC_CHAPTERS_NONE, IDC_CHAPTERS_EVERY, setting.chapters);
     SetDlgItemTextA(window, IDC_CHAPTER_INTERVAL, setting.interval.c_str());
 }
@@ -71,7 +74,6 @@ bool accept(HWND window) {
     if (!entry) return true;  // the recording went away: nothing to set
     CutListSetting s;
     s.text = item_string(window, IDC_CUT_TEXT);
-    s.drop = IsDlgButtonChecked(window, IDC_CUT_DROP) == BST_CHECKED;
     s.chapters = IsDlgButtonChecked(window, IDC_CHAPTERS_EVERY) == BST_CHECKED ? IDC_CHAPTERS_EVERY
                  : IsDlgButtonChecked(window, IDC_CHAPTERS_JOINS) == BST_CHECKED
                      ? IDC_CHAPTERS_JOINS
@@ -82,7 +84,7 @@ bool accept(HWND window) {
         show_error(window, message);
         return false;
     }
-    s.cut.drop = s.drop;
+    s.cut.drop = IsDlgButtonChecked(window, IDC_CUT_DROP) == BST_CHECKED;
     s.cut.chapters = s.chapters != IDC_CHAPTERS_NONE;
     if (s.chapters == IDC_CHAPTERS_EVERY) {
         s.cut.chapter_every_ms = parse_chapter_interval(s.interval);
@@ -107,12 +109,11 @@ bool accept(HWND window) {
         show_error(window, cut_conflict_text(conflict));
         return false;
     }
-    s.set = !s.cut.list.empty() || s.cut.chapters;
     s.first_cluster = entry->first_cluster;
     s.start_offset = entry->start_offset;
     s.length = entry->length;
     s.start_time = entry->start_time;
-    if (!s.set) s = CutListSetting{};
+    if (!is_set(s)) s = CutListSetting{};
     setting = s;
     show_check();
     return true;
@@ -157,7 +158,7 @@ void open_cut_list_dialog(HWND owner) {
         return;
     }
     const ExtraChoices choices = extra_choices();
-    if (!setting.set && !choices.one_file && !choices.matroska) {
+    if (!is_set(setting) && !choices.one_file && !choices.matroska) {
         show_info(owner,
                   "A cut list cuts the one-file output: choose \"One Playable File (.mpg)\" or "
                   "\"Matroska (.mkv)\" in the Extras menu first.");
@@ -167,11 +168,11 @@ void open_cut_list_dialog(HWND owner) {
 }
 
 CutRequest current_cut_list() {
-    return setting.set ? setting.cut : CutRequest{};
+    return setting.cut;
 }
 
 bool cut_list_is_set() {
-    return setting.set;
+    return is_set(setting);
 }
 
 void clear_cut_list() {
@@ -180,7 +181,7 @@ void clear_cut_list() {
 }
 
 void cut_list_follow_selection(const RecordingEntry& entry) {
-    if (setting.set && !same_recording(setting, entry)) clear_cut_list();
+    if (is_set(setting) && !same_recording(setting, entry)) clear_cut_list();
 }
 
 }  // namespace quarrow::ui
