@@ -9,9 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "extract/matroska_mux.h"
 #include "extract/mpeg_audio.h"
 #include "extract/output_spans.h"
+#include "extract/program_stream_parts.h"
 #include "support/disk_builder.h"
+#include "support/matroska_media.h"
 #include "support/program_stream_probe.h"
 #include "support/sample_disk.h"
 #include "support/temp_files.h"
@@ -343,6 +346,47 @@ TEST(ProgramStreamCut, JoinsRunOnWithoutAJumpAndTheDecoderModelHolds) {
                 EXPECT_NEAR(double(u.pts - shown[0]) / 27000, double(expected), 15) << found;
             }
         }
+    }
+}
+
+}  // namespace
+}  // namespace quarrow
+
+namespace quarrow {
+namespace {
+
+// Video that runs on after its audio has stopped (a long loss of the audio alone) goes out once
+// the writer holds its bound of it, into a program stream or a Matroska file alike, instead of
+// waiting in memory for audio to interleave with.
+TEST(ProgramStreamBound, VideoWithoutItsAudioGoesOutOnceTheBoundIsHeld) {
+    test::SampleMedia media;
+    ASSERT_TRUE(test::load_sample_media("", &media));
+    std::vector<size_t> frames = test::mpeg_audio_frames(media.audio);
+    Bytes pes;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        size_t to = i + 1 < frames.size() ? frames[i + 1] : media.audio.size();
+        Bytes p = test::audio_pes_packet(media.audio.data() + frames[i], to - frames[i],
+                                         900000 + int64_t(i) * 2160);
+        pes.insert(pes.end(), p.begin(), p.end());
+    }
+    size_t copies = (MAX_HELD_VIDEO + (8u << 20)) / media.video.size();
+    for (bool matroska : {false, true}) {
+        SCOPED_TRACE(matroska ? "mkv" : "mux");
+        Collected out;
+        test::MemoryMatroska file;
+        ProgramStreamWriter* w =
+            matroska ? create_matroska_stream({}, {}, test::memory_output(&file), nullptr)
+                     : create_program_stream({}, {&out, begin_part, collect}, nullptr);
+        ASSERT_NE(w, nullptr);
+        ByteSink v = program_stream_video_sink(w), a = program_stream_audio_sink(w);
+        ASSERT_TRUE(sink_write(&a, pes.data(), int64_t(pes.size())));
+        for (size_t k = 0; k < copies; ++k)
+            ASSERT_TRUE(sink_write(&v, media.video.data(), int64_t(media.video.size())));
+        size_t written = matroska ? file.bytes.size() : out.bytes.size();
+        EXPECT_GT(written + MAX_HELD_VIDEO + (1u << 20), copies * media.video.size());
+        char message[MESSAGE_SIZE] = "";
+        EXPECT_TRUE(finish_program_stream(w, message)) << message;
+        destroy_program_stream(w);
     }
 }
 

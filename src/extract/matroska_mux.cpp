@@ -1,9 +1,11 @@
-// The Matroska feed: timed pictures and placed audio frames into Matroska blocks. Each picture's
-// bytes are copied once, out of the stream into its block (with the sequence header put before
-// it and broken_link set, as the timing decided); each frame's bytes move into their block as
-// the audio placement gathered them.
+// The Matroska feed: timed pictures and placed audio frames into Matroska blocks, interleaved by
+// decoding time. A picture's block points at its bytes where the video stream holds them (the
+// writer is flushed before they can go); only one that gets a sequence header put before it or
+// broken_link set is copied. Each frame's bytes move into their block as the audio placement
+// gathered them.
 #include "extract/matroska_mux.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -29,6 +31,7 @@ struct MatroskaFeed {
     MatroskaOutput output{};
     MatroskaWriter* writer = nullptr;
     bool audio_in_file = false;
+    std::vector<ByteSpan> pieces;  // of the picture being handed over
 };
 
 void destroy_matroska_feed(MatroskaFeed* f) {
@@ -93,22 +96,69 @@ bool matroska_feed_started(MatroskaFeed& f, VideoTiming& t, const AudioPlacement
     return f.writer != nullptr;
 }
 
-bool feed_matroska_picture(MatroskaFeed& f, VideoTiming& t) {
+namespace {
+
+bool feed_picture(MatroskaFeed& f, VideoTiming& t) {
     VideoUnit& u = t.queue.front();
-    bool ok =
-        !f.params.video.present || matroska_video(f.writer, picture_bytes(t, u), to_pts90(u.pts),
-                                                  to_pts90(u.dts), u.type == 1);
+    int64_t pts = to_pts90(u.pts);
+    bool key = u.type == 1;
+    bool ok;
+    if (!u.inserted.empty() || u.broken_link) {
+        ok = matroska_video(f.writer, picture_bytes(t, u), pts, key);
+    } else {
+        f.pieces.clear();
+        for (int64_t at = u.begin; at < u.end;) {
+            size_t run;
+            const uint8_t* p = locate(t.bytes, at, &run);
+            size_t n = std::min(run, size_t(u.end - at));
+            f.pieces.push_back({p, n});
+            at += int64_t(n);
+        }
+        ok = matroska_video(f.writer, f.pieces.data(), int(f.pieces.size()), pts, key);
+    }
     u.sent = u.size();
     drop_sent_pictures(t);
     return ok;
 }
 
-bool feed_matroska_frame(MatroskaFeed& f, AudioPlacement& a) {
-    AudioFrame& frame = a.queue.front();
-    bool ok =
-        !f.audio_in_file || matroska_audio(f.writer, std::move(frame.bytes), to_pts90(frame.pts));
-    a.queue.pop_front();
-    return ok;
+}  // namespace
+
+bool feed_matroska_next(MatroskaFeed& f, VideoTiming& t, AudioPlacement& a, bool force,
+                        bool* failed) {
+    bool picture = !t.queue.empty() && t.queue.front().timed;
+    bool frame = !a.queue.empty();
+    bool video_in_file = f.params.video.present;
+    // What has no track in the file leaves its queue as it comes.
+    if (picture && !video_in_file) {
+        t.queue.front().sent = t.queue.front().size();
+        drop_sent_pictures(t);
+        return true;
+    }
+    if (frame && !f.audio_in_file) {
+        a.queue.pop_front();
+        return true;
+    }
+    bool take_picture;
+    if (picture && frame)
+        take_picture = t.queue.front().dts <= a.queue.front().pts;
+    else if (picture && (force || !f.audio_in_file))
+        take_picture = true;
+    else if (frame && (force || !video_in_file))
+        take_picture = false;
+    else
+        return false;
+    if (take_picture) {
+        *failed = !feed_picture(f, t);
+    } else {
+        AudioFrame& next = a.queue.front();
+        *failed = !matroska_audio(f.writer, std::move(next.bytes), to_pts90(next.pts));
+        a.queue.pop_front();
+    }
+    return !*failed;
+}
+
+bool flush_matroska_feed(MatroskaFeed& f) {
+    return !f.writer || matroska_flush(f.writer);
 }
 
 bool finish_matroska_feed(MatroskaFeed& f, const std::vector<StreamChapter>& chapters) {

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <new>
 #include <utility>
 
@@ -38,11 +37,12 @@ constexpr int VIDEO_TRACK = 1, AUDIO_TRACK = 2;
 constexpr uint64_t NS_PER_MS = 1000000;  // the TimestampScale: times count in milliseconds
 // 2001-01-01T00:00:00Z, from which DateUTC counts, in seconds since 1970.
 constexpr int64_t DATE_UTC_EPOCH = 978307200;
-// Media held while the other stream has nothing to interleave with (a gap in the broadcast)
-// before it goes out regardless, and the most one Cluster gathers: together they bound the
-// writer's memory well below 32 MiB.
-constexpr size_t MAX_HELD_BYTES = 8u << 20;
+// The most one Cluster holds, so that a reader seeking into it has little to read past.
 constexpr size_t MAX_CLUSTER_BYTES = 4u << 20;
+// Blocks given are handed to the output in one call once this many pieces or own bytes are
+// waiting (the caller's flush comes first as a rule).
+constexpr size_t MAX_PIECES = 1024;
+constexpr size_t MAX_OWN_BYTES = 256u << 10;
 // A block's time is a signed 16-bit distance from its Cluster's.
 constexpr int64_t MAX_BLOCK_OFFSET = 32767, MIN_BLOCK_OFFSET = -32768;
 // Without video, a Cluster (and a cue point) every few seconds.
@@ -54,12 +54,11 @@ constexpr int SEEK_ENTRY_BYTES = 21;
 // about a hundred; more go after the media.
 constexpr size_t CHAPTER_ROOM = 8192;
 
-struct Unit {
-    std::vector<uint8_t> bytes;
-    int64_t time_ms = 0;
-    int64_t order = 0;  // decoding time in 90 kHz ticks, for interleaving
-    bool key = false;
-    int track = 0;
+// A piece of the file not yet handed to the output: `size` bytes of the writer's own from `at`
+// (bytes null), or bytes that lie elsewhere and stay as they are until the next flush.
+struct Piece {
+    const void* bytes;
+    size_t at, size;
 };
 
 struct Cue {
@@ -72,36 +71,83 @@ struct Cue {
 struct MatroskaWriter {
     MatroskaParams params;
     MatroskaOutput output{};
-    int64_t written = 0;
+    int64_t written = 0;          // the file's length, what is not yet handed over included
+    int64_t flushed = 0;          // what the output has
+    bool failed = false;          // a write was refused: every later call fails
     int64_t segment_at = 0;       // where the Segment's content starts
     int64_t segment_size_at = 0;  // its 8-byte size field
     int64_t duration_at = 0;      // the Duration's 8 content bytes
     int64_t cues_seek_at = 0;     // the Seek entry that points to the Cues
     int64_t chapter_room_at = 0;  // the Void kept for chapters_at_end
-    std::deque<Unit> video, audio;
-    size_t held = 0;
+    // What was given since the last flush: pieces in file order, of `own` (the headers) or of
+    // the caller's bytes, and the blocks moved in, kept until they are written.
+    EbmlBytes own;
+    std::vector<Piece> pieces;
+    std::vector<std::vector<uint8_t>> moved;
+    std::vector<ByteSpan> spans;
     bool cluster_open = false;
     int64_t cluster_time = 0;
-    std::vector<Unit> cluster;
-    EbmlBytes heads;  // each block's SimpleBlock header, in cluster order
-    std::vector<size_t> head_at;
-    size_t cluster_bytes = 0;
+    int64_t cluster_size_at = 0;     // its 8-byte size field in the file
+    size_t cluster_size_in_own = 0;  // and in `own` while it is not yet flushed
+    int64_t cluster_content_at = 0;
     std::vector<Cue> cues;
     MatroskaCounts counts;
 };
 
 namespace {
 
-bool append(MatroskaWriter* w, const ByteSpan* spans, int count) {
-    if (!w->output.write(w->output.context, spans, count)) return false;
-    for (int i = 0; i < count; ++i)
-        w->written += int64_t(spans[i].size);
-    return true;
+// What `own` gained from `from` on goes into the file next.
+void took_own(MatroskaWriter* w, size_t from) {
+    size_t size = w->own.size() - from;
+    if (!w->pieces.empty() && !w->pieces.back().bytes &&
+        w->pieces.back().at + w->pieces.back().size == from)
+        w->pieces.back().size += size;
+    else
+        w->pieces.push_back({nullptr, from, size});
+    w->written += int64_t(size);
 }
 
-bool append(MatroskaWriter* w, const EbmlBytes& bytes) {
-    ByteSpan span{bytes.data(), bytes.size()};
-    return append(w, &span, 1);
+void put_own(MatroskaWriter* w, const EbmlBytes& bytes) {
+    size_t from = w->own.size();
+    w->own.insert(w->own.end(), bytes.begin(), bytes.end());
+    took_own(w, from);
+}
+
+void put_elsewhere(MatroskaWriter* w, const void* bytes, size_t size) {
+    if (size == 0) return;
+    w->pieces.push_back({bytes, 0, size});
+    w->written += int64_t(size);
+}
+
+// Hands everything given to the output; false once a write has been refused.
+bool flush(MatroskaWriter* w) {
+    if (w->failed) return false;
+    if (w->pieces.empty()) return true;
+    w->spans.clear();
+    for (const Piece& p : w->pieces)
+        w->spans.push_back({p.bytes ? p.bytes : w->own.data() + p.at, p.size});
+    w->failed = !w->output.write(w->output.context, w->spans.data(), int(w->spans.size()));
+    w->pieces.clear();
+    w->own.clear();
+    w->moved.clear();
+    w->flushed = w->written;
+    return !w->failed;
+}
+
+// Overwrites bytes of the file: in `own` (at in_own) while they are not yet handed over, in the
+// output once they are.
+bool patch(MatroskaWriter* w, int64_t at, size_t in_own, const uint8_t* bytes, size_t size) {
+    if (w->failed) return false;
+    if (at >= w->flushed) {
+        memcpy(w->own.data() + in_own, bytes, size);
+        return true;
+    }
+    w->failed = !w->output.patch(w->output.context, at, bytes, size);
+    return !w->failed;
+}
+
+bool patch(MatroskaWriter* w, int64_t at, const uint8_t* bytes, size_t size) {
+    return flush(w) && patch(w, at, 0, bytes, size);
 }
 
 int64_t to_ms(const MatroskaWriter* w, int64_t pts) {
@@ -298,111 +344,87 @@ bool write_start(MatroskaWriter* w) {
         ebml_size(head, CHAPTER_ROOM - 9, 8);
         head.resize(size_t(w->chapter_room_at) + CHAPTER_ROOM);
     }
-    return append(w, head);
+    put_own(w, head);
+    return flush(w);
 }
 
-bool flush_cluster(MatroskaWriter* w) {
+// The open Cluster's size, once its last block is given.
+bool close_cluster(MatroskaWriter* w) {
     if (!w->cluster_open) return true;
-    EbmlBytes head;
-    EbmlBytes timestamp;
-    ebml_uint(timestamp, CLUSTER_TIMESTAMP, uint64_t(w->cluster_time));
-    ebml_id(head, CLUSTER);
-    ebml_size(head, timestamp.size() + w->cluster_bytes);
-    head.insert(head.end(), timestamp.begin(), timestamp.end());
-    std::vector<ByteSpan> spans;
-    spans.reserve(1 + 2 * w->cluster.size());
-    spans.push_back({head.data(), head.size()});
-    for (size_t i = 0; i < w->cluster.size(); ++i) {
-        size_t end = i + 1 < w->head_at.size() ? w->head_at[i + 1] : w->heads.size();
-        spans.push_back({w->heads.data() + w->head_at[i], end - w->head_at[i]});
-        spans.push_back({w->cluster[i].bytes.data(), w->cluster[i].bytes.size()});
-    }
-    bool ok = append(w, spans.data(), int(spans.size()));
-    w->cluster.clear();
-    w->heads.clear();
-    w->head_at.clear();
-    w->cluster_bytes = 0;
     w->cluster_open = false;
     ++w->counts.clusters;
-    return ok;
+    uint8_t size[8];
+    ebml_put_size(size, uint64_t(w->written - w->cluster_content_at), 8);
+    return patch(w, w->cluster_size_at, w->cluster_size_in_own, size, 8);
 }
 
-// Puts a unit into the open Cluster, or into a new one where a key picture begins, where its
-// time is too far from the Cluster's, or where the Cluster is full.
-bool place(MatroskaWriter* w, Unit u) {
+// Opens a Cluster at time_ms; its size reads "unknown" until it is closed, so that a file cut
+// off inside it still reads up to its last whole block.
+void open_cluster(MatroskaWriter* w, int64_t time_ms, bool cue) {
+    if (cue) {
+        w->cues.push_back({time_ms, w->written - w->segment_at});
+        ++w->counts.cue_points;
+    }
+    EbmlBytes& own = w->own;
+    size_t from = own.size();
+    ebml_id(own, CLUSTER);
+    w->cluster_size_in_own = own.size();
+    w->cluster_size_at = w->written + int64_t(own.size() - from);
+    own.push_back(0x01);
+    own.insert(own.end(), 7, 0xFF);
+    w->cluster_content_at = w->written + int64_t(own.size() - from);
+    ebml_uint(own, CLUSTER_TIMESTAMP, uint64_t(time_ms));
+    took_own(w, from);
+    w->cluster_open = true;
+    w->cluster_time = time_ms;
+}
+
+// One block, into the open Cluster, or into a new one where a key picture begins, where its time
+// is too far from the Cluster's, or where the Cluster is full.
+bool add_block(MatroskaWriter* w, int track, const ByteSpan* pieces, int count, int64_t pts,
+               bool key) {
+    if (w->failed) return false;
+    size_t size = 0;
+    for (int i = 0; i < count; ++i)
+        size += pieces[i].size;
+    int64_t time_ms = to_ms(w, pts);
     bool has_video = w->params.video.present;
     if (w->cluster_open) {
-        int64_t offset = u.time_ms - w->cluster_time;
-        bool renew = (u.track == VIDEO_TRACK && u.key) || offset > MAX_BLOCK_OFFSET ||
+        int64_t offset = time_ms - w->cluster_time;
+        bool renew = (track == VIDEO_TRACK && key) || offset > MAX_BLOCK_OFFSET ||
                      offset < MIN_BLOCK_OFFSET ||
-                     w->cluster_bytes + u.bytes.size() > MAX_CLUSTER_BYTES ||
+                     size_t(w->written - w->cluster_content_at) + size > MAX_CLUSTER_BYTES ||
                      (!has_video && offset >= AUDIO_CLUSTER_MS);
-        if (renew && !flush_cluster(w)) return false;
+        if (renew && !close_cluster(w)) return false;
     }
-    if (!w->cluster_open) {
-        w->cluster_open = true;
-        w->cluster_time = u.time_ms;
-        if (u.key && (u.track == VIDEO_TRACK || !has_video)) {
-            w->cues.push_back({u.time_ms, w->written - w->segment_at});
-            ++w->counts.cue_points;
-        }
-    }
-    uint64_t block_size = 4 + u.bytes.size();
-    w->head_at.push_back(w->heads.size());
-    ebml_id(w->heads, SIMPLE_BLOCK);
-    ebml_size(w->heads, block_size);
-    w->heads.push_back(uint8_t(0x80 | u.track));  // the track number as a one-byte vint
-    int64_t offset = u.time_ms - w->cluster_time;
-    w->heads.push_back(uint8_t(uint16_t(offset) >> 8));
-    w->heads.push_back(uint8_t(offset));
-    w->heads.push_back(u.key ? 0x80 : 0x00);
-    w->cluster_bytes +=
-        size_t(ebml_id_length(SIMPLE_BLOCK) + ebml_size_length(block_size)) + size_t(block_size);
-    int64_t frame_ns = u.track == VIDEO_TRACK ? w->params.video.frame_ns : w->params.audio.frame_ns;
-    int64_t end = u.time_ms + frame_ns / int64_t(NS_PER_MS);
+    if (!w->cluster_open) open_cluster(w, time_ms, key && (track == VIDEO_TRACK || !has_video));
+    uint64_t block_size = 4 + size;
+    EbmlBytes& own = w->own;
+    size_t from = own.size();
+    ebml_id(own, SIMPLE_BLOCK);
+    ebml_size(own, block_size);
+    own.push_back(uint8_t(0x80 | track));  // the track number as a one-byte vint
+    int64_t offset = time_ms - w->cluster_time;
+    own.push_back(uint8_t(uint16_t(offset) >> 8));
+    own.push_back(uint8_t(offset));
+    own.push_back(key ? 0x80 : 0x00);
+    took_own(w, from);
+    for (int i = 0; i < count; ++i)
+        put_elsewhere(w, pieces[i].bytes, pieces[i].size);
+    int64_t frame_ns = track == VIDEO_TRACK ? w->params.video.frame_ns : w->params.audio.frame_ns;
+    int64_t end = time_ms + frame_ns / int64_t(NS_PER_MS);
     if (end > w->counts.duration_ms) w->counts.duration_ms = end;
-    ++(u.track == VIDEO_TRACK ? w->counts.video_blocks : w->counts.audio_blocks);
-    w->cluster.push_back(std::move(u));
+    ++(track == VIDEO_TRACK ? w->counts.video_blocks : w->counts.audio_blocks);
+    if (w->pieces.size() >= MAX_PIECES || w->own.size() >= MAX_OWN_BYTES) return flush(w);
     return true;
 }
 
-// Sends out the held units in decoding order for as long as the other stream has one to
-// compare with; when draining, when the other stream is absent or when too much is held, the
-// earliest goes regardless.
-bool pump(MatroskaWriter* w, bool drain) {
-    for (;;) {
-        bool v = !w->video.empty(), a = !w->audio.empty();
-        if (!v && !a) return true;
-        bool from_video;
-        if (v && a)
-            from_video = w->video.front().order <= w->audio.front().order;
-        else if (drain || w->held > MAX_HELD_BYTES ||
-                 (v ? !w->params.audio.present : !w->params.video.present))
-            from_video = v;
-        else
-            return true;
-        std::deque<Unit>& q = from_video ? w->video : w->audio;
-        Unit u = std::move(q.front());
-        q.pop_front();
-        w->held -= u.bytes.size();
-        if (!place(w, std::move(u))) return false;
-    }
-}
-
-bool add_unit(MatroskaWriter* w, std::deque<Unit>& queue, int track, std::vector<uint8_t>&& bytes,
-              int64_t pts, int64_t order, bool key) {
-    Unit u;
-    size_t size = bytes.size();
-    u.bytes = std::move(bytes);
-    u.time_ms = to_ms(w, pts);
-    u.order = order;
-    u.key = key;
-    u.track = track;
-    queue.push_back(std::move(u));
-    w->held += size;
-    size_t now = w->held + w->cluster_bytes;
-    if (now > w->counts.peak_held_bytes) w->counts.peak_held_bytes = now;
-    return pump(w, false);
+bool add_moved_block(MatroskaWriter* w, int track, std::vector<uint8_t>&& bytes, int64_t pts,
+                     bool key) {
+    w->moved.push_back(std::move(bytes));
+    // Its bytes stay where they are as `moved` grows: the vector moves, its buffer does not.
+    ByteSpan piece{w->moved.back().data(), w->moved.back().size()};
+    return add_block(w, track, &piece, 1, pts, key);
 }
 
 }  // namespace
@@ -461,24 +483,25 @@ void destroy_matroska_writer(MatroskaWriter* writer) {
     delete writer;
 }
 
-bool matroska_video(MatroskaWriter* w, const uint8_t* bytes, size_t size, int64_t pts, int64_t dts,
-                    bool key) {
-    return add_unit(w, w->video, VIDEO_TRACK, std::vector<uint8_t>(bytes, bytes + size), pts, dts,
-                    key);
+bool matroska_video(MatroskaWriter* w, const ByteSpan* pieces, int count, int64_t pts, bool key) {
+    return add_block(w, VIDEO_TRACK, pieces, count, pts, key);
 }
 
 bool matroska_audio(MatroskaWriter* w, const uint8_t* bytes, size_t size, int64_t pts) {
-    return add_unit(w, w->audio, AUDIO_TRACK, std::vector<uint8_t>(bytes, bytes + size), pts, pts,
-                    true);
+    ByteSpan piece{bytes, size};
+    return add_block(w, AUDIO_TRACK, &piece, 1, pts, true);
 }
 
-bool matroska_video(MatroskaWriter* w, std::vector<uint8_t>&& bytes, int64_t pts, int64_t dts,
-                    bool key) {
-    return add_unit(w, w->video, VIDEO_TRACK, std::move(bytes), pts, dts, key);
+bool matroska_video(MatroskaWriter* w, std::vector<uint8_t>&& bytes, int64_t pts, bool key) {
+    return add_moved_block(w, VIDEO_TRACK, std::move(bytes), pts, key);
 }
 
 bool matroska_audio(MatroskaWriter* w, std::vector<uint8_t>&& bytes, int64_t pts) {
-    return add_unit(w, w->audio, AUDIO_TRACK, std::move(bytes), pts, pts, true);
+    return add_moved_block(w, AUDIO_TRACK, std::move(bytes), pts, true);
+}
+
+bool matroska_flush(MatroskaWriter* w) {
+    return flush(w);
 }
 
 namespace {
@@ -488,11 +511,11 @@ namespace {
 // them, or becomes a Void where there are none.
 bool write_late_chapters(MatroskaWriter* w) {
     int64_t seek_at = w->cues_seek_at - SEEK_ENTRY_BYTES;
-    uint8_t patch[SEEK_ENTRY_BYTES] = {};
+    uint8_t entry[SEEK_ENTRY_BYTES] = {};
     if (w->params.chapters.empty()) {
-        patch[0] = uint8_t(VOID);
-        ebml_put_size(patch + 1, SEEK_ENTRY_BYTES - 2, 1);
-        return w->output.patch(w->output.context, seek_at, patch, SEEK_ENTRY_BYTES);
+        entry[0] = uint8_t(VOID);
+        ebml_put_size(entry + 1, SEEK_ENTRY_BYTES - 2, 1);
+        return patch(w, seek_at, entry, SEEK_ENTRY_BYTES);
     }
     EbmlBytes chapters = chapters_element(w->params);
     int64_t chapters_at;
@@ -505,15 +528,13 @@ bool write_late_chapters(MatroskaWriter* w) {
             chapters.resize(CHAPTER_ROOM);
         }
         chapters_at = w->chapter_room_at - w->segment_at;
-        if (!w->output.patch(w->output.context, w->chapter_room_at, chapters.data(),
-                             chapters.size()))
-            return false;
+        if (!patch(w, w->chapter_room_at, chapters.data(), chapters.size())) return false;
     } else {
         chapters_at = w->written - w->segment_at;
-        if (!append(w, chapters)) return false;
+        put_own(w, chapters);
     }
-    ebml_put_uint(patch, uint64_t(chapters_at), 8);
-    return w->output.patch(w->output.context, seek_at + SEEK_ENTRY_BYTES - 8, patch, 8);
+    ebml_put_uint(entry, uint64_t(chapters_at), 8);
+    return patch(w, seek_at + SEEK_ENTRY_BYTES - 8, entry, 8);
 }
 
 }  // namespace
@@ -523,9 +544,9 @@ void set_matroska_chapters(MatroskaWriter* w, const std::vector<MatroskaChapter>
 }
 
 bool finish_matroska(MatroskaWriter* w) {
-    if (!pump(w, true) || !flush_cluster(w)) return false;
+    if (!close_cluster(w)) return false;
     if (w->params.chapters_at_end && !write_late_chapters(w)) return false;
-    uint8_t patch[SEEK_ENTRY_BYTES] = {};
+    uint8_t entry[SEEK_ENTRY_BYTES] = {};
     if (!w->cues.empty()) {
         int64_t cues_at = w->written - w->segment_at;
         EbmlBytes cues;
@@ -541,22 +562,20 @@ bool finish_matroska(MatroskaWriter* w) {
             ebml_close(cues, point);
         }
         ebml_close(cues, at);
-        if (!append(w, cues)) return false;
-        ebml_put_uint(patch, uint64_t(cues_at), 8);
-        if (!w->output.patch(w->output.context, w->cues_seek_at + SEEK_ENTRY_BYTES - 8, patch, 8))
-            return false;
+        put_own(w, cues);
+        ebml_put_uint(entry, uint64_t(cues_at), 8);
+        if (!patch(w, w->cues_seek_at + SEEK_ENTRY_BYTES - 8, entry, 8)) return false;
     } else {
-        patch[0] = uint8_t(VOID);
-        ebml_put_size(patch + 1, SEEK_ENTRY_BYTES - 2, 1);
-        if (!w->output.patch(w->output.context, w->cues_seek_at, patch, SEEK_ENTRY_BYTES))
-            return false;
+        entry[0] = uint8_t(VOID);
+        ebml_put_size(entry + 1, SEEK_ENTRY_BYTES - 2, 1);
+        if (!patch(w, w->cues_seek_at, entry, SEEK_ENTRY_BYTES)) return false;
     }
     uint8_t duration[8];
     ebml_put_float(duration, double(w->counts.duration_ms));
-    if (!w->output.patch(w->output.context, w->duration_at, duration, 8)) return false;
+    if (!patch(w, w->duration_at, duration, 8)) return false;
     uint8_t size[8];
     ebml_put_size(size, uint64_t(w->written - w->segment_at), 8);
-    return w->output.patch(w->output.context, w->segment_size_at, size, 8);
+    return patch(w, w->segment_size_at, size, 8);
 }
 
 MatroskaCounts matroska_counts(const MatroskaWriter* writer) {

@@ -3,11 +3,11 @@
 //
 // The file: the EBML header, then one Segment holding a SeekHead, Info, Tracks, Chapters (when
 // any), Tags, the Clusters and last the Cues. Times count in milliseconds from the caller's
-// origin. Pictures arrive in decoding order with their presentation times and become
-// SimpleBlocks (key flag on pictures that open a group of pictures), interleaved with the audio
-// frames by decoding time; a new Cluster opens at every key picture, and each such Cluster gets
-// a cue point. Only four fixed-width fields are patched once all is written: the Segment's size,
-// the Duration, and the Cues' place in the SeekHead.
+// origin. Pictures and audio frames become SimpleBlocks (key flag on pictures that open a group
+// of pictures) in the order given; a new Cluster opens at every key picture, and each such
+// Cluster gets a cue point. Blocks are written as they come, their bytes where the caller holds
+// them: no media is held. Fixed-width fields are patched once known: each Cluster's size when it
+// closes, and at the end the Segment's size, the Duration and the Cues' place in the SeekHead.
 #pragma once
 
 #include <cstddef>
@@ -77,15 +77,19 @@ struct MatroskaWriter;
 MatroskaWriter* create_matroska_writer(const MatroskaParams& params, const MatroskaOutput& output);
 void destroy_matroska_writer(MatroskaWriter* writer);
 
-// One picture (PTS and DTS in 90 kHz ticks; key: it opens a group of pictures) or one audio
-// frame. The bytes are copied. false when a write failed.
-bool matroska_video(MatroskaWriter* writer, const uint8_t* bytes, size_t size, int64_t pts,
-                    int64_t dts, bool key);
-bool matroska_audio(MatroskaWriter* writer, const uint8_t* bytes, size_t size, int64_t pts);
-// The same with the bytes moved into the block instead of copied.
-bool matroska_video(MatroskaWriter* writer, std::vector<uint8_t>&& bytes, int64_t pts, int64_t dts,
+// One picture (key: it opens a group of pictures; its bytes in pieces) or one audio frame, with
+// its PTS in 90 kHz ticks, in the order they go into the file: the caller interleaves them by
+// decoding time. The bytes are not copied: they must stay as they are until matroska_flush (or
+// finish_matroska) has returned, or the writer flushes by itself, which a call may do. false
+// once a write has failed.
+bool matroska_video(MatroskaWriter* writer, const ByteSpan* pieces, int count, int64_t pts,
                     bool key);
+bool matroska_audio(MatroskaWriter* writer, const uint8_t* bytes, size_t size, int64_t pts);
+// The same with the bytes moved into the writer, which keeps them until they are written.
+bool matroska_video(MatroskaWriter* writer, std::vector<uint8_t>&& bytes, int64_t pts, bool key);
 bool matroska_audio(MatroskaWriter* writer, std::vector<uint8_t>&& bytes, int64_t pts);
+// Hands what was given to the output, after which the caller's bytes may change.
+bool matroska_flush(MatroskaWriter* writer);
 
 // With chapters_at_end: the chapters finish_matroska writes (times in ms of the file).
 void set_matroska_chapters(MatroskaWriter* writer, const std::vector<MatroskaChapter>& chapters);
@@ -99,7 +103,6 @@ struct MatroskaCounts {
     int64_t video_blocks = 0;
     int64_t audio_blocks = 0;
     int64_t duration_ms = 0;
-    size_t peak_held_bytes = 0;  // queued and clustered media at the fullest
 };
 MatroskaCounts matroska_counts(const MatroskaWriter* writer);
 

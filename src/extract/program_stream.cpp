@@ -39,10 +39,8 @@ struct ProgramStreamWriter {
     int64_t cut_at = 0;
     // The stretches kept (--from and --to, or a cut list).
     StretchCut cut;
-    // A Matroska file instead of packs (owned), and the end of the last picture handed to it:
-    // audio after that may lie past the stretch's end, which the next group decides.
+    // A Matroska file instead of packs (owned).
     MatroskaFeed* matroska = nullptr;
-    int64_t shown_until = INT64_MIN;
     ~ProgramStreamWriter() { destroy_matroska_feed(matroska); }
 };
 
@@ -150,28 +148,20 @@ bool start_next_part(ProgramStreamWriter* w) {
     return true;
 }
 
-// For a Matroska file: the timed pictures as they come (the Matroska writer interleaves them with
-// the audio by decoding time), the placed frames shown before the last picture given, or all
-// of them at the end; the cut decided before each.
+// For a Matroska file: the timed pictures and placed frames in decoding order, held as the
+// packs are (the same bounds force them out); the cut decided before each.
 void feed_matroska(ProgramStreamWriter* w) {
     VideoTiming& t = w->video;
     AudioPlacement& audio = w->audio;
     MatroskaFeed& feed = *w->matroska;
     bool& failed = w->packs.write_failed;
     while (!failed) {
-        bool force = w->finishing || audio.queue.size() > MAX_HELD_FRAMES;
+        bool force =
+            w->finishing || t.held > MAX_HELD_VIDEO || audio.queue.size() > MAX_HELD_FRAMES;
         if (!cut_to_stretches(w->cut, t, audio, w->finishing)) return;
         force = force || cut_between_stretches(w->cut, audio);
         if (!matroska_feed_started(feed, t, audio, force, &failed)) return;
-        if (!t.queue.empty() && t.queue.front().timed) {
-            const VideoUnit& u = t.queue.front();
-            w->shown_until = std::max(w->shown_until, u.pts + shown_ticks(t, u));
-            failed = !feed_matroska_picture(feed, t);
-        } else if (!audio.queue.empty() && (force || audio.queue.front().pts < w->shown_until)) {
-            failed = !feed_matroska_frame(feed, audio);
-        } else {
-            return;
-        }
+        if (!feed_matroska_next(feed, t, audio, force, &failed)) return;
     }
 }
 
@@ -271,7 +261,9 @@ bool video_input(void* context, const ByteSpan* spans, int count) {
     ProgramStreamWriter* w = static_cast<ProgramStreamWriter*>(context);
     take_video(w->video, spans, count);
     multiplex(w);
-    flush_packs(w->packs);  // the packs point into the caller's spans and into `kept`
+    // The packs (or Matroska blocks) point into the caller's spans and into `kept`.
+    flush_packs(w->packs);
+    if (w->matroska && !flush_matroska_feed(*w->matroska)) w->packs.write_failed = true;
     keep_video_bytes(w->video);
     return !w->packs.write_failed;
 }

@@ -357,11 +357,14 @@ void destroy_matroska_feed(MatroskaFeed* f);
 // cannot be read is left out. false until then, and after a failed write (*failed set).
 bool matroska_feed_started(MatroskaFeed& f, VideoTiming& t, const AudioPlacement& a, bool force,
                            bool* failed);
-// The picture at the front of the timed ones, copied out of the stream into its block, or the
-// frame at the front of the placed ones, moved into its block; they leave their queue. false
-// when a write failed.
-bool feed_matroska_picture(MatroskaFeed& f, VideoTiming& t);
-bool feed_matroska_frame(MatroskaFeed& f, AudioPlacement& a);
+// Hands over the picture at the front of the timed ones or the frame at the front of the placed
+// ones, whichever is decoded first; it leaves its queue. Until the other stream has one to
+// compare with, nothing goes, unless `force` (or the file has no track for the other). false
+// when nothing went, or a write failed (*failed set).
+bool feed_matroska_next(MatroskaFeed& f, VideoTiming& t, AudioPlacement& a, bool force,
+                        bool* failed);
+// Hands the blocks given to the output: before the video bytes they point at can change.
+bool flush_matroska_feed(MatroskaFeed& f);
 // The held blocks, the chapters (when the texts asked for them at the end), the cues and the
 // sizes; false when a write failed.
 bool finish_matroska_feed(MatroskaFeed& f, const std::vector<StreamChapter>& chapters);

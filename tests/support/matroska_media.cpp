@@ -126,7 +126,8 @@ bool write_fixture_matroska(const std::vector<uint8_t>& video, const std::vector
         for (; ok && a < made->frames.size() && made->frames[a].pts <= u.dts; ++a)
             ok = matroska_audio(w, audio.data() + made->frames[a].at, made->frames[a].size,
                                 made->frames[a].pts);
-        ok = ok && matroska_video(w, video.data() + u.at, u.size, u.pts, u.dts, u.key);
+        ByteSpan picture{video.data() + u.at, u.size};
+        ok = ok && matroska_video(w, &picture, 1, u.pts, u.key);
     }
     for (; ok && a < made->frames.size(); ++a)
         ok = matroska_audio(w, audio.data() + made->frames[a].at, made->frames[a].size,
