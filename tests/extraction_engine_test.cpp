@@ -17,9 +17,10 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 Bytes filler(size_t n, uint8_t seed) {
-    Bytes b(n);
+    Bytes b;
+    b.reserve(n);
     for (size_t i = 0; i < n; ++i)
-        b[i] = uint8_t(0x80 | ((i * 7 + seed) & 0x7F));
+        b.push_back(uint8_t(0x80 | ((i * 7 + seed) & 0x7F)));
     return b;
 }
 
