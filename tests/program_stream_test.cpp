@@ -29,6 +29,19 @@ struct Collected {
     std::vector<std::string> notices;
 };
 
+// The fixture audio as one PES packet per frame (frames: where each begins), stamped from 10 s
+// on at 2160 ticks (24 ms) a frame.
+Bytes stamped_audio_packets(const Bytes& audio, const std::vector<size_t>& frames) {
+    Bytes pes;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        size_t to = i + 1 < frames.size() ? frames[i + 1] : audio.size();
+        Bytes p = test::audio_pes_packet(audio.data() + frames[i], to - frames[i],
+                                         900000 + int64_t(i) * 2160);
+        pes.insert(pes.end(), p.begin(), p.end());
+    }
+    return pes;
+}
+
 bool begin_part(void*, int) {
     return true;
 }
@@ -253,13 +266,7 @@ TEST(ProgramStreamCut, JoinsRunOnWithoutAJumpAndTheDecoderModelHolds) {
     ASSERT_TRUE(test::load_sample_media("", &media));
     std::vector<size_t> frames = test::mpeg_audio_frames(media.audio);
     const int64_t FRAME = 2160;  // 90 kHz ticks of an audio frame
-    Bytes pes;
-    for (size_t i = 0; i < frames.size(); ++i) {
-        size_t to = i + 1 < frames.size() ? frames[i + 1] : media.audio.size();
-        Bytes p = test::audio_pes_packet(media.audio.data() + frames[i], to - frames[i],
-                                         900000 + int64_t(i) * FRAME);
-        pes.insert(pes.end(), p.begin(), p.end());
-    }
+    Bytes pes = stamped_audio_packets(media.audio, frames);
     auto stretch = [](int64_t begin, int64_t end) {
         TimeStretch s;
         s.begin_ms = begin, s.end_ms = end;
@@ -362,13 +369,7 @@ TEST(ProgramStreamBound, VideoWithoutItsAudioGoesOutOnceTheBoundIsHeld) {
     test::SampleMedia media;
     ASSERT_TRUE(test::load_sample_media("", &media));
     std::vector<size_t> frames = test::mpeg_audio_frames(media.audio);
-    Bytes pes;
-    for (size_t i = 0; i < frames.size(); ++i) {
-        size_t to = i + 1 < frames.size() ? frames[i + 1] : media.audio.size();
-        Bytes p = test::audio_pes_packet(media.audio.data() + frames[i], to - frames[i],
-                                         900000 + int64_t(i) * 2160);
-        pes.insert(pes.end(), p.begin(), p.end());
-    }
+    Bytes pes = stamped_audio_packets(media.audio, frames);
     size_t copies = (MAX_HELD_VIDEO + (8u << 20)) / media.video.size();
     for (bool matroska : {false, true}) {
         SCOPED_TRACE(matroska ? "mkv" : "mux");

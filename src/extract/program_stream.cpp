@@ -148,20 +148,29 @@ bool start_next_part(ProgramStreamWriter* w) {
     return true;
 }
 
-// For a Matroska file: the timed pictures and placed frames in decoding order, held as the
-// packs are (the same bounds force them out); the cut decided before each.
-void feed_matroska(ProgramStreamWriter* w) {
+// Before each pack or block: the cut decides what it can; false while the front of the queues is
+// not decided yet. *force: what is queued goes out without waiting for the other stream (at the
+// end, when too much is held, or between the stretches of a cut).
+bool ready_to_send(ProgramStreamWriter* w, bool* force) {
     VideoTiming& t = w->video;
     AudioPlacement& audio = w->audio;
+    *force = w->finishing || t.held > MAX_HELD_VIDEO || audio.queue.size() > MAX_HELD_FRAMES;
+    if (!cut_to_stretches(w->cut, t, audio, w->finishing)) return false;
+    *force = *force || cut_between_stretches(w->cut, audio);
+    return true;
+}
+
+// For a Matroska file: the timed pictures and placed frames in decoding order, held and forced
+// out as the packs are.
+void feed_matroska(ProgramStreamWriter* w) {
     MatroskaFeed& feed = *w->matroska;
     bool& failed = w->packs.write_failed;
     while (!failed) {
-        bool force =
-            w->finishing || t.held > MAX_HELD_VIDEO || audio.queue.size() > MAX_HELD_FRAMES;
-        if (!cut_to_stretches(w->cut, t, audio, w->finishing)) return;
-        force = force || cut_between_stretches(w->cut, audio);
-        if (!matroska_feed_started(feed, t, audio, force, &failed)) return;
-        if (!feed_matroska_next(feed, t, audio, force, &failed)) return;
+        bool force = false;
+        if (!ready_to_send(w, &force) ||
+            !matroska_feed_started(feed, w->video, w->audio, force, &failed) ||
+            !feed_matroska_next(feed, w->video, w->audio, force, &failed))
+            return;
     }
 }
 
@@ -173,10 +182,8 @@ void multiplex(ProgramStreamWriter* w) {
     AudioPlacement& audio = w->audio;
     if (w->matroska) return feed_matroska(w);
     while (!w->packs.write_failed) {
-        bool force =
-            w->finishing || t.held > MAX_HELD_VIDEO || audio.queue.size() > MAX_HELD_FRAMES;
-        if (!cut_to_stretches(w->cut, t, audio, w->finishing)) return;
-        force = force || cut_between_stretches(w->cut, audio);
+        bool force = false;
+        if (!ready_to_send(w, &force)) return;
         if (w->cutting) {
             // The audio shown before the cut ends this part; the rest waits for the next.
             int64_t before = 0;

@@ -8,8 +8,8 @@
 //   pack writing (pack_writer.cpp): packs, PES packets and navigation packs laid out and handed
 //     to the output as spans; the only part that knows the file is an MPEG program stream;
 //   the multiplex (program_stream.cpp): which pack goes next and when, and the parts of a split
-//     output; or, for a Matroska file, the order in which pictures and frames are handed to the
-//     Matroska feed (matroska_mux.cpp), which knows no packs.
+//     output; or, for a Matroska file, the Matroska feed (matroska_mux.cpp), which interleaves
+//     the pictures and frames into blocks by decoding time and knows no packs.
 // Timing and placement know no container: they hand over timed pictures and placed frames as
 // queues, which the pack writer (or the Matroska feed) drains. Times are ticks of the 27 MHz system
 // clock.
@@ -365,8 +365,8 @@ bool feed_matroska_next(MatroskaFeed& f, VideoTiming& t, AudioPlacement& a, bool
                         bool* failed);
 // Hands the blocks given to the output: before the video bytes they point at can change.
 bool flush_matroska_feed(MatroskaFeed& f);
-// The held blocks, the chapters (when the texts asked for them at the end), the cues and the
-// sizes; false when a write failed.
+// The blocks not yet written, the chapters (when the texts asked for them at the end), the cues
+// and the sizes; false when a write failed.
 bool finish_matroska_feed(MatroskaFeed& f, const std::vector<StreamChapter>& chapters);
 
 // The one-file writer with the Matroska feed as its output instead of packs (it owns the feed):
